@@ -1,0 +1,28 @@
+# corvel_module(NAME [DEPS lib...] [TEST_DEPS lib...])
+# Makes one static library from every .cpp of the folder except main.cpp, *_test.cpp,
+# *_bench.cpp and *_fuzz.cpp, and one GoogleTest executable NAME_tests from the *_test.cpp.
+function(corvel_module name)
+  cmake_parse_arguments(M "" "" "DEPS;TEST_DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER srcs EXCLUDE REGEX "(/main\\.cpp|_test\\.cpp|_bench\\.cpp|_fuzz\\.cpp)$")
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${M_DEPS} Threads::Threads)
+
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(tests)
+    add_executable(${name}_tests ${tests})
+    target_link_libraries(${name}_tests PRIVATE ${name} ${M_TEST_DEPS} GTest::gtest GTest::gtest_main)
+    target_compile_definitions(${name}_tests PRIVATE
+      CORVEL_BINARY_DIR="${PROJECT_BINARY_DIR}" CORVEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 30 PROPERTIES LABELS unit)
+  endif()
+endfunction()
+
+# corvel_program(NAME SOURCES... DEPS lib...)
+function(corvel_program name)
+  cmake_parse_arguments(P "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${P_SOURCES})
+  target_link_libraries(${name} PRIVATE ${P_DEPS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+endfunction()

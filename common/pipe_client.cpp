@@ -1,0 +1,68 @@
+// common/pipe_client.cpp
+#include "common/pipe_client.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "common/log.h"
+#include "platform/clock.h"
+#include "platform/pipe_endpoint.h"
+
+namespace common {
+
+namespace {
+constexpr size_t kReplyCapacity = 3100;
+constexpr size_t kClearedBytes = 3000;
+constexpr int kWaitPolls = 120;
+constexpr int kPollMs = 2000;
+}  // namespace
+
+std::string PagingServerPipePath(std::string_view hostName, bool& remote) {
+  remote = !(hostName.empty() || hostName == ".");
+  return remote ? std::string() : platform::PipePath();
+}
+
+int CallPagingServer(std::span<const char> request, std::span<char> reply) {
+  if (reply.empty()) return 1;
+  std::memset(reply.data(), 0, std::min(reply.size(), kClearedBytes));
+  const size_t capacity = std::min(reply.size(), kReplyCapacity);
+  // Keep one byte for a terminator, so a reply filling the area still reads as text.
+  const int n = platform::PipeTransact(platform::PipePath(), request,
+                                       reply.subspan(0, capacity - 1), kPipeWaitMs);
+  if (n <= 0) return 1;
+  reply[static_cast<size_t>(n)] = '\0';
+  return (n >= 2 && reply[0] == 'O' && reply[1] == 'K') ? 0 : 1;
+}
+
+int CallPagingServerCgi(std::string_view hostName, std::span<const char> request,
+                        std::span<char> reply, int& bytesRead, bool& remote) {
+  bytesRead = 0;
+  const std::string path = PagingServerPipePath(hostName, remote);
+  if (remote || reply.empty()) return 1;
+  const size_t capacity = std::min(reply.size(), kReplyCapacity);
+  const int n = platform::PipeTransact(path, request, reply.subspan(0, capacity - 1), kPipeWaitMs);
+  if (n <= 0) return 1;
+  bytesRead = n;
+  reply[static_cast<size_t>(n)] = '\0';  // a long reply is terminated inside the area too
+  if (static_cast<size_t>(n) >= kClearedBytes) return 0;
+  return std::strncmp(reply.data(), "ERR:", 4) == 0 ? 1 : 0;
+}
+
+bool IsPagingServerRunning() { return platform::PipeAnswers(platform::PipePath()); }
+
+void WaitForPagingServer(std::string_view programName) {
+  int failedPolls = 0;
+  while (!IsPagingServerRunning()) {
+    platform::SleepMs(kPollMs);
+    ++failedPolls;
+    if (failedPolls == 1) LogLine("%t %s: Waiting for Paging Server to start\n", programName);
+    if (failedPolls >= kWaitPolls) {
+      LogLine("%t %s: Timeout - Paging Server has not started\n", programName);
+      std::exit(0);
+    }
+  }
+}
+
+int InitPipeClient() { return 0; }
+
+}  // namespace common

@@ -1,0 +1,40 @@
+// common/pipe_client.h - the front ends' side of the request pipe: one request, one reply.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace common {
+
+constexpr int kPipeWaitMs = 10000;  // how long a busy or refused pipe is tried
+
+// The pipe to use: the local socket for an empty host name or ".". Any other host is a
+// remote pipe, which this platform does not serve: remote is set and the path is empty.
+std::string PagingServerPipePath(std::string_view hostName, bool& remote);
+
+// Gateway variant (corvnet32, corvpop32): clears the first 3000 bytes of reply (which holds
+// at least 3100), runs the transaction and succeeds only when the reply begins with "OK".
+// 0 success, 1 failure (no server, busy for 10 s, reply too long, or not "OK"); the reply
+// text stays in reply either way, NUL-terminated within its capacity.
+[[nodiscard]] int CallPagingServer(std::span<const char> request, std::span<char> reply);
+
+// CGI variant (corvweb): reply of 3100 bytes; bytesRead gets the reply's length. No bytes
+// read: failure. 3000 or more: success, used as it is (terminated within the area). Else
+// terminated at its length; failure when it begins with "ERR:". A remote hostName fails
+// at once with remote set, so the caller can say that remote servers need SNPP here.
+[[nodiscard]] int CallPagingServerCgi(std::string_view hostName, std::span<const char> request,
+                                      std::span<char> reply, int& bytesRead, bool& remote);
+
+// True when the local paging server answers on its pipe (connects and closes, writes nothing).
+bool IsPagingServerRunning();
+
+// Start-up wait of the gateways: polls every 2 s; logs "Waiting for Paging Server to start"
+// after the first failed poll and, after the 120th, "Timeout - Paging Server has not
+// started" and ends the program with status 0.
+void WaitForPagingServer(std::string_view programName);
+
+// The pipe client's initialisation call; nothing to do here. Always 0.
+int InitPipeClient();
+
+}  // namespace common

@@ -1,0 +1,107 @@
+// common/request_record.h - the request pipe's records, byte for byte.
+//
+// A request is an 88-byte head followed by the message text and its NUL; all integers are
+// little-endian. Every byte a sender does not set is zero. The list reply carries "OK",
+// a 16-bit count at offset 16 and that many 32-byte names from offset 18.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "common/fixed_field.h"
+
+namespace common {
+
+static_assert(std::endian::native == std::endian::little,
+              "the pipe records are little-endian and are read in place");
+
+#pragma pack(push, 1)
+struct RequestRecord {
+  int16_t RecordKind;      // senders write 1; the server does not read it
+  int16_t RequestType;     // 0..8
+  int16_t TimeMode;        // 0 now, 1 at the time fields, 2 after Minute minutes
+  int16_t Parameter;       // log page, listing flag or list page number
+  char Reserved1[36];
+  int16_t MessageLength;   // characters of Message
+  char Reserved2;
+  int32_t Minute;          // minute of the hour, or the delay in minutes
+  uint8_t Hour;
+  uint8_t Day;
+  uint8_t Month;
+  uint16_t Year;           // four digits, or two (the server's year rule)
+  char Name[32];           // recipient, pattern or group; at most 31 characters
+};
+#pragma pack(pop)
+
+static_assert(sizeof(RequestRecord) == 88);
+static_assert(offsetof(RequestRecord, RecordKind) == 0);
+static_assert(offsetof(RequestRecord, RequestType) == 2);
+static_assert(offsetof(RequestRecord, TimeMode) == 4);
+static_assert(offsetof(RequestRecord, Parameter) == 6);
+static_assert(offsetof(RequestRecord, Reserved1) == 8);
+static_assert(offsetof(RequestRecord, MessageLength) == 44);
+static_assert(offsetof(RequestRecord, Reserved2) == 46);
+static_assert(offsetof(RequestRecord, Minute) == 47);
+static_assert(offsetof(RequestRecord, Hour) == 51);
+static_assert(offsetof(RequestRecord, Day) == 52);
+static_assert(offsetof(RequestRecord, Month) == 53);
+static_assert(offsetof(RequestRecord, Year) == 54);
+static_assert(offsetof(RequestRecord, Name) == 56);
+
+constexpr size_t kRequestHeadSize = sizeof(RequestRecord);  // 88; the message starts here
+constexpr size_t kMaxRequestBytes = 5000;                   // the server reads no more
+constexpr int kMaxMessageLength = static_cast<int>(kMaxRequestBytes - kRequestHeadSize - 1);  // 4911
+constexpr size_t kPipeReplyCapacity = 3100;                 // what clients accept
+constexpr size_t kListCountOffset = 16;
+constexpr size_t kListNamesOffset = 18;
+constexpr size_t kListNameWidth = 32;
+constexpr int kListPageSize = 50;
+
+enum RequestType : int16_t {
+  kPageRequest = 0,
+  kPageKnownPerson = 1,
+  kPageAsGiven = 2,
+  kLogReport = 3,
+  kStatusReport = 4,
+  kDeleteAt = 5,
+  kListPersons = 6,
+  kListGroups = 7,
+  kListMembers = 8,
+};
+
+// Builds the bytes a sender writes: the head (Name and MessageLength filled in here,
+// Name cut to 31 characters, the message cut to kMaxMessageLength), the text and its NUL.
+inline std::vector<char> BuildRequest(RequestRecord head, std::string_view name,
+                                      std::string_view message) {
+  if (message.size() > static_cast<size_t>(kMaxMessageLength)) message = message.substr(0, kMaxMessageLength);
+  head.RecordKind = 1;
+  head.MessageLength = static_cast<int16_t>(message.size());
+  CopyField(head.Name, name);
+  std::vector<char> bytes(kRequestHeadSize + message.size() + 1, '\0');
+  std::memcpy(bytes.data(), &head, kRequestHeadSize);
+  std::memcpy(bytes.data() + kRequestHeadSize, message.data(), message.size());
+  return bytes;
+}
+
+// The count of a list reply, 0 when the reply is too short to hold one.
+inline int ListReplyCount(std::span<const char> reply) {
+  if (reply.size() < kListNamesOffset) return 0;
+  int16_t count = 0;
+  std::memcpy(&count, reply.data() + kListCountOffset, sizeof count);
+  return count;
+}
+
+// Name i of a list reply (empty past the reply's end).
+inline std::string_view ListReplyName(std::span<const char> reply, int i) {
+  const size_t at = kListNamesOffset + kListNameWidth * static_cast<size_t>(i);
+  if (i < 0 || at + kListNameWidth > reply.size()) return {};
+  const char* p = reply.data() + at;
+  return std::string_view(p, strnlen(p, kListNameWidth));
+}
+
+}  // namespace common
