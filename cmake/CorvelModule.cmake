@@ -1,8 +1,12 @@
-# corvel_module(NAME [DEPS lib...] [TEST_DEPS lib...])
+# corvel_module(NAME [DEPS lib...] [TEST_DEPS lib...] [LABELS label...])
 # Makes one static library from every .cpp of the folder except main.cpp, *_test.cpp,
-# *_bench.cpp and *_fuzz.cpp, and one GoogleTest executable NAME_tests from the *_test.cpp.
+# *_bench.cpp and *_fuzz.cpp, and one GoogleTest executable NAME_tests from the *_test.cpp,
+# whose cases carry LABELS (default "unit"; the sanitizer runs pick tests by label).
 function(corvel_module name)
-  cmake_parse_arguments(M "" "" "DEPS;TEST_DEPS" ${ARGN})
+  cmake_parse_arguments(M "" "" "DEPS;TEST_DEPS;LABELS" ${ARGN})
+  if(NOT M_LABELS)
+    set(M_LABELS unit)
+  endif()
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(FILTER srcs EXCLUDE REGEX "(/main\\.cpp|_test\\.cpp|_bench\\.cpp|_fuzz\\.cpp)$")
   add_library(${name} STATIC ${srcs})
@@ -15,7 +19,7 @@ function(corvel_module name)
     target_link_libraries(${name}_tests PRIVATE ${name} ${M_TEST_DEPS} GTest::gtest GTest::gtest_main)
     target_compile_definitions(${name}_tests PRIVATE
       CORVEL_BINARY_DIR="${PROJECT_BINARY_DIR}" CORVEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 30 PROPERTIES LABELS unit)
+    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 30 PROPERTIES LABELS "${M_LABELS}")
   endif()
 endfunction()
 
