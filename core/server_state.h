@@ -1,0 +1,105 @@
+// core/server_state.h - the paging server's one global record: settings, directory, queues,
+// AT table and statistics.
+//
+// Made once at start-up by AllocateServerState and owned by main until the process ends.
+// Many threads read and write it: the counters and flags are atomics, the page.ini texts
+// and the directory sit behind ConfigLock (a reload builds a fresh directory and swaps it in,
+// so no reader ever sees a half-loaded one), and the AT table has its own lock.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/at_entry.h"
+#include "core/dial_context.h"
+
+namespace directory {
+struct Directory;
+}
+
+namespace core {
+
+constexpr const char* kServerVersion = "1.8 Rev 5";
+constexpr const char* kServerProgramName = "CORVD32";
+constexpr int kMaxSystems = 50;  // slots of the system table (NextPort cursors below)
+
+// page.ini's texts as the server keeps them (widths include the terminator).
+struct TextSettings {
+  char HostName[80] = {};
+  char CurrentHostName[80] = {};
+  char LanServerName[80] = {};
+  char CurrentLanServerName[80] = {};
+  char DisplayGroupName[50] = {};
+  char DialingPrefix[10] = {};
+};
+
+struct ServerState {
+  // Settings. Numbers and flags are atomics, read by any thread at any time.
+  std::atomic<int16_t> TcpPort{0};
+  std::atomic<int16_t> CurrentTcpPort{0};
+  std::atomic<int32_t> MaxReTrys{0};
+  std::atomic<bool> Debug{false};                // console trace (mirrors common::DebugOn)
+  std::atomic<bool> AtDirty{false};              // AT table changed since at.dat was written
+  std::atomic<int32_t> MapCodePage{0};           // 0 CP437, 1 CP850
+  std::atomic<bool> LogMessages{false};
+  std::atomic<bool> ReadNamesFromServer{false};
+  std::atomic<bool> ClientTypeFull{false};
+  std::atomic<bool> DialThreadsStarted{false};
+  std::FILE* ErrorFile = nullptr;                // err.dat, opened when page.ini says Debug
+
+  // Statistics.
+  std::atomic<int32_t> RequestCount{0};          // pipe requests read
+  std::atomic<int32_t> PagesSent{0};             // pages delivered
+  std::atomic<int32_t> MessageCounter{0};        // last message number given out
+  std::atomic<int32_t> ReloadCount{0};           // page.ini reloads
+  std::atomic<int32_t> FailedPages{0};           // pages given up
+  std::atomic<int32_t> NowQueueFullCount{0};     // pages refused by a full NOW queue
+  std::atomic<int32_t> LogViewFailures{0};       // log reports that found no log file
+  std::atomic<int32_t> UnknownNameCount{0};      // pages refused for an unknown name
+
+  // page.ini texts and the directory; use the accessors below.
+  mutable std::mutex ConfigLock;
+  TextSettings Texts;
+  std::shared_ptr<const directory::Directory> Dir;
+
+  // NOW queues. Port contexts are appended (never removed) under PortsLock; PortCount is
+  // published after the context is in place, so readers may index Ports[0..PortCount).
+  std::unique_ptr<DialContext> Main;
+  std::mutex PortsLock;
+  std::array<std::unique_ptr<DialContext>, kMaxPorts> Ports;
+  std::atomic<int32_t> PortCount{0};
+  // Round-robin cursor of each system into its Port list (router only; reset on reload).
+  std::array<std::atomic<int32_t>, kMaxSystems> NextPort{};
+
+  // The AT queue: kAtSlots slots, every access under AtLock.
+  std::mutex AtLock;
+  std::unique_ptr<AtEntry[]> AtTable;
+};
+
+// The directory in force: a snapshot that stays valid for as long as the caller holds it,
+// even across a reload. Never null once AllocateServerState succeeded.
+std::shared_ptr<const directory::Directory> CurrentDirectory(const ServerState& state);
+// Replaces the directory (reload); readers holding the old one keep it until they let go.
+void InstallDirectory(ServerState& state, std::shared_ptr<const directory::Directory> dir);
+
+// A copy of the page.ini texts, and their replacement.
+TextSettings CurrentTexts(const ServerState& state);
+void InstallTexts(ServerState& state, const TextSettings& texts);
+std::string DialingPrefix(const ServerState& state);
+
+// Turns the console trace on or off (ServerState::Debug and the log's debug switch).
+void SetServerDebug(ServerState& state, bool on);
+
+// Allocates the record, the AT table and the Main context (100 entries) and an empty
+// directory. Null when out of memory ("Calloc error" printed).
+std::unique_ptr<ServerState> AllocateServerState();
+
+// MaxReTrys 10, ReadNamesFromServer and ClientType Full set, TcpPort 5100.
+void ApplyDefaults(ServerState& state);
+
+}  // namespace core
