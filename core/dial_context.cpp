@@ -1,0 +1,71 @@
+// core/dial_context.cpp - ring bookkeeping shared by every NOW queue.
+#include "core/dial_context.h"
+
+#include <chrono>
+#include <new>
+
+#include "common/fixed_field.h"
+#include "common/log.h"
+#include "platform/clock.h"
+
+namespace core {
+
+std::unique_ptr<DialContext> MakeDialContext(const char* portName, int entries) {
+  auto dc = std::unique_ptr<DialContext>(new (std::nothrow) DialContext);
+  if (!dc) return nullptr;
+  dc->Entries.reset(new (std::nothrow) QueueEntry[entries]());
+  if (!dc->Entries) return nullptr;
+  dc->Capacity = entries;
+  common::CopyField(dc->PortName, portName ? portName : "");
+  return dc;
+}
+
+bool HasPages(const DialContext& dc) {
+  return dc.ReadIndex.load(std::memory_order_acquire) != dc.WriteIndex.load(std::memory_order_acquire);
+}
+
+bool IsFull(const DialContext& dc) {
+  const int32_t capacity = dc.Capacity.load(std::memory_order_acquire);
+  if (capacity <= 1) return true;
+  return (dc.WriteIndex.load(std::memory_order_acquire) + 1) % capacity ==
+         dc.ReadIndex.load(std::memory_order_acquire);
+}
+
+int QueuedCount(const DialContext& dc) {
+  const int32_t capacity = dc.Capacity.load(std::memory_order_acquire);
+  if (capacity <= 0) return 0;
+  const int32_t n = dc.WriteIndex.load(std::memory_order_acquire) - dc.ReadIndex.load(std::memory_order_acquire);
+  return n >= 0 ? n : n + capacity;
+}
+
+void DiscardAll(DialContext& dc) {
+  {
+    std::lock_guard<std::mutex> hold(dc.Lock);
+    dc.ReadIndex.store(dc.WriteIndex.load(std::memory_order_acquire), std::memory_order_release);
+  }
+  dc.Changed.notify_all();
+}
+
+bool WaitForPages(DialContext& dc, int64_t timeoutMs) {
+  std::unique_lock<std::mutex> hold(dc.Lock);
+  return dc.Changed.wait_for(hold, std::chrono::milliseconds(platform::ScaledMs(timeoutMs)),
+                             [&dc] { return HasPages(dc); });
+}
+
+int ResizeQueue(DialContext& dc, int entries) {
+  std::lock_guard<std::mutex> hold(dc.Lock);
+  if (HasPages(dc)) return 1;
+  std::unique_ptr<QueueEntry[]> fresh(new (std::nothrow) QueueEntry[entries]());
+  if (!fresh) {
+    common::WriteConsole("Calloc error\n");
+    return -1;
+  }
+  // Empty ring: nothing to carry over, so start both indexes at 0.
+  dc.Entries = std::move(fresh);
+  dc.ReadIndex.store(0, std::memory_order_release);
+  dc.WriteIndex.store(0, std::memory_order_release);
+  dc.Capacity.store(entries, std::memory_order_release);
+  return 0;
+}
+
+}  // namespace core
