@@ -1,0 +1,151 @@
+// directory/directory.h - whom the paging server can reach and how: the paging systems,
+// the persons with their pager IDs and the groups, as fixed tables with a count each.
+//
+// A Directory is a plain value: page.ini is loaded into a fresh one and the caller swaps it
+// in, so nothing here is global. Lookups compare without regard to letter case over the
+// whole text and return the index of the first match in page.ini order, or -1.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace directory {
+
+// Table sizes: a count that reaches its table's size is set back to size - 1, so the last
+// slot is written but never counted (49 systems, 499 persons, 199 groups are usable).
+constexpr int kSystemSlots = 50;
+constexpr int kPersonSlots = 500;
+constexpr int kGroupSlots = 200;
+constexpr int kMaxPorts = 20;  // serial ports per system
+
+// Longest texts the fields hold (the records' field widths less their terminator). Longer
+// texts are cut to these lengths wherever they are stored.
+constexpr size_t kModemInitStringMax = 69;
+constexpr size_t kPortNameMax = 29;
+constexpr size_t kSystemNameMax = 29;
+constexpr size_t kSystemPhoneNumberMax = 21;
+constexpr size_t kScriptFileNameMax = 99;
+constexpr size_t kTapPassWordMax = 20;
+constexpr size_t kOverrideHostNameMax = 79;
+constexpr size_t kOverrideLanServerNameMax = 79;
+constexpr size_t kPersonNameMax = 31;
+constexpr size_t kPageIdMax = 21;
+constexpr size_t kGroupNameMax = 49;
+
+constexpr int kDefaultMaxMessageLength = 230;
+constexpr int kMinMaxMessageLength = 60;
+constexpr int kMaxMaxMessageLength = 4000;
+constexpr int kDefaultMaxPagesPerConnection = 20;
+
+enum class SystemType : uint8_t { Tap = 0, Script = 1, TapM = 2, UCP = 3 };
+enum class PagerType : uint8_t { Numeric = 0, Alphanumeric = 1 };
+
+// Called once for each port of every system that is stored (also for a system beyond the
+// table's last counted slot), so the NOW queues can give each port a queue.
+using PortCallback = std::function<void(std::string_view portName)>;
+
+struct SystemRecord {
+  std::string ModemInitString;                // empty = none
+  std::array<std::string, kMaxPorts> Port;    // serial port names, in page.ini order
+  int PortCount = 0;                          // valid entries of Port, 0..20
+  int NextPort = 0;                           // round-robin cursor of the router
+  int32_t Baud = 0;
+  char Parity = 0;                            // 'E', 'O', 'N', 'S' or 'M'
+  uint8_t DataBits = 0;
+  uint8_t StopBits = 0;                       // 1 one, 2 two, 3 one and a half
+  int32_t MaxMessageLength = kDefaultMaxMessageLength;  // 60..4000
+  std::string SystemName;                     // the key of the table
+  std::string SystemPhoneNumber;
+  std::string ScriptFileName;                 // dialogue script of a Script system
+  std::string TapPassWord;                    // letters and digits only
+  ::directory::SystemType SystemType = ::directory::SystemType::Tap;
+  bool MultipleMessageMode = true;
+  bool ModemAutoInit = false;                 // ModemInitString = Auto
+  std::string OverrideHostName;               // SNPP host for this system's persons (corvsend)
+  std::string OverrideLanServerName;          // stored only
+  uint16_t OverrideTcpPort = 0;               // SNPP port with OverrideHostName (corvsend)
+  int16_t MaxPagesPerConnection = kDefaultMaxPagesPerConnection;  // always 20
+};
+
+struct PersonRecord {
+  std::string Name;                           // primary key
+  std::string PageID;                         // secondary key, sent to the paging system
+  std::string SystemName;                     // may be empty
+  ::directory::PagerType PagerType = ::directory::PagerType::Numeric;
+  bool SuppressNameDisplay = false;           // left out of name lists
+};
+
+struct GroupRecord {
+  std::string Name;
+  std::string Members;  // each member name followed by "|": "Ann|Bob|"
+};
+
+// The names of a "|"-terminated list ("Ann|Bob|" gives Ann and Bob); empty items skipped.
+std::vector<std::string> SplitList(std::string_view list);
+
+// The member names of a group, in the order they were added.
+inline std::vector<std::string> GroupMembers(const GroupRecord& group) { return SplitList(group.Members); }
+
+// A system record as page.ini starts every entry: all zero, then MaxMessageLength 230,
+// MaxPagesPerConnection 20 and MultipleMessageMode set.
+SystemRecord DefaultSystem();
+
+struct Directory {
+  Directory();  // the three tables with all their slots, counts 0
+
+  std::vector<SystemRecord> Systems;  // kSystemSlots slots; valid below SystemCount
+  int SystemCount = 0;
+  std::vector<PersonRecord> Persons;  // kPersonSlots slots; valid below PersonCount
+  int PersonCount = 0;
+  std::vector<GroupRecord> Groups;    // kGroupSlots slots; valid below GroupCount
+  int GroupCount = 0;
+
+  int FindSystemByName(std::string_view name) const;
+  int FindPersonByName(std::string_view name) const;
+  int FindPersonByPageId(std::string_view id) const;
+  int FindGroup(std::string_view name) const;
+
+  // The PageID of the person with that Name, or nothing.
+  std::optional<std::string> PageIdOfPerson(std::string_view name) const;
+
+  // Routing: a Numeric person goes to the system its SystemName names, or to the system
+  // named "Numeric" when that is empty; an Alphanumeric person to its SystemName's system.
+  // -1 when that system does not exist.
+  int SystemForPerson(const PersonRecord& person) const;
+
+  // Longest message piece for a recipient found by Name, else by PageID: a Numeric
+  // person takes the limit of the system named "Numeric" (whatever its SystemName says),
+  // an Alphanumeric one that of its SystemName's system. 0 when the person or the system
+  // is unknown (callers then use 230).
+  int PieceLimitForName(std::string_view name) const;
+
+  // Sets the three counts to 0; the slots keep their old contents until overwritten.
+  void Reset();
+
+  // The add rules of page.ini. Each logs its own refusal with LogLine and the program
+  // name, and returns the slot written, or -1 when the entry was refused.
+  //
+  // AddSystem: a name already present logs "System already in list[%s]"; otherwise the
+  // record goes to slot SystemCount (NextPort set to 0), each of its ports is passed to
+  // registerPort (may be empty), then the count rises, clamped at 49.
+  int AddSystem(const SystemRecord& system, const PortCallback& registerPort);
+
+  // AddPerson: a name already present logs "Name already in list[%s]"; an Alphanumeric
+  // person whose SystemName names no system logs "System Name not valid for name(%s)".
+  // Otherwise the person joins every group of groupList ("|"-terminated names; a missing
+  // group is created with the person as its first member, clamped at 199 groups), then is
+  // stored in slot PersonCount, clamped at 499.
+  int AddPerson(const PersonRecord& person, std::string_view groupList);
+
+  // AddGroup: stores a group with members ("|"-terminated names) in slot GroupCount,
+  // clamped at 199. No duplicate test: a second group of a name is stored, never found.
+  int AddGroup(std::string_view name, std::string_view members);
+};
+
+}  // namespace directory

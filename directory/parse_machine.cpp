@@ -1,0 +1,2 @@
+// directory/parse_machine.cpp - the configuration lexer.
+#include "directory/parse_machine.h"
