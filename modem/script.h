@@ -1,0 +1,68 @@
+// modem/script.h - paging by a user-written dialogue script.
+//
+// A script file alternates a line to send and a text to wait for. Send lines carry
+// escapes for the pager ID, the message, the system's number, control characters and
+// pauses. The script is read anew before every page and run once per page; the page
+// leaves the queue after the modem set-up, before the script runs, and a page whose ID
+// and message did not both go out is logged "Error - Unalbe to send page.".
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace modem {
+
+// A script holds at most this many send/expect pairs; a longer file is refused whole.
+constexpr size_t kMaxScriptPairs = 100;
+// Lines are read into a buffer of this size, so at most 69 characters of a line are
+// taken and the rest of a longer line is read as the next line.
+constexpr size_t kScriptLineSize = 70;
+// The pause of the %d escape.
+constexpr int kScriptPauseMs = 2000;
+
+struct ScriptPair {
+  std::string Send;    // raw send line, escapes still in it
+  std::string Expect;  // converted expected text; empty means no wait after Send
+};
+
+struct Script {
+  std::vector<ScriptPair> Pairs;
+};
+
+// LoadScript / ParseScript results.
+constexpr int kScriptLoaded = 0;
+constexpr int kScriptMissing = 1;   // the file could not be opened
+constexpr int kScriptTooLong = 2;   // more than kMaxScriptPairs pairs
+
+// An expected text as read from the file: backslash r becomes CR, a backslash with any
+// other character (or alone at the end) is dropped.
+std::string ConvertExpectedText(std::string_view line);
+
+// Fills script from the text of a script file (CR LF read as LF). kScriptTooLong leaves
+// script empty.
+int ParseScript(std::string_view fileText, Script& script);
+
+// Reads fileName into script. The script is emptied first, so a file that cannot be read
+// never leaves another system's script to run. Missing and too-long files are logged
+// with the file name.
+int LoadScript(const std::string& fileName, Script& script);
+
+// One send line with its escapes expanded: byte runs, each followed by a pause.
+struct ScriptStep {
+  std::string Bytes;
+  int PauseMs = 0;
+};
+struct ExpandedLine {
+  std::vector<ScriptStep> Steps;
+  bool IdSent = false;       // the line held %i
+  bool MessageSent = false;  // the line held %m
+};
+
+// Expands backslash n (CR LF), backslash r (CR), caret X (X AND 0x1F), %i (pagerId),
+// %m (message, as queued), %p (phone) and %d (a kScriptPauseMs pause); any other
+// backslash or percent pair, and a lone escape character at the end, sends nothing.
+ExpandedLine ExpandScriptLine(std::string_view line, std::string_view pagerId,
+                              std::string_view message, std::string_view phone);
+
+}  // namespace modem

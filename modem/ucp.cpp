@@ -1,0 +1,86 @@
+// modem/ucp.cpp - UCP operation 30: frame building and the one-page call.
+#include "modem/ucp.h"
+
+#include <array>
+
+#include "common/format_text.h"
+
+namespace modem {
+namespace {
+
+constexpr char kStx = 0x02;
+constexpr char kEtx = 0x03;
+
+// CP850 letters the UCP (GSM-derived) alphabet places elsewhere; zero means unchanged.
+constexpr std::array<unsigned char, 256> MakeUcpMap() {
+  std::array<unsigned char, 256> map{};
+  const unsigned char pairs[][2] = {
+      {0x80, 0x09}, {0x81, 0x7E}, {0x82, 0x05}, {0x84, 0x7B}, {0x85, 0x7F}, {0x86, 0x0F},
+      {0x8A, 0x04}, {0x8D, 0x07}, {0x8E, 0x5B}, {0x8F, 0x0E}, {0x90, 0x1F}, {0x91, 0x1D},
+      {0x92, 0x1C}, {0x94, 0x7C}, {0x95, 0x08}, {0x97, 0x06}, {0x99, 0x5C}, {0x9B, 0x0C},
+      {0x9C, 0x01}, {0x9D, 0x0B}, {0xA4, 0x7D}, {0xA5, 0x9A}, {0xA8, 0x60}, {0xAD, 0x40},
+      {0xBE, 0x03}, {0xC5, 0x5D}, {0xC6, 0x5B}, {0xD8, 0x5C}, {0xE1, 0x1E}, {0xE5, 0x7D},
+      {0xE6, 0x7B}, {0xF8, 0x7C},
+  };
+  for (const auto& p : pairs) map[p[0]] = p[1];
+  return map;
+}
+constexpr std::array<unsigned char, 256> kUcpMap = MakeUcpMap();
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+}  // namespace
+
+std::string DigitsOnly(std::string_view text) {
+  std::string digits;
+  for (char c : text) {
+    if (c >= '0' && c <= '9') digits.push_back(c);
+  }
+  return digits;
+}
+
+unsigned char UcpMapCp850(unsigned char byte) {
+  const unsigned char to = kUcpMap[byte];
+  return to != 0 ? to : byte;
+}
+
+std::string HexEncodeMessage(std::string_view message, bool cp850) {
+  std::string hex;
+  hex.reserve(message.size() * 2);
+  for (char c : message) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (cp850) byte = UcpMapCp850(byte);
+    hex.push_back(kHexDigits[byte >> 4]);
+    hex.push_back(kHexDigits[byte & 0x0F]);
+  }
+  return hex;
+}
+
+unsigned UcpChecksum(std::string_view text) {
+  unsigned sum = 0;
+  for (char c : text) sum += static_cast<unsigned char>(c);
+  return sum;
+}
+
+std::string BuildUcpText(std::string_view pagerId, std::string_view message, bool cp850) {
+  const std::string adc = DigitsOnly(pagerId);
+  const std::string amsg = HexEncodeMessage(message, cp850);
+  // 31 = the fixed characters from TRN through the last "/" plus the two checksum digits.
+  const long len = static_cast<long>(adc.size() + amsg.size() + 31);
+  return common::FormatText("00/%05ld/O/30/%s///1//0139////%s/", len, adc, amsg);
+}
+
+std::string BuildUcpFrame(std::string_view pagerId, std::string_view message, bool cp850) {
+  const std::string text = BuildUcpText(pagerId, message, cp850);
+  const unsigned sum = UcpChecksum(text) & 0xFFu;
+  std::string frame;
+  frame.reserve(text.size() + 4);
+  frame.push_back(kStx);
+  frame += text;
+  frame.push_back(kHexDigits[sum >> 4]);
+  frame.push_back(kHexDigits[sum & 0x0F]);
+  frame.push_back(kEtx);
+  return frame;
+}
+
+}  // namespace modem

@@ -1,0 +1,55 @@
+// modem/ucp_test.cpp - the UCP frame against the known example and the bytes that break it.
+#include "modem/ucp.h"
+
+#include <gtest/gtest.h>
+
+namespace modem {
+namespace {
+
+TEST(UcpFrame, KnownExampleTextChecksumAndFrame) {
+  EXPECT_EQ(DigitsOnly("0172-1234567"), "01721234567");
+  EXPECT_EQ(HexEncodeMessage("AB", false), "4142");
+  const std::string text = BuildUcpText("0172-1234567", "AB", false);
+  EXPECT_EQ(text, "00/00046/O/30/01721234567///1//0139////4142/");
+  EXPECT_EQ(UcpChecksum(text) & 0xFF, 0x9Du);
+  EXPECT_EQ(BuildUcpFrame("0172-1234567", "AB", false),
+            "\x02" "00/00046/O/30/01721234567///1//0139////4142/9D\x03");
+  // LEN counts TRN through the checksum digits: the frame less STX and ETX.
+  EXPECT_EQ(text.size() + 2, 46u);
+}
+
+TEST(UcpFrame, PagerIdWithoutDigitsGivesEmptyAdc) {
+  EXPECT_EQ(BuildUcpText("abc-def", "HI", false), "00/00035/O/30////1//0139////4849/");
+}
+
+TEST(UcpFrame, ChecksumDigitsAreUpperCaseAndKeepALeadingZero) {
+  // The frame's checksum is the low byte: a sum whose low byte is below 0x10 still gets
+  // two digits, and bytes of 0x80 or more count as unsigned values.
+  EXPECT_EQ(UcpChecksum("\xFF\x01"), 0x100u);
+  const std::string frame = BuildUcpFrame("1", "", false);
+  const std::string text = BuildUcpText("1", "", false);
+  const unsigned sum = UcpChecksum(text) & 0xFF;
+  char digits[3];
+  std::snprintf(digits, sizeof digits, "%02X", sum);
+  EXPECT_EQ(frame.substr(1 + text.size(), 2), digits);
+}
+
+TEST(UcpCharacterMap, Cp850BytesAreMappedOnlyWhenAsked) {
+  EXPECT_EQ(HexEncodeMessage("\x81", true), "7E");
+  EXPECT_EQ(HexEncodeMessage("\x81", false), "81");
+  // 0xA5 maps into the upper half, and an unmapped high byte passes unchanged.
+  EXPECT_EQ(HexEncodeMessage("\xA5\x83z", true), "9A837A");
+  EXPECT_EQ(UcpMapCp850(0xE1), 0x1E);
+  EXPECT_EQ(UcpMapCp850(0xBE), 0x03);
+  EXPECT_EQ(UcpMapCp850('A'), 'A');
+}
+
+TEST(UcpFrame, LongMessageKeepsFiveDigitLength) {
+  const std::string message(4000, 'x');
+  const std::string text = BuildUcpText("12345678901234567890", message, false);
+  EXPECT_EQ(text.substr(0, 9), "00/08051/");
+  EXPECT_EQ(text.size() + 2, 8051u);
+}
+
+}  // namespace
+}  // namespace modem
