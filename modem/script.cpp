@@ -29,7 +29,7 @@ bool NextChunk(std::string_view text, size_t& pos, std::string& line) {
 
 }  // namespace
 
-std::string ConvertExpectedText(std::string_view line) {
+std::string ConvertScriptExpectedText(std::string_view line) {
   std::string out;
   for (size_t i = 0; i < line.size(); ++i) {
     if (line[i] != '\\') {
@@ -63,7 +63,7 @@ int ParseScript(std::string_view fileText, Script& script) {
     common::DebugLine("OUT: %s\n", pair.Send);
     const bool more = NextChunk(text, pos, line);
     if (more) {
-      pair.Expect = ConvertExpectedText(line);
+      pair.Expect = ConvertScriptExpectedText(line);
       common::DebugLine("IN: %s\n", pair.Expect);
     }
     script.Pairs.push_back(std::move(pair));

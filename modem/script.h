@@ -37,7 +37,7 @@ constexpr int kScriptTooLong = 2;   // more than kMaxScriptPairs pairs
 
 // An expected text as read from the file: backslash r becomes CR, a backslash with any
 // other character (or alone at the end) is dropped.
-std::string ConvertExpectedText(std::string_view line);
+std::string ConvertScriptExpectedText(std::string_view line);
 
 // Fills script from the text of a script file (CR LF read as LF). kScriptTooLong leaves
 // script empty.

@@ -52,11 +52,11 @@ TEST(ParseScript, WindowsLineEndsReadTheSame) {
   EXPECT_EQ(script.Pairs[1].Expect, "\n");
 }
 
-TEST(ConvertExpectedText, BackslashRIsCrOtherEscapesVanish) {
-  EXPECT_EQ(ConvertExpectedText("OK\\r"), "OK\r");
-  EXPECT_EQ(ConvertExpectedText("A\\xB\\"), "AB");
+TEST(ConvertScriptExpectedText, BackslashRIsCrOtherEscapesVanish) {
+  EXPECT_EQ(ConvertScriptExpectedText("OK\\r"), "OK\r");
+  EXPECT_EQ(ConvertScriptExpectedText("A\\xB\\"), "AB");
   // Carets are left for WaitForText, which converts them when it waits.
-  EXPECT_EQ(ConvertExpectedText("^M"), "^M");
+  EXPECT_EQ(ConvertScriptExpectedText("^M"), "^M");
 }
 
 TEST(ParseScript, HundredPairsFitAndMoreAreRefusedWhole) {
