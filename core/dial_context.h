@@ -48,7 +48,9 @@ struct DialContext {
   std::atomic<int32_t> ReadIndex{0};
 
   std::atomic<int32_t> ErrorCount{0};  // failed delivery rounds in a row (dial thread)
-  std::atomic<int32_t> PagerType{1};   // head recipient's PagerType, set by PopHead/PeekHead
+  std::atomic<int32_t> PagerType{1};   // head recipient's PagerType (0 Numeric, 1 Alphanumeric,
+                                       // -1 unknown), set by PopHead/PeekHead
+  std::atomic<bool> DialThreadRunning{false};  // a dial thread serves this port
 
   std::mutex Lock;                     // the queue's binary semaphore
   std::condition_variable Changed;     // notified after every insert and every removal

@@ -21,14 +21,16 @@ std::optional<std::string_view> SplitMessage(int limit, std::string_view& rest);
 
 // Queues a page for a person's name, a group (each member) or a pager ID. Returns the
 // index of the last piece stored, or -1 (unknown name, full queue; logged and counted).
-// numbered: give each piece the next MessageNumber and log "Page Queued(#n)".
+// numbered: give each piece the next MessageNumber and log "Page Queued(#n)"; otherwise
+// every piece stored gets presetNumber (a routed page or a due AT page keeps its number),
+// set before the piece becomes visible to the consumer.
 [[nodiscard]] int InsertNow(ServerState& state, DialContext& dc, const char* name,
-                            const char* message, bool numbered);
+                            const char* message, bool numbered, int32_t presetNumber = 0);
 
 // Stores a message for one recipient, cut into pieces, holding the ring's lock for all of
 // them. Index of the last piece stored, or -1 (pieces stored before a failure stay queued).
 [[nodiscard]] int InsertPieces(ServerState& state, DialContext& dc, const char* name,
-                               const char* message, bool numbered);
+                               const char* message, bool numbered, int32_t presetNumber = 0);
 
 // Copies the head entry (all fields) into *out under the lock, clears the head and moves
 // on; records the head recipient's PagerType in dc. 0, or 1 when empty or out is null.
@@ -37,7 +39,8 @@ std::optional<std::string_view> SplitMessage(int limit, std::string_view& rest);
 // The head entry, or null when empty (no lock; consumer only). Records its PagerType.
 QueueEntry* PeekHead(ServerState& state, DialContext& dc);
 
-// Clears the head and moves on without the lock (consumer only). 0, or 1 when empty.
+// Clears the head and moves on (consumer only; the lock is taken for the moment of the
+// change so a status report never reads a half-cleared entry). 0, or 1 when empty.
 [[nodiscard]] int DropHead(DialContext& dc);
 
 // The head's MessageNumber, or nothing when empty.

@@ -17,26 +17,14 @@
 
 #include "core/at_entry.h"
 #include "core/dial_context.h"
-
-namespace directory {
-struct Directory;
-}
+#include "directory/directory.h"
+#include "directory/settings.h"
 
 namespace core {
 
 constexpr const char* kServerVersion = "1.8 Rev 5";
 constexpr const char* kServerProgramName = "CORVD32";
 constexpr int kMaxSystems = 50;  // slots of the system table (NextPort cursors below)
-
-// page.ini's texts as the server keeps them (widths include the terminator).
-struct TextSettings {
-  char HostName[80] = {};
-  char CurrentHostName[80] = {};
-  char LanServerName[80] = {};
-  char CurrentLanServerName[80] = {};
-  char DisplayGroupName[50] = {};
-  char DialingPrefix[10] = {};
-};
 
 struct ServerState {
   // Settings. Numbers and flags are atomics, read by any thread at any time.
@@ -62,9 +50,9 @@ struct ServerState {
   std::atomic<int32_t> LogViewFailures{0};       // log reports that found no log file
   std::atomic<int32_t> UnknownNameCount{0};      // pages refused for an unknown name
 
-  // page.ini texts and the directory; use the accessors below.
+  // page.ini settings as last loaded and the directory; use the accessors below.
   mutable std::mutex ConfigLock;
-  TextSettings Texts;
+  directory::PageIniSettings Settings;
   std::shared_ptr<const directory::Directory> Dir;
 
   // NOW queues. Port contexts are appended (never removed) under PortsLock; PortCount is
@@ -87,9 +75,11 @@ std::shared_ptr<const directory::Directory> CurrentDirectory(const ServerState& 
 // Replaces the directory (reload); readers holding the old one keep it until they let go.
 void InstallDirectory(ServerState& state, std::shared_ptr<const directory::Directory> dir);
 
-// A copy of the page.ini texts, and their replacement.
-TextSettings CurrentTexts(const ServerState& state);
-void InstallTexts(ServerState& state, const TextSettings& texts);
+// A copy of the settings as last loaded, and their replacement after a load: the numbers
+// and flags are copied into the atomics above. Debug follows the file only when the file
+// changed it, so a command-line debug switch survives a reload.
+directory::PageIniSettings CurrentSettings(const ServerState& state);
+void InstallSettings(ServerState& state, const directory::PageIniSettings& settings);
 std::string DialingPrefix(const ServerState& state);
 
 // Turns the console trace on or off (ServerState::Debug and the log's debug switch).
