@@ -3,7 +3,11 @@
 
 #include <algorithm>
 
+#include "common/fixed_field.h"
 #include "common/format_text.h"
+#include "common/log.h"
+#include "core/now_queue.h"
+#include "modem/modem_control.h"
 
 namespace modem {
 namespace {
@@ -47,6 +51,36 @@ int64_t NumericWaitMs(std::string_view dialString) {
     }
   }
   return std::max(kMinimumWaitMs, playMs + kMarginMs);
+}
+
+int DeliverNumeric(DialWork& work) {
+  if (!core::HasPages(work.Queue)) {
+    common::DebugLine("DoNumeric\n");
+    return kDeliverFailed;
+  }
+  // The port is opened before the page leaves the queue, so a port that cannot be opened
+  // keeps the page for the dial thread's retry instead of losing it without a word.
+  int result = kDeliverOk;
+  if (!PlaceCall(work, Protocol::kNumeric, result)) return result;
+  if (core::PopHead(work.State, work.Queue, &work.Current) != 0) {
+    EndCall(work, Protocol::kNumeric);
+    return kDeliverFailed;
+  }
+  const directory::SystemRecord& system = work.System();
+  const std::string tones = NumericToneString(common::FieldText(work.Current.Message));
+  const std::string dial = NumericDialString(core::DialingPrefix(work.State), system.SystemPhoneNumber,
+                                             common::FieldText(work.Current.PageID), tones);
+  common::DebugLine("Calling System - Please Wait\n");
+  WriteComText(work.Port.get(), dial);
+  // The modem plays the string at its own pace; nothing it says is read. "ABCEDFG" never
+  // comes, so this waits the whole time and swallows the modem's reports.
+  const int waitSec = static_cast<int>((NumericWaitMs(dial) + 999) / 1000);
+  (void)WaitForText(work.Port.get(), "ABCEDFG", waitSec);
+  WriteComText(work.Port.get(), "\r");  // any character makes the modem abandon the call
+  EndCall(work, Protocol::kNumeric);
+  common::LogLine("%t %s: Paged %s\n", common::ProgramName(), common::FieldText(work.Current.Name));
+  ++work.State.PagesSent;
+  return kDeliverOk;
 }
 
 }  // namespace modem

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "modem/delivery.h"
+
 namespace modem {
 
 // Longest tone string a page plays.
@@ -26,5 +28,12 @@ std::string NumericDialString(std::string_view prefix, std::string_view number,
 // modem needs to play dialString (2 s per comma, 0.2 s per other dialled character) plus
 // 5 s, so no digit is cut off.
 int64_t NumericWaitMs(std::string_view dialString);
+
+// Pages the head page's recipient numerically, on the line settings, init string and
+// number of work.System() (the system resolved for that recipient, whatever its
+// SystemType). 0 after the dial sequence; 1 when the queue was empty or the port could not
+// be opened (the page then stays queued).
+#define MODEM_HAS_DELIVER_NUMERIC 1
+[[nodiscard]] int DeliverNumeric(DialWork& work);
 
 }  // namespace modem

@@ -5,7 +5,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/fixed_field.h"
 #include "common/log.h"
+#include "core/now_queue.h"
+#include "modem/modem_control.h"
 
 namespace modem {
 namespace {
@@ -135,6 +138,67 @@ ExpandedLine ExpandScriptLine(std::string_view line, std::string_view pagerId,
     out.Steps.pop_back();
   }
   return out;
+}
+
+ExpandedLine SendScriptLine(DialWork& work, std::string_view line) {
+  ExpandedLine expanded = ExpandScriptLine(line, common::FieldText(work.Current.PageID),
+                                           common::FieldText(work.Current.Message),
+                                           work.System().SystemPhoneNumber);
+  for (const ScriptStep& step : expanded.Steps) {
+    if (!step.Bytes.empty()) WriteComText(work.Port.get(), step.Bytes);
+    if (step.PauseMs > 0) Delay(step.PauseMs);
+  }
+  return expanded;
+}
+
+int RunScript(DialWork& work, const Script& script) {
+  int result = kDeliverOk;
+  if (!PlaceCall(work, Protocol::kScript, result)) return result;
+  const bool havePage = core::PopHead(work.State, work.Queue, &work.Current) == 0;
+  bool idSent = false;
+  bool messageSent = false;
+  if (!havePage) result = kDeliverFailed;
+  for (size_t i = 0; havePage && i < script.Pairs.size(); ++i) {
+    const ScriptPair& pair = script.Pairs[i];
+    common::DebugLine("\nSending: %s\n", pair.Send);
+    const ExpandedLine sent = SendScriptLine(work, pair.Send);
+    idSent = idSent || sent.IdSent;
+    messageSent = messageSent || sent.MessageSent;
+    if (pair.Expect.empty()) continue;
+    common::DebugLine("\nWainting for: %s\n", pair.Expect);
+    if (WaitForText(work.Port.get(), pair.Expect, 60) != 0) {
+      result = kDeliverFailed;
+      break;
+    }
+    result = kDeliverOk;
+  }
+  CloseComPort(work.Port);
+  common::DebugLine("\nDone\n");
+  if (havePage) {
+    const std::string name = common::FieldText(work.Current.Name);
+    if (idSent && messageSent) {
+      if (work.State.LogMessages.load()) {
+        common::LogLine("%t %s: Paged %s with Message \"%s\"\n", common::ProgramName(), name,
+                        common::FieldText(work.Current.Message));
+      } else {
+        common::LogLine("%t %s: Paged %s\n", common::ProgramName(), name);
+      }
+      ++work.State.PagesSent;
+    } else {
+      common::LogLine("%t %s: Error - Unalbe to send page.\n", common::ProgramName());
+      ++work.State.FailedPages;
+    }
+  }
+  Delay(1500);
+  return result;
+}
+
+int DeliverScript(DialWork& work) {
+  Script script;
+  // A missing or refused file leaves no pairs: the call still takes the page off the
+  // queue and reports it unsent, as a script that never loaded would.
+  (void)LoadScript(work.System().ScriptFileName, script);
+  return RunScript(work, script);
 }
 
 }  // namespace modem

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "modem/delivery.h"
+
 namespace modem {
 
 // A script holds at most this many send/expect pairs; a longer file is refused whole.
@@ -64,5 +66,19 @@ struct ExpandedLine {
 // backslash or percent pair, and a lone escape character at the end, sends nothing.
 ExpandedLine ExpandScriptLine(std::string_view line, std::string_view pagerId,
                               std::string_view message, std::string_view phone);
+
+// Sends one send line to the port with its escapes expanded for work.Current and the
+// system's number, pausing where it says %d. Returns what the line marked as sent.
+ExpandedLine SendScriptLine(DialWork& work, std::string_view line);
+
+// Runs script for the head page: the modem set-up (no dialling; the script dials), then
+// every pair in order, waiting 60 s for each expected text that is not empty. 0 when the
+// last wait succeeded or there was none, 1 when a wait timed out, the queue was empty or
+// the port failed (page kept). "Paged" is logged as soon as the ID and the message went out.
+[[nodiscard]] int RunScript(DialWork& work, const Script& script);
+
+// Loads the system's ScriptFileName and runs it.
+#define MODEM_HAS_DELIVER_SCRIPT 1
+[[nodiscard]] int DeliverScript(DialWork& work);
 
 }  // namespace modem

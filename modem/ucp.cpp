@@ -3,7 +3,11 @@
 
 #include <array>
 
+#include "common/fixed_field.h"
 #include "common/format_text.h"
+#include "common/log.h"
+#include "core/now_queue.h"
+#include "modem/modem_control.h"
 
 namespace modem {
 namespace {
@@ -81,6 +85,34 @@ std::string BuildUcpFrame(std::string_view pagerId, std::string_view message, bo
   frame.push_back(kHexDigits[sum & 0x0F]);
   frame.push_back(kEtx);
   return frame;
+}
+
+int DeliverUcp(DialWork& work) {
+  int result = kDeliverOk;
+  if (!PlaceCall(work, Protocol::kUcp, result)) return result;
+  if (core::PopHead(work.State, work.Queue, &work.Current) != 0) {
+    common::DebugLine("Done\n");
+    EndCall(work, Protocol::kUcp);
+    return kDeliverOk;
+  }
+  // From here the page is out of the queue: a rejection loses it, with its log line.
+  const bool cp850 = work.State.MapCodePage.load() == 1;
+  WriteComText(work.Port.get(), BuildUcpFrame(common::FieldText(work.Current.PageID),
+                                              common::FieldText(work.Current.Message), cp850));
+  common::DebugLine("\n");
+  // Anything but the positive result within 15 s, a negative result included, is a rejection.
+  if (WaitForText(work.Port.get(), "/A/", 15) != 0) {
+    common::LogLine("%t %s: Error - System rejected pager\n", common::ProgramName());
+    ++work.State.FailedPages;
+    result = kDeliverFailed;
+  } else {
+    common::DebugLine("\n");
+    common::LogLine("%t %s: Paged %s\n", common::ProgramName(), common::FieldText(work.Current.Name));
+    ++work.State.PagesSent;
+    result = kDeliverOk;
+  }
+  EndCall(work, Protocol::kUcp);
+  return result;
 }
 
 }  // namespace modem

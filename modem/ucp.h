@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "modem/delivery.h"
+
 namespace modem {
 
 // The decimal digits of text, in order (AdC keeps nothing else of a pager ID).
@@ -30,5 +32,11 @@ std::string BuildUcpText(std::string_view pagerId, std::string_view message, boo
 
 // The whole frame, written in one piece: STX, the text, two checksum digits, ETX.
 std::string BuildUcpFrame(std::string_view pagerId, std::string_view message, bool cp850);
+
+// The one-page call: dials (always), waits 40 s for CONNECT, takes the head page, sends
+// its frame and waits 15 s for "/A/". 0 acknowledged (or the queue was empty), 1 no
+// connection (page kept), port failure (page kept) or rejection (page lost, logged).
+#define MODEM_HAS_DELIVER_UCP 1
+[[nodiscard]] int DeliverUcp(DialWork& work);
 
 }  // namespace modem

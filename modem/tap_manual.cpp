@@ -1,0 +1,88 @@
+// modem/tap_manual.cpp - TAP manual mode.
+#include "modem/tap_manual.h"
+
+#include "common/fixed_field.h"
+#include "common/log.h"
+#include "core/now_queue.h"
+#include "modem/modem_control.h"
+#include "modem/tap.h"
+
+namespace modem {
+namespace {
+
+// The head page goes to this call only when it is for the same system and its recipient
+// is not a Numeric person (those are always served by numeric dialling).
+bool NextPageForThisSystem(DialWork& work) {
+  if (core::PeekHead(work.State, work.Queue) == nullptr) return false;
+  if (work.Queue.PagerType.load() == static_cast<int>(directory::PagerType::Numeric)) return false;
+  return core::ResolveHeadSystem(work.State, work.Queue) == work.SystemIndex;
+}
+
+}  // namespace
+
+std::string TapManualIdLine(std::string_view pagerId) {
+  std::string line(pagerId);
+  line.push_back('\r');
+  return line;
+}
+
+std::string TapManualMessageLine(std::string_view message, bool cp850) {
+  std::string line = MapTapMessage(message, cp850);
+  line.push_back('\r');
+  return line;
+}
+
+int DeliverTapManual(DialWork& work) {
+  int result = 0;
+  if (!PlaceCall(work, Protocol::kTapManual, result)) return result;
+  ComPort* port = work.Port.get();
+
+  if (WaitForText(port, "\r", kTapManualGreetingSec) != 0) {
+    common::LogLine("%t %s: Error - No ID message\n", common::ProgramName());
+    EndCall(work, Protocol::kTapManual);
+    return kDeliverFailed;
+  }
+  bool prompted = false;
+  for (int i = 0; i < kTapManualModeTries && !prompted; ++i) {
+    WriteComText(port, "M\r");
+    prompted = WaitForText(port, "RETURN", kTapManualModeSec) == 0;
+  }
+  if (!prompted) {
+    common::LogLine("%t %s: Error - Pager ID prompt not seen\n", common::ProgramName());
+    EndCall(work, Protocol::kTapManual);
+    return kDeliverFailed;
+  }
+
+  const bool cp850 = work.State.MapCodePage.load() == 1;
+  result = kDeliverOk;
+  while (true) {
+    if (core::PopHead(work.State, work.Queue, &work.Current) != 0) {
+      common::DebugLine("Done\n");
+      break;
+    }
+    const std::string name = common::FieldText(work.Current.Name);
+    WriteComText(port, TapManualIdLine(common::FieldText(work.Current.PageID)));
+    if (WaitForText(port, "RETURN", kTapManualPromptSec) != 0) {
+      common::LogLine("%t %s: Error - Pager message prompt not seen\n", common::ProgramName());
+      ++work.State.FailedPages;
+      result = kDeliverFailed;
+      break;
+    }
+    WriteComText(port, TapManualMessageLine(common::FieldText(work.Current.Message), cp850));
+    common::DebugLine("\n");
+    common::LogLine("%t %s: Paged %s\n", common::ProgramName(), name);
+    ++work.State.PagesSent;
+    if (!NextPageForThisSystem(work)) {
+      common::DebugLine("Done\n");
+      break;
+    }
+    // The terminal answers a message with its prompt for the next pager ID. Taken here, it
+    // cannot pass for the message prompt of the next page, so a terminal that refuses the
+    // next ID is noticed. A terminal that does not prompt costs this wait only.
+    (void)WaitForText(port, "RETURN", kTapManualPromptSec);
+  }
+  EndCall(work, Protocol::kTapManual);
+  return result;
+}
+
+}  // namespace modem
