@@ -1,0 +1,322 @@
+// web/cgi.cpp - the CGI main flow, the request checks, the form fields and the sends.
+#include "web/cgi.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "common/format_text.h"
+#include "common/pipe_client.h"
+#include "common/request_record.h"
+#include "web/html.h"
+#include "web/html_page.h"
+
+namespace web {
+
+namespace {
+
+constexpr size_t kCarriageReturnSpan = 1500;  // CRs become spaces among these characters
+constexpr size_t kMaxSuffixHost = kHostSuffixArea - 1 - std::strlen(" From: ");
+
+const std::string* Find(const CgiRequest& request, const char* name) {
+  const auto it = request.Environment.find(name);
+  return it == request.Environment.end() ? nullptr : &it->second;
+}
+
+std::optional<std::string> Optional(const CgiRequest& request, const char* name) {
+  const std::string* value = Find(request, name);
+  return value ? std::optional<std::string>(*value) : std::nullopt;
+}
+
+// strtok's way of cutting: skip leading separators, end at the next one.
+std::string_view NextToken(std::string_view& rest, std::string_view separators) {
+  const size_t start = rest.find_first_not_of(separators);
+  if (start == std::string_view::npos) {
+    rest = {};
+    return {};
+  }
+  const size_t end = rest.find_first_of(separators, start);
+  const std::string_view token = rest.substr(start, end == std::string_view::npos ? end : end - start);
+  rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  return token;
+}
+
+int LeadingInteger(const std::string& text) { return static_cast<int>(std::strtol(text.c_str(), nullptr, 10)); }
+
+bool InRange(int value, int low, int high) { return value >= low && value <= high; }
+
+void WriteNameResult(WebRun& run, const std::string& name, bool sent) {
+  const std::string& file = sent ? run.Settings.OkHtmlFile : run.Settings.BadHtmlFile;
+  if (!file.empty() && ExpandHtmlFile(run, file) == 0) return;
+  if (sent) {
+    run.Out += "Page request has been sent for: " + HtmlEscape(name) + ".<P>";
+  } else {
+    run.Out += "Error sending page request to:  " + HtmlEscape(name) + ".<P>";
+  }
+}
+
+// The schedule of a pipe page, checked once for the whole post. False (with an error line
+// in errors) when a date or time the page type needs is missing or does not parse.
+bool CheckSchedule(const WebRun& run, std::string& errors) {
+  if (run.SnppMode() || (run.PageType != 2 && run.PageType != 3)) return true;
+  const bool at = run.PageType == 2;
+  const std::optional<std::string>& date = at ? run.Date : run.Date1;
+  const std::optional<std::string>& time = at ? run.Time : run.Time1;
+  const char* dateName = at ? "date" : "date1";
+  const char* timeName = at ? "time" : "time1";
+  bool good = true;
+  int a = 0, b = 0, c = 0;
+  if (!date || !ParseFormDate(*date, a, b, c)) {
+    errors += common::FormatText("Error: the %s field \"%s\" is not a date (month-day-year or month/day/year).<P>\n",
+                                 dateName, HtmlEscape(date.value_or("")));
+    good = false;
+  }
+  if (!time || !ParseFormTime(*time, a, b)) {
+    errors += common::FormatText("Error: the %s field \"%s\" is not a time (hour:minute).<P>\n", timeName,
+                                 HtmlEscape(time.value_or("")));
+    good = false;
+  }
+  return good;
+}
+
+int PipeSendPage(WebRun& run, const std::string& name, const std::string& message) {
+  if (name.empty() || (run.PageType != 3 && message.empty())) return 1;
+  common::RequestRecord head{};
+  head.RequestType = common::kPageRequest;
+  head.TimeMode = 0;
+  int month = 0, day = 0, year = 0, hour = 0, minute = 0;
+  switch (run.PageType) {
+    case 1:
+      head.TimeMode = 2;
+      head.Minute = run.Delay;
+      break;
+    case 2:
+    case 3: {
+      const bool at = run.PageType == 2;
+      if (!ParseFormDate((at ? run.Date : run.Date1).value_or(""), month, day, year) ||
+          !ParseFormTime((at ? run.Time : run.Time1).value_or(""), hour, minute)) {
+        return 1;  // CheckSchedule has said why; no request goes out with undefined numbers
+      }
+      if (at) {
+        head.TimeMode = 1;
+      } else {
+        head.RequestType = common::kDeleteAt;
+      }
+      head.Month = static_cast<uint8_t>(month);
+      head.Day = static_cast<uint8_t>(day);
+      head.Year = static_cast<uint16_t>(year);
+      head.Hour = static_cast<uint8_t>(hour);
+      head.Minute = minute;
+      break;
+    }
+    default: break;
+  }
+  const std::vector<char> request = common::BuildRequest(head, name, message);
+  std::vector<char> reply(kCgiReplyArea, '\0');
+  int bytesRead = 0;
+  bool remote = false;
+  if (common::CallPagingServerCgi(run.Settings.LanServerName, request, reply, bytesRead, remote) != 0) {
+    if (remote) NoteRemotePipe(run, false);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool ParseFormDate(const std::string& text, int& month, int& day, int& year) {
+  const char* format = (text.size() > 2 && text[2] == '-') ? "%d-%d-%d" : "%d/%d/%d";
+  if (std::sscanf(text.c_str(), format, &month, &day, &year) != 3) return false;
+  return InRange(month, 1, 12) && InRange(day, 1, 31) && InRange(year, 0, 9999);
+}
+
+bool ParseFormTime(const std::string& text, int& hour, int& minute) {
+  if (std::sscanf(text.c_str(), "%d:%d", &hour, &minute) != 2) return false;
+  return InRange(hour, 0, 23) && InRange(minute, 0, 59);
+}
+
+int SendPageRequest(WebRun& run, const std::string& name, const std::string& message) {
+  if (!run.SnppMode()) return PipeSendPage(run, name, message);
+  run.Snpp.ServerHost = run.Settings.HostName;
+  run.Snpp.ServerPort = run.Settings.TcpPort;
+  run.Snpp.PagerId = name;
+  run.Snpp.MessageText = message;
+  if (SnppSendPage(run.Snpp) != 0) {
+    run.Out += "<pre>Error sending page to SNPP server.\n</pre>";
+    return 1;
+  }
+  return 0;
+}
+
+int ShowReport(WebRun& run, bool status) {
+  const char* failure = status ? "<H1>Error getting status.</H1>\n" : "<H1>Error getting log.</H1>\n";
+  if (run.SnppMode()) {
+    run.Snpp.ServerHost = run.Settings.HostName;
+    run.Snpp.ServerPort = run.Settings.TcpPort;
+    if (SnppGetReport(run.Snpp, status ? "MSTA" : "MLOG") == 0) return 0;
+    run.Out += failure;
+    return 1;
+  }
+  common::RequestRecord head{};
+  head.RequestType = status ? common::kStatusReport : common::kLogReport;
+  head.Parameter = status ? 1 : 0;
+  const std::vector<char> request = common::BuildRequest(head, "", "");
+  std::vector<char> reply(kCgiReplyArea, '\0');
+  int bytesRead = 0;
+  bool remote = false;
+  if (common::CallPagingServerCgi(run.Settings.LanServerName, request, reply, bytesRead, remote) != 0) {
+    if (remote) NoteRemotePipe(run, false);
+    run.Out += failure;
+    return 1;
+  }
+  PrintPre(run.Out, std::string_view(reply.data(), strnlen(reply.data(), reply.size())));
+  return 0;
+}
+
+int RunCgi(const CgiRequest& request, std::string& out) {
+  out += "Content-type: text/html\n\n";
+  std::unique_ptr<WebRun> state(new (std::nothrow) WebRun());
+  if (!state) {
+    out += "Error<p>";
+    return 0;
+  }
+  WebRun& run = *state;
+  run.Settings.TcpPort = 5100;
+  ReadWebSettings(request.SettingsFile, run.Settings);
+  const std::string argv0 = request.Arguments.empty() ? std::string() : request.Arguments[0];
+  const std::string* scriptName = Find(request, "SCRIPT_NAME");
+  run.ScriptPath = ScriptPathFor(scriptName ? scriptName->c_str() : nullptr, argv0);
+  auto finish = [&](int status) {
+    out += run.Out;
+    return status;
+  };
+
+  // Query string: group=Name lists only the members of that group.
+  const std::string* query = Find(request, "QUERY_STRING");
+  if (query != nullptr) {
+    run.QueryCopy = query->substr(0, kQueryStringArea - 1);
+    std::string_view rest = run.QueryCopy;
+    const std::string_view first = NextToken(rest, "=&");
+    if (first.find("group") != std::string_view::npos) {
+      const std::string_view group = NextToken(rest, "=&\n\r");
+      if (!group.empty()) run.GroupFilter = std::string(group.substr(0, kGroupNameField - 1));
+    }
+  }
+  const std::optional<std::string> pathTranslated = Optional(request, "PATH_TRANSLATED");
+  const std::optional<std::string> pathInfo = Optional(request, "PATH_INFO");
+  run.RemoteHost = Optional(request, "REMOTE_HOST");
+  run.RemoteAddr = Optional(request, "REMOTE_ADDR");
+
+  // Page mode: the URL names the program followed by the page's path.
+  if (pathTranslated && pathInfo && !pathInfo->empty()) {
+    const std::string path = pathTranslated->substr(0, pathTranslated->find('?'));
+    if (ExpandHtmlFile(run, path) != 0) run.Out += "Error opening up " + HtmlEscape(path) + "<p>\n";
+    return finish(0);
+  }
+
+  // Views. Some web servers (lighttpd) pass no argument for "?status"; the query string is
+  // the view word then, when it holds no "=".
+  std::optional<std::string> view;
+  if (request.Arguments.size() == 2) {
+    view = request.Arguments[1];
+  } else if (request.Arguments.size() <= 1 && query != nullptr && !query->empty() &&
+             query->find('=') == std::string::npos) {
+    view = run.QueryCopy;
+  }
+  if (view) {
+    if (std::string_view("status").find(*view) != std::string_view::npos) {
+      ShowReport(run, true);
+    } else if (std::string_view("log").find(*view) != std::string_view::npos) {
+      ShowReport(run, false);
+    }
+    return finish(0);
+  }
+
+  const std::string* method = Find(request, "REQUEST_METHOD");
+  if (method == nullptr || *method != "POST") {
+    run.Out += "This script should be referenced with a METHOD of POST.\n";
+    return finish(1);
+  }
+  const std::string* contentType = Find(request, "CONTENT_TYPE");
+  if (contentType == nullptr || *contentType != "application/x-www-form-urlencoded") {
+    run.Out += "This script can only be used to decode form results. \n";
+    return finish(1);
+  }
+  const std::string* contentLength = Find(request, "CONTENT_LENGTH");
+  if (contentLength == nullptr) {
+    run.Out += "This script requires CONTENT_LENGTH environment variable.\n";
+    return finish(1);
+  }
+
+  const long budget = std::strtol(contentLength->c_str(), nullptr, 10);
+  const std::vector<FormField> fields = request.Body ? ReadFormFields(request.Body, budget) : std::vector<FormField>();
+  std::string notices;
+  std::optional<std::string> message;
+  std::vector<std::string> names;
+  for (const FormField& field : fields) {
+    if (field.BadEscape) {
+      notices += "Error: the form field " + HtmlEscape(field.Name) +
+                 " holds a % that is not followed by two hex digits; it was used as written.<P>\n";
+    }
+    const std::string& key = field.Name;
+    if (key == "pagetype") {
+      run.PageType = LeadingInteger(field.Value);
+      if (run.PageType < 0 || run.PageType > 3) run.PageType = 0;
+    } else if (key == "delay") {
+      run.Delay = LeadingInteger(field.Value);
+    } else if (key == "date") {
+      run.Date = field.Value;
+    } else if (key == "time") {
+      run.Time = field.Value;
+    } else if (key == "date1") {
+      run.Date1 = field.Value;
+    } else if (key == "time1") {
+      run.Time1 = field.Value;
+    } else if (key == "option") {
+      if (field.Value == "AppendHostName") run.AppendHostName = true;
+    } else if (key == "message") {
+      message = field.Value;
+    } else if (key == "name") {
+      names.push_back(field.Value);
+    }
+  }
+  if (!message && !fields.empty()) message = fields.front().Value;
+  std::string text = message.value_or("");
+  for (size_t i = 0; i < text.size() && i < kCarriageReturnSpan; ++i) {
+    if (text[i] == '\r') text[i] = ' ';
+  }
+
+  if (run.Settings.StartingHtmlFile.empty()) {
+    run.Out += "<H1>Corvel</H1><HR>";
+  } else {
+    (void)ExpandHtmlFile(run, run.Settings.StartingHtmlFile);
+  }
+  run.Out += notices;
+  const bool scheduleGood = CheckSchedule(run, run.Out);
+
+  if (run.AppendHostName) {
+    std::string host = run.RemoteHost ? *run.RemoteHost : run.RemoteAddr ? *run.RemoteAddr : "?";
+    if (host.size() > kMaxSuffixHost) host.resize(kMaxSuffixHost);
+    text += " From: " + host;
+  }
+
+  for (const std::string& name : names) {
+    run.CurrentName = name;
+    const bool sent = scheduleGood && SendPageRequest(run, name, text) == 0;
+    WriteNameResult(run, name, sent);
+  }
+
+  if (run.Settings.EndingHtmlFile.empty()) {
+    const std::string script = HtmlEscape(run.ScriptPath);
+    run.Out += "<HR>To verify that your page has been sent, you can <A HREF=\"" + script +
+               "?status\"> Show the status of the paging system</A> or <A HREF=\"" + script +
+               "?log\"> Show the log file</A>";
+  } else {
+    (void)ExpandHtmlFile(run, run.Settings.EndingHtmlFile);
+  }
+  return finish(0);
+}
+
+}  // namespace web

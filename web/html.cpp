@@ -1,0 +1,28 @@
+// web/html.cpp
+#include "web/html.h"
+
+namespace web {
+
+std::string HtmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+void PrintPre(std::string& out, std::string_view text) {
+  out += "<PRE>\n";
+  out += HtmlEscape(text);
+  out += "</PRE>\n";
+}
+
+}  // namespace web

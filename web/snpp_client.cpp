@@ -1,0 +1,279 @@
+// web/snpp_client.cpp - the SNPP client in lock step with the server's replies.
+#include "web/snpp_client.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+
+#include "common/format_text.h"
+#include "common/log.h"
+#include "platform/clock.h"
+#include "platform/tcp.h"
+#include "web/html.h"
+
+namespace web {
+
+namespace {
+
+constexpr int kGreetingCode = 220;
+constexpr int kGoAheadCode = 354;
+constexpr int kSentCode = 250;
+constexpr int kEndOfListCode = 217;
+constexpr int kQuitWaitMs = 1000;  // the goodbye is only waited for to close cleanly
+
+// The number at the start of a line, as atoi reads it; 0 when there is none.
+int LeadingNumber(std::string_view line) {
+  size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+  int value = 0;
+  bool any = false;
+  while (i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])) && value < 100000) {
+    value = value * 10 + (line[i] - '0');
+    any = true;
+    ++i;
+  }
+  return any ? value : 0;
+}
+
+// A host that begins with a digit is taken as a dotted address and never looked up; it
+// must then be four numbers of 0..255, or it is an address nothing can be reached at.
+bool IsDottedAddress(std::string_view host) {
+  int parts = 0;
+  size_t i = 0;
+  while (parts < 4) {
+    size_t digits = 0;
+    int value = 0;
+    while (i < host.size() && std::isdigit(static_cast<unsigned char>(host[i])) && digits < 4) {
+      value = value * 10 + (host[i] - '0');
+      ++i;
+      ++digits;
+    }
+    if (digits == 0 || digits > 3 || value > 255) return false;
+    ++parts;
+    if (parts < 4) {
+      if (i >= host.size() || host[i] != '.') return false;
+      ++i;
+    }
+  }
+  return i == host.size();
+}
+
+// Reports a failure the way the program in hand does: corvsend appends it to its log,
+// corvweb keeps no log.
+template <typename... Args>
+void LogFailure(const SnppClient& client, std::string_view format, const Args&... args) {
+  if (client.Response != nullptr) return;
+  common::LogFileLine(format, common::ProgramName(), args...);
+}
+
+int Send(SnppClient& client, std::string_view text) {
+  return platform::TcpSendAll(client.Socket, text);
+}
+
+// The pager ID goes out inside one command line; a line end in it would start a command of
+// its own, so the ID ends at the first one.
+std::string OneLine(std::string_view text) {
+  const size_t end = text.find_first_of("\r\n");
+  return std::string(text.substr(0, end));
+}
+
+// Collects lines until the 217 that ends a list or report, silence, or the end of the stream.
+bool CollectUntilEnd(SnppClient& client) {
+  for (;;) {
+    if (WaitForReply(client) != 0) return false;
+    if (client.LastReplyCode == kEndOfListCode) return true;
+  }
+}
+
+}  // namespace
+
+int ConnectToServer(SnppClient& client) {
+  CloseConnection(client);
+  client.PartialLine.clear();
+  client.LineOverflow = false;
+  client.PendingReplies.clear();
+  client.StreamEnded = false;
+
+  std::string dotted;
+  const std::string& host = client.ServerHost;
+  if (!host.empty() && std::isdigit(static_cast<unsigned char>(host[0]))) {
+    dotted = host;
+    if (!IsDottedAddress(host)) {
+      LogFailure(client, "%t %s: Error - Can not connect to server\n");
+      return -1;
+    }
+  } else if (platform::ResolveHost(host, dotted) != 0) {
+    if (client.Response != nullptr) {
+      *client.Response += "Gethostbyname failed\n";
+    } else {
+      common::LogLine("%t Gethostbyname failed\n");
+    }
+    return -1;
+  }
+  const int rc = platform::TcpConnect(dotted, client.ServerPort,
+                                      static_cast<int>(platform::ScaledMs(kSnppSilenceMs)), client.Socket);
+  if (rc == -EMFILE || rc == -ENFILE || rc == -ENOBUFS || rc == -ENOMEM) {
+    LogFailure(client, "%t %s: Error - Can not Open Socket\n");
+    return -1;
+  }
+  if (rc != 0) {
+    LogFailure(client, "%t %s: Error - Can not connect to server\n");
+    return -1;
+  }
+  client.LastReplyCode = 0;
+  return 0;
+}
+
+void CloseConnection(SnppClient& client) {
+  if (client.Socket.Valid()) {
+    platform::TcpShutdown(client.Socket);
+    client.Socket.Reset();
+  }
+}
+
+void HandleReplyLine(SnppClient& client, std::string_view line) {
+  const int code = LeadingNumber(line);
+  ++client.ReplyLineCount;
+  if (code != 0) client.PendingReplies.push_back(code);
+  if (code == 215) {
+    client.NameChoices.clear();
+  } else if (code == 214 || code == 216) {
+    std::string_view text = line.size() > 4 ? line.substr(4) : std::string_view();
+    if (text.empty() || (text[0] != '\r' && text[0] != '\n')) {
+      text = text.substr(0, text.find_first_of("\r\n"));
+    }
+    if (code == 216 && text.size() > kNameChoiceLength) text = text.substr(0, kNameChoiceLength);
+    // The table keeps its first 2500 lines; a longer list or report is cut there.
+    if (client.NameChoices.size() < kNameChoicesSize) client.NameChoices.emplace_back(text);
+  }
+}
+
+int ReceiveReplies(SnppClient& client, int timeoutMs) {
+  if (client.StreamEnded || !client.Socket.Valid()) return 0;
+  std::string block(std::max<size_t>(client.ReceiveBlockSize, 1), '\0');
+  const int n = platform::TcpReceive(client.Socket, block, timeoutMs);
+  if (n == -ETIMEDOUT) return -1;
+  if (n <= 0) {
+    client.StreamEnded = true;
+    return 0;
+  }
+  for (int i = 0; i < n; ++i) {
+    const char c = block[static_cast<size_t>(i)];
+    if (c == '\n') {
+      client.PartialLine += c;
+      HandleReplyLine(client, client.PartialLine);
+      client.PartialLine.clear();
+      client.LineOverflow = false;
+    } else if (client.PartialLine.size() < kReplyLineLimit - 1) {
+      client.PartialLine += c;
+    } else {
+      client.LineOverflow = true;  // the rest of an over-long line is dropped
+    }
+  }
+  return n;
+}
+
+int WaitForReply(SnppClient& client, int limitMs) {
+  const uint64_t start = platform::TickMs();
+  while (client.PendingReplies.empty()) {
+    const uint64_t waited = platform::TickMs() - start;
+    if (waited >= static_cast<uint64_t>(limitMs)) return 1;
+    const int left = static_cast<int>(platform::ScaledMs(limitMs - static_cast<int64_t>(waited)));
+    const int n = ReceiveReplies(client, std::max(left, 1));
+    if (n == 0 || n == -1) {
+      if (!client.PendingReplies.empty()) break;
+      return 1;
+    }
+  }
+  client.LastReplyCode = client.PendingReplies.front();
+  client.PendingReplies.pop_front();
+  return 0;
+}
+
+std::string MessageBlock(const SnppClient& client) {
+  constexpr size_t kEndMarker = 5;  // CR LF . CR LF
+  const size_t room = client.CommandAreaSize > kEndMarker + 1 ? client.CommandAreaSize - kEndMarker - 1 : 0;
+  std::string block = client.MessageText.substr(0, room);
+  block += "\r\n.\r\n";
+  return block;
+}
+
+int SnppSendPage(SnppClient& client) {
+  if (ConnectToServer(client) != 0) return -1;
+  int result = 0;
+  do {
+    if (const int rc = Send(client, common::FormatText("PAGE \"%s\"\n", OneLine(client.PagerId))); rc < 0) {
+      LogFailure(client, "%t %s: Error - Did not send PAGE command\n");
+      result = rc;
+      break;
+    }
+    // The greeting may come before or after PAGE went out; the reply to PAGE is the line
+    // after it (a server that does not greet answers PAGE first).
+    bool replied = WaitForReply(client) == 0;
+    if (replied && client.LastReplyCode == kGreetingCode) replied = WaitForReply(client) == 0;
+    if (!replied) {
+      LogFailure(client, "%t %s: Error - Did not get responce from PAGE command\n");
+      result = -1;
+      break;
+    }
+    int rc = Send(client, "DATA\n");
+    if (rc < 0) rc = Send(client, "DATA\n");
+    if (rc < 0) LogFailure(client, "%t %s: Error - Did not send DATA command(%d)\n", -rc);
+    if (rc = Send(client, MessageBlock(client)); rc < 0) {
+      LogFailure(client, "%t %s: Error - Did not send Message data(%d)\n", rc);
+      result = rc;
+      break;
+    }
+    replied = WaitForReply(client) == 0;
+    if (replied && client.LastReplyCode == kGoAheadCode) replied = WaitForReply(client) == 0;
+    if (!replied) {
+      LogFailure(client, "%t %s: Error - Did not get responce from DATA command\n");
+      result = 1;
+      break;
+    }
+    if (rc = Send(client, "SEND\n"); rc < 0) {
+      LogFailure(client, "%t %s: Error - Did not send SEND command\n");
+      result = rc;
+      break;
+    }
+    if (WaitForReply(client) != 0) {
+      LogFailure(client, "%t %s: Error - Did not get responce from SEND command\n");
+      result = 1;
+    } else if (client.LastReplyCode != kSentCode) {
+      LogFailure(client, "%t %s: Error - Page not accepted by server(%d)\n", client.LastReplyCode);
+      result = -1;
+    }
+    if (Send(client, "QUIT\n") == 0) (void)WaitForReply(client, kQuitWaitMs);
+  } while (false);
+  CloseConnection(client);
+  return result;
+}
+
+int SnppGetReport(SnppClient& client, std::string_view word) {
+  if (ConnectToServer(client) != 0) return -1;
+  client.NameChoices.clear();
+  bool whole = false;
+  if (Send(client, std::string(word) + "\n") == 0) whole = CollectUntilEnd(client);
+  if (Send(client, "QUIT\n") == 0) (void)WaitForReply(client, kQuitWaitMs);
+  CloseConnection(client);
+  std::string text;
+  for (const std::string& line : client.NameChoices) {
+    text += line;
+    if (line.empty() || line[0] != '\r') text += '\n';
+  }
+  if (client.Response != nullptr) PrintPre(*client.Response, text);
+  return whole ? 0 : -1;
+}
+
+int SnppListNames(SnppClient& client) {
+  if (ConnectToServer(client) != 0) return -1;
+  bool whole = false;
+  if (Send(client, common::FormatText("LIST %s\n", OneLine(client.ListArgument))) == 0) {
+    whole = CollectUntilEnd(client);
+  }
+  if (Send(client, "QUIT\n") == 0) (void)WaitForReply(client, kQuitWaitMs);
+  CloseConnection(client);
+  return whole ? 0 : -1;
+}
+
+}  // namespace web

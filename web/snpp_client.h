@@ -1,0 +1,89 @@
+// web/snpp_client.h - the SNPP client that corvweb and corvsend share.
+//
+// The client talks in lock step: after each command it waits for that command's own reply
+// line (at most 5.5 s of silence), so a page is judged by the reply to SEND and nothing else.
+// The greeting (220) is taken before the first reply, and a 354 after DATA is the server's
+// go-ahead, not the reply to the message. The commands go out byte for byte as the server
+// side expects them: "PAGE \"id\"\n", "DATA\n", "text\r\n.\r\n", "SEND\n", "QUIT\n".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/unique_fd.h"
+
+namespace web {
+
+constexpr int kSnppSilenceMs = 5500;      // a wait gives up after 11 polls of 500 ms
+constexpr size_t kReplyLineLimit = 299;   // characters kept of one reply line
+constexpr size_t kNameChoicesSize = 2500;
+constexpr size_t kNameChoiceLength = 99;  // characters kept of one listed name
+constexpr size_t kWebBlockSize = 16000;   // corvweb's receive block and command area
+constexpr size_t kSendBlockSize = 4000;   // corvsend's receive block
+constexpr size_t kSendCommandArea = 4300; // corvsend's command area
+
+// One program run's client. Settings are filled by the caller; the rest is the client's.
+struct SnppClient {
+  std::string ServerHost;        // host name or dotted IPv4 address
+  uint16_t ServerPort = 5100;
+  std::string PagerId;           // the recipient for PAGE
+  std::string MessageText;       // the text sent after DATA
+  std::string ListArgument;      // sent after LIST (empty: every name and group)
+  size_t ReceiveBlockSize = kWebBlockSize;
+  size_t CommandAreaSize = kWebBlockSize;  // the message block must fit, with its end marker
+  // corvweb: texts meant for the response go here, and nothing is logged. Null (corvsend):
+  // the failures go to the log with the program name.
+  std::string* Response = nullptr;
+
+  std::vector<std::string> NameChoices;  // 214 and 216 reply texts, at most 2500
+  int ReplyLineCount = 0;                // complete lines received in this run
+  int LastReplyCode = 0;                 // code of the reply the last wait returned
+
+  platform::UniqueFd Socket;
+  std::string PartialLine;               // bytes of a line whose line feed has not come
+  bool LineOverflow = false;             // the line in hand passed kReplyLineLimit
+  std::deque<int> PendingReplies;        // codes of complete lines not yet waited for
+  bool StreamEnded = false;              // the server closed, or the socket failed
+};
+
+// Resolves the server, connects and clears LastReplyCode. 0, or -1 after the failure text
+// ("Gethostbyname failed", "Can not Open Socket", "Can not connect to server").
+[[nodiscard]] int ConnectToServer(SnppClient& client);
+
+// Receives one block (waiting at most timeoutMs) and hands each complete line to
+// HandleReplyLine. Returns the bytes received, 0 when the stream ended, -1 on silence.
+int ReceiveReplies(SnppClient& client, int timeoutMs);
+
+// Acts on one complete reply line (with its line end): 215 empties NameChoices, 214 and
+// 216 add their text. Also counts the line and queues its code for WaitForReply.
+void HandleReplyLine(SnppClient& client, std::string_view line);
+
+// Waits for the next reply line. 0 with LastReplyCode set to its code, or 1 when the server
+// stayed silent for limitMs (5.5 s) or closed the connection.
+[[nodiscard]] int WaitForReply(SnppClient& client, int limitMs = kSnppSilenceMs);
+
+// Sends one page (PAGE, DATA, the message, SEND, QUIT) on a connection of its own.
+// 0 when the server answered SEND with 250; otherwise non-zero: -1 (no connection, no reply
+// to PAGE, SEND refused), 1 (no reply to the message or to SEND) or a negative send error.
+[[nodiscard]] int SnppSendPage(SnppClient& client);
+
+// Fetches the status ("MSTA") or the log ("MLOG") into NameChoices and writes it to the
+// response with PrintPre. 0 when the report arrived whole (its 217 line), -1 otherwise;
+// what arrived is written either way.
+[[nodiscard]] int SnppGetReport(SnppClient& client, std::string_view word);
+
+// Fetches the names (LIST with ListArgument) into NameChoices. 0 when the list ended with
+// its 217 line, -1 when there was no connection or it did not end (the names that came stay).
+[[nodiscard]] int SnppListNames(SnppClient& client);
+
+// The message block of the page exchange, cut so that it fits the command area.
+std::string MessageBlock(const SnppClient& client);
+
+// Closes the connection (after the exchange).
+void CloseConnection(SnppClient& client);
+
+}  // namespace web
