@@ -1,0 +1,68 @@
+// modem/delivery.h - what every delivery routine promises: it runs on the dial thread that
+// owns the port's queue, takes pages only from the head of that queue, logs every page it
+// gives up on, closes the port it opened before it returns, and says in its own header at
+// which step a page leaves the queue.
+//
+// DialWork is the dial thread's work area for one delivery (the "work buffers" of the
+// port's dial context): the server record, the port's queue, the directory snapshot the
+// round runs on, the system being called, the current page and the open port.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/dial_context.h"
+#include "core/server_state.h"
+#include "directory/directory.h"
+#include "modem/com_port.h"
+
+namespace modem {
+
+struct DialWork {
+  DialWork(core::ServerState& state, core::DialContext& queue) : State(state), Queue(queue) {}
+
+  core::ServerState& State;
+  core::DialContext& Queue;                          // the port's NOW queue; PortName names the port
+  std::shared_ptr<const directory::Directory> Dir;   // snapshot for this delivery (never null in a round)
+  int SystemIndex = -1;                              // system being called, index into Dir->Systems
+  core::QueueEntry Current{};                        // current page: PageID, Name, Message, MessageNumber
+  ComPortPtr Port;                                   // open during a call only
+
+  // The system being called; valid while SystemIndex >= 0 and Dir is held.
+  const directory::SystemRecord& System() const { return Dir->Systems[static_cast<size_t>(SystemIndex)]; }
+  std::string PortName() const;
+};
+
+// Protocol results shared by the drivers.
+constexpr int kDeliverOk = 0;
+constexpr int kDeliverFailed = 1;        // port, logon or prompt failure
+constexpr int kDeliverDisconnected = 2;  // the terminal ended the session during a block
+
+// TAP (modem/tap.h). Sends the pages queued for the head page's system. 0 when the call
+// ended normally, 1 when the port or the logon failed, 2 when the terminal ended the session
+// during a block, otherwise the modem result that prevented the connection.
+[[nodiscard]] int DeliverTap(DialWork& work);
+
+// The other protocols (modem/tap_manual.h, ucp.h, numeric.h, script.h) define these. Each
+// header defines MODEM_HAS_DELIVER_<NAME> next to its declaration, so the dispatch table only
+// names a driver that is built.
+//   int DeliverTapManual(DialWork& work);   // MODEM_HAS_DELIVER_TAPMANUAL
+//   int DeliverUcp(DialWork& work);         // MODEM_HAS_DELIVER_UCP
+//   int DeliverNumeric(DialWork& work);     // MODEM_HAS_DELIVER_NUMERIC
+//   int DeliverScript(DialWork& work);      // MODEM_HAS_DELIVER_SCRIPT (loads ScriptFileName, runs it)
+
+// The system index in work.Dir for the head page's recipient (the person whose Name is the
+// entry's Name, else whose PageID is its PageID), or -1 (also for an empty queue).
+int HeadSystem(const DialWork& work);
+
+// Delivers the head page of the queue (modem/deliver.cpp): finds the recipient and its
+// system, and hands the page to the driver of the person's PagerType or the system's
+// SystemType. The driver's result, or 1 when the recipient or its system is unknown (the
+// page is dropped with a line in the log file) or the protocol is not built (the page
+// stays queued, and a log line names the protocol).
+[[nodiscard]] int DeliverHead(DialWork& work);
+
+// Works the queue from its head until it is empty (0) or a delivery fails (its result).
+[[nodiscard]] int DeliverQueue(DialWork& work);
+
+}  // namespace modem

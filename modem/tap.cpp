@@ -1,0 +1,190 @@
+// modem/tap.cpp - TAP block mode: logon, one block per page, verdicts, logoff.
+#include "modem/tap.h"
+
+#include <chrono>
+
+#include "common/fixed_field.h"
+#include "common/log.h"
+#include "core/now_queue.h"
+#include "modem/modem_control.h"
+
+namespace modem {
+namespace {
+
+constexpr int kLogonTries = 7;
+constexpr int kVerdictGapMs = 10000;     // silence after the last byte that counts as no verdict
+constexpr int kVerdictTotalMs = 60000;   // a terminal that never stops talking gets no longer
+constexpr size_t kTraceTextMax = 200;    // message text kept for the debug trace
+
+}  // namespace
+
+unsigned char Cp850ToTap(unsigned char byte) {
+  switch (byte) {
+    case 0x84: case 0x91: return 0x7B;
+    case 0x81: case 0x86: return 0x7D;
+    case 0x8E: case 0x92: return 0x5B;
+    case 0x8F: case 0x9A: return 0x5D;
+    case 0x94: case 0x9B: return 0x7C;
+    case 0x99: case 0x9D: return 0x5C;
+    case 0xE1: return 0x7E;
+    default: return byte;
+  }
+}
+
+std::string MapTapMessage(std::string_view message, bool cp850) {
+  std::string out(message);
+  if (cp850) {
+    for (char& c : out) c = static_cast<char>(Cp850ToTap(static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+std::string TapChecksum(std::string_view stxToEtx) {
+  unsigned sum = 0;
+  for (char c : stxToEtx) sum += static_cast<unsigned char>(c) & 0x7Fu;  // the terminal sees 7 bits
+  const unsigned low = sum & 0xFFFu;
+  return {static_cast<char>('0' + (low >> 8)), static_cast<char>('0' + ((low >> 4) & 0xFu)),
+          static_cast<char>('0' + (low & 0xFu))};
+}
+
+std::string TapBlock(std::string_view pagerId, std::string_view mappedMessage) {
+  std::string block;
+  block.reserve(pagerId.size() + mappedMessage.size() + 8);
+  block += kStx;
+  block += pagerId;
+  block += kCr;
+  block += mappedMessage;
+  block += kCr;
+  block += kEtx;
+  block += TapChecksum(block);
+  block += kCr;
+  return block;
+}
+
+char VerdictByte(char byte) {
+  switch (byte) {
+    case kAck: case kNak: case kRs: case kEsc: return byte;
+    default: return 0;
+  }
+}
+
+int TapLogon(ComPort* port, std::string_view password) {
+  const std::string logon = std::string(1, kEsc) + "PG1" + std::string(password) + "\r";
+  const std::string goAhead = std::string(1, kEsc) + "[p\r";
+  for (int attempt = 0; attempt < kLogonTries; ++attempt) {
+    WriteComText(port, "\r");
+    if (WaitForText(port, "ID=", 2) != 0) continue;
+    Delay(1000);
+    // Once per try: a second copy would be answered too, and that answer would be read as
+    // the verdict on the first block.
+    WriteComText(port, logon);
+    if (WaitForText(port, std::string(1, kAck), 10) != 0) continue;
+    if (WaitForText(port, goAhead, 10) != 0) continue;
+    // Whatever the terminal adds after its go-ahead is not a verdict on any block.
+    DrainComInput(port);
+    common::DebugLine("\n");
+    return 0;
+  }
+  return 1;
+}
+
+int TapReadVerdict(DialWork& work) {
+  using Clock = std::chrono::steady_clock;
+  const std::string program = common::ProgramName();
+  const Clock::time_point giveUp = Clock::now() + std::chrono::milliseconds(kVerdictTotalMs);
+  std::string text;
+  char verdict = 0;
+  while (verdict == 0) {
+    int timedOut = 0;
+    const int byte = ReadComByteTimed(work.Port.get(), kVerdictGapMs, timedOut);
+    if (timedOut || byte < 0 || Clock::now() >= giveUp) break;
+    common::DebugLine("ResponseData: 0x%X\n", byte);
+    verdict = VerdictByte(static_cast<char>(byte));
+    if (verdict == 0 && text.size() < kTraceTextMax && byte >= 0x20) text += static_cast<char>(byte);
+  }
+  if (!text.empty()) common::DebugLine("Terminal says: %s\n", text);
+  common::DebugLine("Status: 0x%X\n", static_cast<int>(verdict));
+
+  const int32_t number = work.Current.MessageNumber;
+  const std::string name = common::FieldText(work.Current.Name);
+  switch (verdict) {
+    case 0:
+      return kVerdictRetry;  // no verdict in time: the page stays for another block
+    case kNak:
+      common::LogLine("%t %s: Error - Pager system rejected the message(#%ld)\n", program, number);
+      ++work.State.FailedPages;
+      return kVerdictRetry;
+    case kRs:
+      common::LogLine("%t %s: Error - ID or Message content based error on message(#%ld)\n", program, number);
+      common::LogLine("%t %s: Error - Was not able send message(#%ld) for: %s\n", program, number, name);
+      static_cast<void>(core::DropHead(work.Queue));
+      ++work.State.FailedPages;
+      return kVerdictDone;
+    case kEsc:
+      // ESC EOT: the terminal ends the session without accepting or refusing the block, so
+      // the page stays at the head for the next call.
+      common::LogLine("%t %s: Error - Pager system disconnected on message(#%ld)\n", program, number);
+      return kVerdictDisconnected;
+    default:  // ACK
+      if (work.State.LogMessages.load())
+        common::LogLine("%t %s: Message(#%ld) sent to %s with Message \"%s\"\n", program, number, name,
+                        common::FieldText(work.Current.Message));
+      else
+        common::LogLine("%t %s: Message(#%ld) sent to %s\n", program, number, name);
+      ++work.State.PagesSent;
+      static_cast<void>(core::DropHead(work.Queue));
+      return kVerdictDone;
+  }
+}
+
+int DeliverTap(DialWork& work) {
+  int result = 0;
+  if (!PlaceCall(work, Protocol::kTap, result)) return result;
+  const directory::SystemRecord& system = work.System();
+  const std::string program = common::ProgramName();
+  if (TapLogon(work.Port.get(), system.TapPassWord) != 0) {
+    CloseComPort(work.Port);
+    common::LogLine("%t %s: Error - Can not login to paging system\n", program);
+    return kDeliverFailed;
+  }
+  const bool cp850 = work.State.MapCodePage.load() == 1;
+  int failureRun = 0;
+  for (int blocks = 0;; ++blocks) {
+    core::QueueEntry* head = core::PeekHead(work.State, work.Queue);
+    if (head == nullptr) {
+      // Safe choice: an empty queue ends the block loop instead of sending an empty block.
+      common::LogLine("%t %s: Error - Peek Queue: NULL pointer\n", program);
+      break;
+    }
+    ++head->Attempts;
+    work.Current = *head;
+    const std::string pagerId = common::FieldText(work.Current.PageID);
+    const std::string message = common::FieldText(work.Current.Message);
+    common::DebugLine("\n%s\n", pagerId);
+    common::DebugLine("%s\n\n", message);
+    WriteComText(work.Port.get(), TapBlock(pagerId, MapTapMessage(message, cp850)));
+
+    const int verdict = TapReadVerdict(work);
+    DrainComInput(work.Port.get());
+    failureRun = (verdict == kVerdictRetry || verdict == kVerdictDisconnected) ? failureRun + 1 : 0;
+    if (verdict == kVerdictDisconnected) {
+      EndCall(work, Protocol::kTap);
+      return kDeliverDisconnected;
+    }
+    if (failureRun > 5) {
+      failureRun = 0;
+      common::LogLine("%t %s: Error - Paging System rejected message(#%ld)\n", program, work.Current.MessageNumber);
+      common::LogLine("%t %s: Error - Was not able to send message(#%ld) for: %s\n", program,
+                      work.Current.MessageNumber, common::FieldText(work.Current.Name));
+      static_cast<void>(core::DropHead(work.Queue));
+    }
+    if (!(HeadSystem(work) == work.SystemIndex && system.MultipleMessageMode &&
+          system.MaxPagesPerConnection > blocks))
+      break;
+  }
+  WriteComText(work.Port.get(), std::string(1, kEot) + "\r");
+  EndCall(work, Protocol::kTap);
+  return kDeliverOk;
+}
+
+}  // namespace modem
