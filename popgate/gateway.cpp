@@ -1,0 +1,87 @@
+// popgate/gateway.cpp - corvpop32's start-up and poll threads.
+#include "popgate/gateway.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "common/log.h"
+#include "common/pipe_client.h"
+#include "platform/clock.h"
+#include "platform/signals.h"
+#include "popgate/pop_client.h"
+#include "popgate/poppage_ini.h"
+
+namespace popgate {
+
+namespace {
+constexpr const char* kVersion = "1.8 Rev 5";
+}  // namespace
+
+void PollThread(const GatewayContext& context, size_t index) {
+  const Mailbox& box = context.Mailboxes[index];
+  MailOptions options;
+  options.ProgramName = context.ProgramName;
+  options.Debug = common::DebugOn();
+  options.MapCodePage = context.MapCodePage;
+  PopSession session(box, options);
+  for (;;) {
+    session.Options.Debug = common::DebugOn();
+    PollMailbox(session);
+    int endOfMessage = 0;
+    {
+      std::lock_guard lock(session.Lock);
+      endOfMessage = session.EndOfMessage;
+    }
+    common::DebugLine("MIR: %d\n", endOfMessage);
+    platform::SleepMs(int64_t{box.PollTime} * 1000);
+  }
+}
+
+int RunGateway(int argc, char** argv) {
+  common::WriteConsole(common::FormatText("Corvel.  Version %s\n", kVersion));
+  common::WriteConsole("Post Office Protocol(POP) Paging Gateway\n");
+  common::WriteConsole("For use with OS/2 or NT Pager Server\n");
+  GatewayContext context;
+  common::SetProgramName(context.ProgramName);
+  common::LogLine("%t %s: Corvel Internet Mail Gateway Starting.  Version %s\n", context.ProgramName, kVersion);
+  try {
+    context.Mailboxes.reserve(context.Capacity);
+  } catch (const std::bad_alloc&) {
+    common::LogLine("%t %s: Error - calloc\n", context.ProgramName);
+    return 0;
+  }
+  if (ReadPopPageIni("POPPAGE.INI", context) != 0) {
+    common::LogLine("%t %s: Error reading POPPAGE.INI\n", context.ProgramName);
+  }
+  // The pagers' code page is the paging server's: MIME text is converted into it.
+  context.MapCodePage = ReadMapCodePage("page.ini");
+
+  common::WaitForPagingServer(context.ProgramName);
+  (void)common::InitPipeClient();
+  common::LogLine("%t %s: Gateway started successfully\n", context.ProgramName);
+  platform::BlockStopSignals();  // before the first thread: only the main thread sees a stop
+
+  context.Debug = argc > 1 && std::strstr(argv[1], "debug") != nullptr;
+  common::SetDebug(context.Debug);
+  for (size_t i = 0; i < context.Mailboxes.size(); ++i) {
+    try {
+      std::thread(PollThread, std::cref(context), i).detach();  // runs until the process ends
+    } catch (const std::system_error&) {
+      common::LogLine("%t %s: Error - calloc\n", context.ProgramName);
+      return 0;
+    }
+  }
+  if (context.Debug) {
+    common::WriteConsole(common::FormatText("Sizeof work: %d\n", static_cast<int>(sizeof(GatewayContext))));
+    common::WriteConsole(common::FormatText("Sizeof MPS: %d Total: %d\n", static_cast<int>(sizeof(Mailbox)),
+                                            static_cast<int>(sizeof(Mailbox) * context.Capacity)));
+  }
+  (void)platform::WaitForStopSignal();
+  common::LogLine("%t %s: Server ended successfully\n", context.ProgramName);
+  std::fflush(stdout);
+  std::_Exit(0);  // a poll in progress is cut off wherever it stands
+}
+
+}  // namespace popgate
