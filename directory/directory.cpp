@@ -124,7 +124,9 @@ int Directory::AddPerson(const PersonRecord& person, std::string_view groupList)
     common::LogLine("%t %s: System Name not valid for name(%s)\n", common::ProgramName(), person.Name);
     return -1;
   }
-  for (const std::string& groupName : SplitList(groupList)) {
+  for (const std::string& listed : SplitList(groupList)) {
+    // Cut before the lookup too, so every person naming the same long group joins one group.
+    const std::string groupName = Cut(listed, kGroupNameMax);
     const int g = FindGroup(groupName);
     if (g >= 0) {
       Groups[g].Members += person.Name;
@@ -132,7 +134,7 @@ int Directory::AddPerson(const PersonRecord& person, std::string_view groupList)
       continue;
     }
     GroupRecord& created = Groups[GroupCount];
-    created.Name = Cut(groupName, kGroupNameMax);
+    created.Name = groupName;
     created.Members = person.Name + '|';
     GroupCount = Grow(GroupCount, kGroupSlots);
   }

@@ -53,6 +53,8 @@ enum class SectionKind { Systems, Names, Groups };
 
 // What the actions work on during one load.
 struct PageIniContext {
+  PageIniContext(Directory& dir, PageIniSettings& settings, const PageIniHooks& hooks)
+      : Dir(dir), Settings(settings), Hooks(hooks) {}
   Directory& Dir;
   PageIniSettings& Settings;
   const PageIniHooks& Hooks;
@@ -183,10 +185,12 @@ void AddGroupName(PageIniContext& c, const IniLexer& lx) {
 
 // A group's members: only persons already read may join.
 void AddMemberName(PageIniContext& c, const IniLexer& lx) {
-  const std::string& name = lx.LastString();
+  // Stored names are cut to the field; a longer name in a group means the same person.
+  const std::string& given = lx.LastString();
+  const std::string name = Cut(given, kPersonNameMax);
   if (c.PendingList.size() + name.size() >= kPendingListMax) return;
   if (c.Dir.FindPersonByName(name) < 0) {
-    common::LogLine("%t %s: Person's name(%s) is invalid in group(%s)\n", common::ProgramName(), name,
+    common::LogLine("%t %s: Person's name(%s) is invalid in group(%s)\n", common::ProgramName(), given,
                     c.PendingGroupName);
     return;
   }
@@ -314,7 +318,7 @@ const std::vector<IniStateRow<PageIniContext>>& StateTable() {
 int ParsePageIniText(std::string_view text, const std::string& fileName, Directory& dir,
                      PageIniSettings& settings, const PageIniHooks& hooks) {
   try {
-    PageIniContext context{dir, settings, hooks};
+    PageIniContext context(dir, settings, hooks);
     IniLexer lexer(text, kKeywords, kIniTokenMax);
     const std::vector<IniStateRow<PageIniContext>>& table = StateTable();
     const int errors = RunIniParseLoop<PageIniContext>(lexer, table, context, fileName);
