@@ -1,0 +1,369 @@
+// snpp/commands.cpp - the SNPP command table, the replies and the page hand-over.
+#include "snpp/commands.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+#include "common/fixed_field.h"
+#include "common/log.h"
+#include "common/pipe_client.h"
+#include "common/request_record.h"
+#include "snpp/name_cache.h"
+
+namespace snpp {
+
+namespace {
+
+struct ReplyEntry {
+  int Code;
+  std::string_view Text;
+};
+
+constexpr ReplyEntry kReplyTable[] = {
+    {kReplyGreeting, "220 SNPP Gateway Ready (Corvel.Version1.8 Rev 5)"},
+    {kReplyGoodbye, "221 OK, Goodbye"},
+    {kReplyEndOfHelp, "250 End of Help Information"},
+    {kReplyResetOk, "250 RESET OK"},
+    {kReplyDataAccepted, "250 DATA Accepted"},
+    {kReplyPagerIdAccepted, "250 Pager ID Accepted"},
+    {kReplyMessageOk, "250 Message OK"},
+    {kReplyMessageSent, "250 Message Sent OK"},
+    {kReplyAreaSelected, "250 Alternate Area Selected"},
+    {kReplyDelayedOk, "250 Delayed Message OK"},
+    {kReplySubjectOk, "250 Message Subject OK"},
+    {kReplyBeginInputDot, "354 Begin Input, End With '.'"},
+    {kReplyBeginInput, "354 Begin Input, End With <CRLF>.<CRLF>"},
+    {kReplyTooManyErrors, "421 Too Many Errors, Goodbye"},
+    {kReplyUnavailable, "421 Gateway Service Unavailable"},
+    {kReplyAlreadyEntered, "503 ERROR, Message Already Entered"},
+    {kReplyInvalidPagerId, "550 Error, Invalid Pager ID"},
+    {kReplyFailed550, "550 Error, failed"},
+    {kReplyFailed554, "554 Error, failed"},
+    {kReplyInvalidMessage, "550 ERROR, Invalid Message"},
+    {kReplyIncomplete, "503 Error, Pager ID or Message Incomplete"},
+    {kReplyMessageFailed, "554 Message Failed"},
+    {kReplyFailedInvalidId, "554 Failed, Invalid Pager ID"},
+    {kReplyNotImplemented, "500 Command Not Implemented"},
+    {kReplyTryAgain, "500 Command Not Implemented, Try Again"},
+    {kReplyEndOfNames, "217 End of Names and Groups"},
+    {kReplyEndOfStatus, "217 End of Status report"},
+    {kReplyEndOfLog, "217 End of Log"},
+};
+
+enum class Command {
+  kPage, kMess, kRese, kSend, kQuit, kHelp, kData, kList, kMsta, kMlog, kCove, kHold, kSubj,
+  kUnimplemented,
+};
+
+struct CommandEntry {
+  std::string_view Word;  // matched on its first four letters, ignoring case
+  Command Action;
+};
+
+// Searched in this order; the first match wins.
+constexpr CommandEntry kCommandTable[] = {
+    {"PAGE", Command::kPage},          {"MESS", Command::kMess},
+    {"RESE", Command::kRese},          {"SEND", Command::kSend},
+    {"QUIT", Command::kQuit},          {"HELP", Command::kHelp},
+    {"DATA", Command::kData},          {"LIST", Command::kList},
+    {"LOGI", Command::kUnimplemented}, {"LEVE", Command::kUnimplemented},
+    {"ALER", Command::kUnimplemented}, {"COVE", Command::kCove},
+    {"HOLD", Command::kHold},          {"CALL", Command::kUnimplemented},
+    {"SUBJ", Command::kSubj},          {"2WAY", Command::kUnimplemented},
+    {"EXPT", Command::kUnimplemented}, {"NOQUEUE", Command::kUnimplemented},
+    {"ACKR", Command::kUnimplemented}, {"RTYP", Command::kUnimplemented},
+    {"MCRE", Command::kUnimplemented}, {"MSTA", Command::kMsta},
+    {"MLOG", Command::kMlog},          {"KTAG", Command::kUnimplemented},
+};
+
+constexpr std::string_view kHelpText =
+    "214 SNPP supported functions. \r\n"
+    "214 ------------------------ \r\n"
+    "214 PAGE 5551212 5551234 bill \"Orlen Vask\" \r\n"
+    "214 SUBJ The subject of the page \r\n"
+    "214 MESS This is the message to send \r\n"
+    "214 DATA - Enter message, the next lines will have data .<CRLF> ends \r\n"
+    "214 SEND - Sends the page \r\n"
+    "214 QUIT \r\n"
+    "214 RESE - Resets session \r\n"
+    "214 LIST - Lists all names and groups\r\n"
+    "214 LIST GROUP_NAME - Lists the names in a group\r\n"
+    "214 HELP \r\n"
+    "214 MSTA - Status of the Paging Server\r\n"
+    "214 MLOG - Shows the Log file on the Paging Server\r\n"
+    "250 End of Help Information\r\n";
+
+constexpr size_t kReportBytes = 3000;       // of the pipe reply walked for a report
+constexpr size_t kReportLineChars = 193;    // what a 200-byte "214 ...\r\n" line holds
+constexpr std::string_view kTokenEnders = " =+\r\n,";
+constexpr std::string_view kBlanks = "\t\r\n ";
+
+const CommandEntry* FindCommand(std::string_view word) {
+  if (word.size() < 4) return nullptr;
+  for (const CommandEntry& entry : kCommandTable) {
+    bool same = true;
+    for (size_t i = 0; i < 4; ++i) {
+      if (std::toupper(static_cast<unsigned char>(word[i])) != entry.Word[i]) {
+        same = false;
+        break;
+      }
+    }
+    if (same) return &entry;
+  }
+  return nullptr;
+}
+
+bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+// PAGE: every token of rest becomes a recipient with the current HoldTime. The IDs of one
+// PAGE are taken all or none: when they would not all fit the 300 entries, none is taken
+// and the command fails, so every ID the client saw accepted is one SEND will reach.
+int DoPagerIds(SnppSession& session, std::optional<std::string_view> rest) {
+  std::vector<std::string_view> ids;
+  for (auto token = NextToken(rest); token; token = NextToken(token->Rest)) {
+    std::string_view id = token->Text;
+    // A quote never closed drags the line end into the ID; it can name no pager and would
+    // split the log line in two.
+    if (const size_t end = id.find_first_of("\r\n"); end != std::string_view::npos) id = id.substr(0, end);
+    if (!id.empty()) ids.push_back(id);
+    if (!token->Rest) break;
+  }
+  if (ids.empty() || session.Recipients.size() + ids.size() > kMaxRecipients) {
+    ++session.CommandErrors;
+    return kReplyInvalidPagerId;
+  }
+  for (std::string_view id : ids) {
+    Recipient& r = session.Recipients.emplace_back();
+    common::CopyField(r.PagerId, id);
+    r.HoldTime = session.HoldTime;
+  }
+  return kReplyPagerIdAccepted;
+}
+
+void AppendMessage(std::string& text, std::string_view more) {
+  const size_t room = kMessageTextField - 1 - std::min(text.size(), kMessageTextField - 1);
+  text.append(more.substr(0, std::min(more.size(), room)));
+}
+
+// COVE, HOLD and SUBJ: store the rest (with its line end), cut to the field.
+template <size_t N>
+int StoreArgument(SnppSession& session, std::array<char, N>& field,
+                  const std::optional<std::string_view>& rest, int reply) {
+  if (!rest) {
+    ++session.CommandErrors;
+    return reply;
+  }
+  common::CopyField(field, *rest);
+  return reply;
+}
+
+int DataModeLine(SnppSession& session, std::string_view line) {
+  if (line.size() >= 2 && line[0] == '.' && line[1] == '\r') {
+    session.DataMode = false;
+    std::string& text = session.MessageText;
+    if (text.size() > 2 && IsLineEnd(text.back())) {
+      text.pop_back();
+      if (IsLineEnd(text.back())) text.pop_back();
+    }
+    return kReplyDataAccepted;
+  }
+  AppendMessage(session.MessageText, line);
+  return kNoReply;
+}
+
+}  // namespace
+
+std::string_view ReplyText(int code) {
+  for (const ReplyEntry& entry : kReplyTable) {
+    if (entry.Code == code) return entry.Text;
+  }
+  return {};
+}
+
+std::optional<Token> NextToken(std::optional<std::string_view> text) {
+  if (!text) return std::nullopt;
+  std::string_view s = *text;
+  const size_t start = s.find_first_not_of(kBlanks);
+  if (start == std::string_view::npos) return std::nullopt;
+  s.remove_prefix(start);
+
+  size_t end = 0;
+  size_t skip = 0;  // characters of s before the token
+  if (s[0] == '"' || s[0] == '\'') {
+    skip = 1;
+    end = s.find(s[0], 1);
+  } else {
+    end = s.find_first_of(kTokenEnders);
+  }
+  if (end == std::string_view::npos) end = s.size();
+  if (end == skip) return std::nullopt;
+
+  Token token{s.substr(skip, end - skip), std::nullopt};
+  if (end < s.size()) token.Rest = s.substr(end + 1);
+  return token;
+}
+
+void SendReply(int code, SnppOutput& out) {
+  const std::string_view text = ReplyText(code);
+  common::DebugLine("SentRetMessageText: %s\n", text);
+  std::string line(text);
+  line += "\r\n";
+  out.Send(line);
+}
+
+int DoCommand(std::string_view line, SnppSession* session, SnppOutput& out) {
+  if (session == nullptr) return kNoReply;
+  // The line is text: a NUL from the peer ends it.
+  if (const size_t nul = line.find('\0'); nul != std::string_view::npos) line = line.substr(0, nul);
+  common::DebugLine("\nDoCommand: DataMode=%d\n", session->DataMode ? 1 : 0);
+  if (session->DataMode) return DataModeLine(*session, line);
+
+  const std::optional<Token> word = NextToken(line);
+  if (!word) return kNoReply;
+  const CommandEntry* command = FindCommand(word->Text);
+  if (command == nullptr) {
+    ++session->CommandErrors;
+    return kReplyTryAgain;
+  }
+  const std::optional<std::string_view>& rest = word->Rest;
+
+  switch (command->Action) {
+    case Command::kPage:
+      return DoPagerIds(*session, rest);
+    case Command::kMess:
+      if (!session->MessageText.empty()) {
+        ++session->CommandErrors;
+        return kReplyAlreadyEntered;
+      }
+      if (rest) AppendMessage(session->MessageText, *rest);
+      return kReplyMessageOk;
+    case Command::kRese:
+      *session = SnppSession{};
+      return kReplyResetOk;
+    case Command::kSend: {
+      const int result = DoSendPage(*session);
+      if (result == 0) {
+        *session = SnppSession{};
+        return kReplyMessageSent;
+      }
+      const int errors = session->CommandErrors + 1;
+      *session = SnppSession{};
+      session->CommandErrors = errors;
+      return result;
+    }
+    case Command::kQuit:
+      return kReplyGoodbye;
+    case Command::kHelp:
+      DoHelp(out);
+      return kNoReply;
+    case Command::kData:
+      common::DebugLine("\nSeting to dataMode\n");
+      session->DataMode = true;
+      // SNPP clients wait for this go-ahead before they send the message lines.
+      return kReplyBeginInput;
+    case Command::kList:
+      DoListNames(rest.value_or(std::string_view()), out);
+      return kReplyEndOfNames;
+    case Command::kMsta:
+      DoServerReport(ServerReport::kStatus, out);
+      return kReplyEndOfStatus;
+    case Command::kMlog:
+      DoServerReport(ServerReport::kLog, out);
+      return kReplyEndOfLog;
+    case Command::kCove:
+      return StoreArgument(*session, session->CoverageArea, rest, kReplyAreaSelected);
+    case Command::kHold:
+      return StoreArgument(*session, session->HoldTime, rest, kReplyDelayedOk);
+    case Command::kSubj:
+      return StoreArgument(*session, session->Subject, rest, kReplySubjectOk);
+    case Command::kUnimplemented:
+      return kReplyTryAgain;
+  }
+  return kNoReply;
+}
+
+int DoSendPage(SnppSession& session) {
+  common::DebugLine("DoSendPage\n");
+  if (session.Recipients.empty() || session.Recipients.front().PagerId[0] == '\0' ||
+      session.MessageText.empty()) {
+    return kReplyIncomplete;
+  }
+  std::string text = session.MessageText.substr(0, kSentMessageLength);
+  std::replace(text.begin(), text.end(), '\r', ' ');
+
+  common::RequestRecord head{};
+  head.RequestType = common::kPageRequest;
+  std::vector<char> reply(common::kPipeReplyCapacity);
+  const std::string program = common::ProgramName();
+  bool failed = false;
+  for (const Recipient& r : session.Recipients) {
+    const std::string id = common::FieldText(r.PagerId);
+    const std::vector<char> request = common::BuildRequest(head, id, text);
+    if (common::CallPagingServer(request, reply) == 0) {
+      common::LogLine("%t %s: Queued page for: %s\n", program, id);
+    } else {
+      common::LogLine("%t %s: Error queuing page for: %s\n", program, id);
+      failed = true;
+    }
+  }
+  return failed ? kReplyMessageFailed : 0;
+}
+
+void DoHelp(SnppOutput& out) {
+  common::DebugLine("DoHelp\n");
+  out.Send(kHelpText);
+}
+
+void DoListNames(std::string_view rest, SnppOutput& out) {
+  common::DebugLine("DoListNames\n");
+  if (const size_t end = rest.find_first_of("\r\n"); end != std::string_view::npos) rest = rest.substr(0, end);
+  std::vector<std::string> names;
+  if (rest.size() >= 2) {
+    Names().GroupMembers(rest, names);
+  } else {
+    names = Names().NameList();
+  }
+  std::string text = "215 Start of Name and Group List\r\n";
+  for (const std::string& name : names) {
+    text += "216 ";
+    text += name;
+    text += "\r\n";
+  }
+  out.Send(text);
+}
+
+void DoServerReport(ServerReport which, SnppOutput& out) {
+  common::RequestRecord head{};
+  if (which == ServerReport::kLog) {
+    head.RequestType = common::kLogReport;
+    head.Parameter = 0;  // the newest log page
+  } else {
+    head.RequestType = common::kStatusReport;
+    head.Parameter = 1;  // every queued page listed
+  }
+  const std::vector<char> request = common::BuildRequest(head, "", "");
+  std::vector<char> reply(common::kPipeReplyCapacity);
+  (void)common::CallPagingServer(request, reply);  // a report is no "OK": its text is used anyway
+
+  std::string text;
+  std::string line;
+  bool full = false;
+  for (size_t i = 0; i < kReportBytes && reply[i] != '\0'; ++i) {
+    const char c = reply[i];
+    if (c == '\n') {
+      text += "214 ";
+      text += line;
+      text += "\r\n";
+      line.clear();
+      full = false;
+    } else if (!full) {
+      line += c;
+      full = line.size() >= kReportLineChars;  // the rest of an overlong line is dropped
+    }
+  }
+  if (!text.empty()) out.Send(text);
+}
+
+}  // namespace snpp

@@ -1,0 +1,118 @@
+// snpp/commands.h - the SNPP command set: one connection's session, its commands and replies.
+//
+// DoCommand is handed one complete line at a time by the connection (snpp/connection.h) and
+// answers with a reply code; the multi-line answers (HELP, LIST, MSTA, MLOG) go straight to
+// the connection's output. Pages leave only through DoSendPage, one pipe request per pager ID.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace snpp {
+
+constexpr const char* kVersion = "1.8 Rev 5";
+
+// Reply codes (the design's own numbering; the text of each is ReplyText(code)).
+constexpr int kNoReply = 0;
+constexpr int kReplyGreeting = 324;
+constexpr int kReplyGoodbye = 325;
+constexpr int kReplyEndOfHelp = 326;
+constexpr int kReplyResetOk = 327;
+constexpr int kReplyDataAccepted = 328;
+constexpr int kReplyPagerIdAccepted = 329;
+constexpr int kReplyMessageOk = 330;
+constexpr int kReplyMessageSent = 331;
+constexpr int kReplyAreaSelected = 332;
+constexpr int kReplyDelayedOk = 333;
+constexpr int kReplySubjectOk = 334;
+constexpr int kReplyBeginInputDot = 335;
+constexpr int kReplyBeginInput = 336;
+constexpr int kReplyTooManyErrors = 337;
+constexpr int kReplyUnavailable = 338;
+constexpr int kReplyAlreadyEntered = 339;
+constexpr int kReplyInvalidPagerId = 340;
+constexpr int kReplyFailed550 = 341;
+constexpr int kReplyFailed554 = 342;
+constexpr int kReplyInvalidMessage = 343;
+constexpr int kReplyIncomplete = 344;
+constexpr int kReplyMessageFailed = 345;
+constexpr int kReplyFailedInvalidId = 346;
+constexpr int kReplyNotImplemented = 347;
+constexpr int kReplyTryAgain = 348;
+constexpr int kReplyEndOfNames = 349;
+constexpr int kReplyEndOfStatus = 350;
+constexpr int kReplyEndOfLog = 351;
+
+// The text of a reply code, without its CR LF; empty for a code outside the table.
+std::string_view ReplyText(int code);
+
+// Capacities of a session (each includes the terminator of the design's fields).
+constexpr size_t kMaxRecipients = 300;
+constexpr size_t kPagerIdField = 32;
+constexpr size_t kHoldTimeField = 30;
+constexpr size_t kCoverageAreaField = 30;
+constexpr size_t kSubjectField = 230;
+constexpr size_t kMessageTextField = 16100;  // MessageText keeps at most 16099 characters
+constexpr size_t kSentMessageLength = 3999;  // what SEND forwards of MessageText
+constexpr int kErrorLimit = 4;               // more counted errors than this end the connection
+
+struct Recipient {
+  std::array<char, kPagerIdField> PagerId{};
+  std::array<char, kHoldTimeField> HoldTime{};
+};
+
+// One connection's state. A value-initialised session is the design's zeroed one.
+struct SnppSession {
+  bool DataMode = false;
+  std::vector<Recipient> Recipients;  // never more than kMaxRecipients entries
+  int CommandErrors = 0;
+  std::array<char, kCoverageAreaField> CoverageArea{};
+  std::array<char, kHoldTimeField> HoldTime{};
+  std::array<char, kSubjectField> Subject{};
+  std::string MessageText;  // never more than kMessageTextField - 1 characters
+};
+
+// Where a connection's output goes: its socket, or a test's buffer. A send that fails (the
+// peer went away) is dropped; the connection notices at its next receive.
+class SnppOutput {
+ public:
+  virtual ~SnppOutput() = default;
+  virtual void Send(std::string_view bytes) = 0;
+};
+
+// The design's tokenizer. A token ends at a blank, "=", "+", CR, LF or ",", or is quoted
+// with " or ' (and then runs to the same quote, or to the end when it is never closed).
+// Leading blanks, tabs, CRs and LFs are skipped. An empty token gives no token and no rest;
+// a token that ran to the end of the text gives no rest.
+struct Token {
+  std::string_view Text;
+  std::optional<std::string_view> Rest;
+};
+std::optional<Token> NextToken(std::optional<std::string_view> text);
+
+// Sends the reply's text and CR LF.
+void SendReply(int code, SnppOutput& out);
+
+// Handles one line (ending in its line feed). Returns the reply code to send, or kNoReply.
+// A missing session gives kNoReply.
+int DoCommand(std::string_view line, SnppSession* session, SnppOutput& out);
+
+// The SEND step: one type-0 pipe request per recipient. 0 when every request was
+// accepted, kReplyIncomplete without an ID or a message, kReplyMessageFailed when any
+// request failed (the others stay queued; each outcome is logged).
+[[nodiscard]] int DoSendPage(SnppSession& session);
+
+// The HELP text, sent in one piece (no reply code follows it).
+void DoHelp(SnppOutput& out);
+
+// The 215 line and one 216 line per name (everything, or the members of one group).
+void DoListNames(std::string_view rest, SnppOutput& out);
+
+// The status (MSTA) or log (MLOG) report from the paging server, one 214 line per line.
+enum class ServerReport { kStatus, kLog };
+void DoServerReport(ServerReport which, SnppOutput& out);
+
+}  // namespace snpp
