@@ -1,0 +1,36 @@
+// server/dial_thread.h - one dial thread per serial port: delivery rounds and the retry policy.
+//
+// The thread works its port's NOW queue whenever pages wait, and sleeps between rounds for
+// longer the more rounds failed in a row: 1 s after up to 3 failures, 3 minutes after the
+// fourth (with a log line), 5 minutes after more; after MaxReTrys failed rounds (when not
+// 0) the head page is given up and the next is tried 1.5 s later. Waits are program time
+// (CORVEL_TIME_SCALE shortens them in tests); the protocols' own limits stay real.
+#pragma once
+
+#include <cstdint>
+#include <stop_token>
+
+#include "core/dial_context.h"
+#include "core/server_state.h"
+#include "modem/delivery.h"
+
+namespace server {
+
+// Starts the port's dial thread, which runs for the rest of the process. The caller makes
+// sure each context gets one (core marks DialContext::DialThreadRunning).
+void StartDialThread(core::ServerState& state, core::DialContext& dc);
+
+// The thread body; returns only when stop is requested (tests stop their threads).
+void DialThread(core::ServerState& state, core::DialContext& dc, std::stop_token stop);
+
+// The sleep after a pass, by the error count after it (1000, 180000 or 300000 ms).
+int64_t DialWaitMs(int32_t errorCount);
+
+// True when the error count after a pass gives the head page up (MaxReTrys 0 never does; a
+// negative MaxReTrys gives up after every failed round).
+bool ShouldGiveUp(int32_t errorCount, int32_t maxReTrys);
+
+// Drops the head page with "Error - Was not able to send message(#n) for: NAME".
+void GiveUpHead(modem::DialWork& work);
+
+}  // namespace server

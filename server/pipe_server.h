@@ -1,0 +1,42 @@
+// server/pipe_server.h - the request pipe's server side: ten threads, one record per message.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <stop_token>
+#include <string>
+
+#include "common/request_record.h"
+#include "core/server_state.h"
+#include "platform/unique_fd.h"
+
+namespace server {
+
+constexpr int kPipeThreads = 10;
+
+// Fixed texts of the refusals the record checks make; each begins with "ERR".
+constexpr const char* kErrTooLong = "ERR - Request too long";
+constexpr const char* kErrTooShort = "ERR - Request too short";
+constexpr const char* kErrBadLength = "ERR - Bad message length";
+constexpr const char* kErrBadType = "ERR - Unknown request type";
+
+// Handles one request (types 0-5) for one recipient. reply gets the text to send. Returns
+// the queue or slot index of what was stored, 0 for reports and deletes, -1 on failure.
+int HandleRequest(core::ServerState& state, std::string& reply, common::RequestRecord& request,
+                  const char* name, const char* message);
+
+// List replies (types 6, 7, 8): "OK", a count at offset 16, 32-byte names from offset 18.
+void ListPersons(core::ServerState& state, std::string& reply, int page);
+void ListGroups(core::ServerState& state, std::string& reply, int page);
+void ListMembers(core::ServerState& state, std::string& reply, const char* groupName);
+
+// One received message: buffer holds `length` bytes (the buffer has room for at least
+// common::kMaxRequestBytes + 1 bytes, zero beyond the message), realLength is the
+// message's full size. Checks the record, counts it, dispatches it and sets reply.
+void HandleMessage(core::ServerState& state, std::span<char> buffer, size_t length,
+                   size_t realLength, std::string& reply);
+
+// Serves clients accepted on listener until stopped (tests) or for ever.
+void PipeServerThread(core::ServerState& state, const platform::UniqueFd& listener, std::stop_token stop);
+
+}  // namespace server

@@ -1,0 +1,129 @@
+// server/reports.cpp - status and log reports, exactly as the front ends show them.
+#include "server/reports.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <span>
+
+#include "common/fixed_field.h"
+#include "common/format_text.h"
+#include "common/hex_dump.h"
+#include "platform/clock.h"
+#include "server/threads.h"
+
+namespace server {
+namespace {
+
+constexpr size_t kHexDumpCapacity = 208;  // two dump lines per queued message
+
+void CutToReply(std::string& reply) {
+  if (reply.size() > kReplyCapacity - 1) reply.resize(kReplyCapacity - 1);
+}
+
+}  // namespace
+
+int QueueReport(core::ServerState& state, core::DialContext& dc, int flag, const std::string& label,
+                std::string& reply) {
+  int count = 0;
+  {
+    std::lock_guard<std::mutex> hold(dc.Lock);
+    if (flag > 0) reply += common::FormatText("\n  Queue: %s\n  -------------------\n", label);
+    const int32_t capacity = dc.Capacity.load();
+    int32_t i = dc.ReadIndex.load();
+    const int32_t end = dc.WriteIndex.load();
+    while (i != end && capacity > 0) {
+      const core::QueueEntry& entry = dc.Entries[static_cast<size_t>(i)];
+      ++count;
+      // Stop building once the reply is past its buffer; the count still covers every page.
+      if (flag > 0 && reply.size() < kReplyCapacity) {
+        reply += common::FormatText("    %s\n", common::FieldText(entry.Name));
+        if (state.Debug) {
+          const size_t n = strnlen(entry.Message, sizeof entry.Message);
+          reply += common::HexDump(std::span<const unsigned char>(
+                                       reinterpret_cast<const unsigned char*>(entry.Message), n),
+                                   kHexDumpCapacity);
+        }
+      }
+      i = i + 1 >= capacity ? 0 : i + 1;
+    }
+  }
+  if (flag > 0 && count == 0) reply += "    Queue is Empty\n";
+  if (flag == 0) reply += common::FormatText("Total Pages in %s Queue: %d\n", label, count);
+  return count;
+}
+
+std::string StatusReport(core::ServerState& state, int flag) {
+  const std::tm now = platform::LocalTime(platform::Now());
+  const std::string title = common::FormatText("Corvel.  Version %s\n\n", core::kServerVersion);
+  std::string reply = title;
+  reply.reserve(4096);
+  if (flag > 0) reply += "NOW Queue List\n--------------\n";
+  int total = QueueReport(state, *state.Main, flag, "Main", reply);
+  const int ports = state.PortCount.load();
+  for (int p = 0; p < ports; ++p) {
+    core::DialContext& dc = *state.Ports[static_cast<size_t>(p)];
+    total += QueueReport(state, dc, flag, common::FieldText(dc.PortName), reply);
+  }
+  if (flag > 0 && total == 0) {
+    reply = title + "NOW Queue is Empty\n\n";
+  } else if (flag == 0) {
+    reply += common::FormatText("Total pages in All NOW Queues: %d\n\n", total);
+  } else {
+    reply += common::FormatText("  -------------------\n  Total Pages: %d\n\n", total);
+  }
+
+  int atCount = 0;
+  std::string atLines;
+  {
+    std::lock_guard<std::mutex> hold(state.AtLock);
+    for (int i = 0; i < core::kAtSlots; ++i) {
+      const core::AtEntry& slot = state.AtTable[static_cast<size_t>(i)];
+      if (slot.InUse == 0) continue;
+      ++atCount;
+      if (flag > 0 && reply.size() + atLines.size() < kReplyCapacity) {
+        atLines += PrintF("  %d-%d-%d %d:%2.2d   %s\n", slot.Year, slot.Month, slot.Day, slot.Hour,
+                          slot.Minute, common::FieldText(slot.Name).c_str());
+      }
+    }
+  }
+  if (flag > 0 && atCount > 0) {
+    reply += "AT Queue List\n-------------\n  Date   Time    ID\n  ---------------------------------\n";
+    reply += atLines;
+  }
+  if (flag > 0 && atCount == 0) {
+    reply += "AT Queue is Empty\n";
+  } else if (flag == 0) {
+    reply += common::FormatText("Total pages in AT Queue: %d\n", atCount);
+  } else {
+    reply += common::FormatText("  ---------------------------------\n  Total: %d\n", atCount);
+  }
+  char clock[101];
+  const size_t n = std::strftime(clock, sizeof clock, "\nCurrent time is: %Y-%m-%d %H:%M:%S\n", &now);
+  reply.append(clock, n);
+  CutToReply(reply);
+  return reply;
+}
+
+std::string LogReport(core::ServerState& state, int page, const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) {
+    ++state.LogViewFailures;
+    return "No log file\n";
+  }
+  std::string text;
+  if (std::fseek(f, 0, SEEK_END) == 0) {
+    const long size = std::ftell(f);
+    long start = size - (static_cast<long>(page) + 1) * static_cast<long>(kLogPageBytes);
+    if (start < 0) start = 0;
+    if (size >= 0 && std::fseek(f, start, SEEK_SET) == 0) {
+      text.resize(kLogPageBytes);
+      text.resize(std::fread(text.data(), 1, kLogPageBytes, f));
+    }
+  }
+  std::fclose(f);
+  if (text.empty()) return "No data in log file\n";
+  return text;
+}
+
+}  // namespace server

@@ -1,0 +1,82 @@
+// server/router.cpp - the router: Main queue head to the next port of its system.
+#include "server/router.h"
+
+#include "common/fixed_field.h"
+#include "common/log.h"
+#include "core/now_queue.h"
+#include "platform/clock.h"
+#include "server/threads.h"
+
+namespace server {
+namespace {
+
+constexpr int64_t kRouterSleepMs = 100;
+constexpr int kPassesPerSleep = 20;
+constexpr int64_t kIdleWaitMs = 1000;  // only bounds the wait for stop requests
+
+// True when at least one of the system's ports has a queue; without one its pages could
+// never leave the Main queue and would hold every page behind them.
+bool HasUsablePort(core::ServerState& state, int s) {
+  const auto dir = core::CurrentDirectory(state);
+  const directory::SystemRecord& system = dir->Systems[static_cast<size_t>(s)];
+  for (int i = 0; i < system.PortCount && i < directory::kMaxPorts; ++i) {
+    if (core::FindPort(state, system.Port[static_cast<size_t>(i)])) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+RouteResult RoutePass(core::ServerState& state) {
+  core::DialContext& main = *state.Main;
+  if (!core::HasPages(main)) return RouteResult::kEmpty;
+  core::QueueEntry entry;
+  const int s = core::ResolveHeadSystem(state, main);
+  if (s == -1) {
+    common::LogLine("%t %s: Can not find system\n", common::ProgramName());
+    (void)core::PopHead(state, main, &entry);
+    ++state.FailedPages;
+    return RouteResult::kDropped;
+  }
+  if (!HasUsablePort(state, s)) {
+    (void)core::PopHead(state, main, &entry);
+    const auto dir = core::CurrentDirectory(state);
+    common::LogLine("%t %s: Error - System %s has no port, message(#%ld) for %s dropped\n",
+                    common::ProgramName(), dir->Systems[static_cast<size_t>(s)].SystemName,
+                    static_cast<long>(entry.MessageNumber), common::FieldText(entry.Name));
+    ++state.FailedPages;
+    return RouteResult::kDropped;
+  }
+  core::DialContext* port = core::ChoosePort(state, s);
+  if (!port) return RouteResult::kPortBusy;
+  if (core::PopHead(state, main, &entry) != 0) return RouteResult::kEmpty;
+  // The page keeps the number it got when it entered the Main queue.
+  const std::string name = common::FieldText(entry.Name);
+  const std::string message = common::FieldText(entry.Message);
+  if (core::InsertNow(state, *port, name.c_str(), message.c_str(), false, entry.MessageNumber) < 0) {
+    return RouteResult::kLost;
+  }
+  return RouteResult::kMoved;
+}
+
+void RouterThread(core::ServerState& state, std::stop_token stop) {
+  int passes = 0;
+  while (!stop.stop_requested()) {
+    if (++passes >= kPassesPerSleep) {
+      passes = 0;
+      if (!SleepUnlessStopped(stop, kRouterSleepMs)) return;
+      continue;
+    }
+    if (!core::HasPages(*state.Main)) {
+      passes = 0;
+      // Woken by every insert into the Main queue, so an idle server costs no CPU.
+      (void)core::WaitForPages(*state.Main, kIdleWaitMs);
+      continue;
+    }
+    if (RoutePass(state) == RouteResult::kPortBusy) {
+      if (!SleepUnlessStopped(stop, kRouterSleepMs)) return;
+    }
+  }
+}
+
+}  // namespace server
