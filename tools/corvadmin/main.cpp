@@ -1,0 +1,147 @@
+// corvadmin - one request on the paging server's pipe, its reply on stdout.
+//
+// The pipe is the one every front end uses (CORVEL_PIPE, else /tmp/corvel/CORVD). Exit
+// status: 0 reply received (and, for pages and deletes, it began with "OK"), 1 the reply
+// refused the request, 2 bad arguments, 3 no server or no reply.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/request_record.h"
+#include "platform/pipe_endpoint.h"
+
+namespace {
+
+constexpr size_t kReplyCapacity = 20000;  // the server's reply buffer
+constexpr int kWaitMs = 10000;
+
+int Usage() {
+  std::fputs(
+      "usage: corvadmin COMMAND ...\n"
+      "  page NAME MESSAGE...              page now (person, pager ID or group)\n"
+      "  known NAME MESSAGE...             page now, NAME must be a person\n"
+      "  asgiven ID MESSAGE...             page now, ID used as the pager ID\n"
+      "  at NAME YYYY-MM-DD HH:MM MESSAGE... page at a local date and time\n"
+      "  after NAME MINUTES MESSAGE...     page after a delay\n"
+      "  delete NAME YYYY-MM-DD HH:MM      delete AT pages (0 fields and year 2000 match all;\n"
+      "                                    NAME \"\" matches every recipient)\n"
+      "  status [FLAG]                     status report (FLAG > 0 lists every page)\n"
+      "  log [PAGE]                        1600 bytes of log.txt, page 0 the newest\n"
+      "  persons [PAGE] | groups [PAGE]    one page of 50 names\n"
+      "  members GROUP                     the members of a group\n",
+      stderr);
+  return 2;
+}
+
+bool ParseNumber(const char* text, long& out) {
+  char* end = nullptr;
+  out = std::strtol(text, &end, 10);
+  return end != text && *end == '\0';
+}
+
+bool ParseWhen(const char* date, const char* time, common::RequestRecord& head) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+  if (std::sscanf(date, "%d-%d-%d", &year, &month, &day) != 3) return false;
+  if (std::sscanf(time, "%d:%d", &hour, &minute) != 2) return false;
+  if (year < 0 || year > 65535 || month < 0 || month > 12 || day < 0 || day > 31 || hour < 0 ||
+      hour > 23 || minute < 0 || minute > 59) {
+    return false;
+  }
+  head.Year = static_cast<uint16_t>(year);
+  head.Month = static_cast<uint8_t>(month);
+  head.Day = static_cast<uint8_t>(day);
+  head.Hour = static_cast<uint8_t>(hour);
+  head.Minute = minute;
+  return true;
+}
+
+std::string JoinWords(int argc, char** argv, int from) {
+  std::string text;
+  for (int i = from; i < argc; ++i) {
+    if (i > from) text += ' ';
+    text += argv[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  const std::string_view command = argv[1];
+  common::RequestRecord head{};
+  std::string name;
+  std::string message;
+  bool isList = false;
+  bool wantsOk = true;
+  long number = 0;
+
+  if (command == "page" || command == "known" || command == "asgiven") {
+    if (argc < 4) return Usage();
+    head.RequestType = command == "page" ? common::kPageRequest
+                       : command == "known" ? common::kPageKnownPerson
+                                            : common::kPageAsGiven;
+    name = argv[2];
+    message = JoinWords(argc, argv, 3);
+  } else if (command == "at") {
+    if (argc < 6 || !ParseWhen(argv[3], argv[4], head)) return Usage();
+    head.RequestType = common::kPageRequest;
+    head.TimeMode = 1;
+    name = argv[2];
+    message = JoinWords(argc, argv, 5);
+  } else if (command == "after") {
+    if (argc < 5 || !ParseNumber(argv[3], number)) return Usage();
+    head.RequestType = common::kPageRequest;
+    head.TimeMode = 2;
+    head.Minute = static_cast<int32_t>(number);
+    name = argv[2];
+    message = JoinWords(argc, argv, 4);
+  } else if (command == "delete") {
+    if (argc != 5 || !ParseWhen(argv[3], argv[4], head)) return Usage();
+    head.RequestType = common::kDeleteAt;
+    name = argv[2];
+  } else if (command == "status" || command == "log" || command == "persons" || command == "groups") {
+    if (argc > 3 || (argc == 3 && !ParseNumber(argv[2], number))) return Usage();
+    head.Parameter = static_cast<int16_t>(number);
+    head.RequestType = command == "status" ? common::kStatusReport
+                       : command == "log"  ? common::kLogReport
+                       : command == "persons" ? common::kListPersons
+                                              : common::kListGroups;
+    isList = head.RequestType == common::kListPersons || head.RequestType == common::kListGroups;
+    wantsOk = isList;
+  } else if (command == "members") {
+    if (argc != 3) return Usage();
+    head.RequestType = common::kListMembers;
+    name = argv[2];
+    isList = true;
+  } else {
+    return Usage();
+  }
+  if (name.size() > 31) {
+    std::fprintf(stderr, "corvadmin: the name is longer than 31 characters\n");
+    return 2;
+  }
+
+  const std::vector<char> request = common::BuildRequest(head, name, message);
+  std::vector<char> reply(kReplyCapacity);
+  const int n = platform::PipeTransact(platform::PipePath(), request, reply, kWaitMs);
+  if (n < 0) {
+    std::fprintf(stderr, "corvadmin: no reply from the paging server on %s (%s)\n", platform::PipePath().c_str(),
+                 std::strerror(-n));
+    return 3;
+  }
+  const std::span<const char> got(reply.data(), static_cast<size_t>(n));
+  if (isList) {
+    const int count = common::ListReplyCount(got);
+    for (int i = 0; i < count; ++i) std::printf("%.*s\n", static_cast<int>(common::ListReplyName(got, i).size()),
+                                                common::ListReplyName(got, i).data());
+    return 0;
+  }
+  std::fwrite(got.data(), 1, got.size(), stdout);
+  if (got.empty() || got.back() != '\n') std::fputc('\n', stdout);
+  const bool ok = got.size() >= 2 && got[0] == 'O' && got[1] == 'K';
+  return (!wantsOk || ok) ? 0 : 1;
+}
