@@ -356,9 +356,9 @@ std::string PlainFormOfMimeMail(std::string_view mail, bool complete, int mapCod
   if (part != nullptr) {
     std::string text = PartText(part);
     if (html) text = HtmlToText(text);
-    out.append("\r\n").append(WithCrLf(ToPagerCodePage(text, mapCodePage)));
+    out.append("\r\n").append(WithCrLf(ToPagerCodePage(text, mapCodePage))).append("\r\n");
   }
-  out.append("\r\n.\r\n");
+  out.append(".\r\n");  // no text part: no empty line either
   return out;
 }
 
