@@ -127,8 +127,18 @@ int PipeSendPage(WebRun& run, const std::string& name, const std::string& messag
 }  // namespace
 
 bool ParseFormDate(const std::string& text, int& month, int& day, int& year) {
-  const char* format = (text.size() > 2 && text[2] == '-') ? "%d-%d-%d" : "%d/%d/%d";
-  if (std::sscanf(text.c_str(), format, &month, &day, &year) != 3) return false;
+  // The third character chooses the separator ("12-31-99"); a date such as "1-2-98" has
+  // its separator elsewhere, so the other one is tried before the date counts as bad.
+  const bool dashFirst = text.size() > 2 && text[2] == '-';
+  const char* formats[] = {dashFirst ? "%d-%d-%d" : "%d/%d/%d", dashFirst ? "%d/%d/%d" : "%d-%d-%d"};
+  bool parsed = false;
+  for (const char* format : formats) {
+    if (std::sscanf(text.c_str(), format, &month, &day, &year) == 3) {
+      parsed = true;
+      break;
+    }
+  }
+  if (!parsed) return false;
   return InRange(month, 1, 12) && InRange(day, 1, 31) && InRange(year, 0, 9999);
 }
 

@@ -1,0 +1,312 @@
+// web/cgi_test.cpp - the CGI flow against a stand-in for the paging server's pipe.
+#include "web/cgi.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+
+#include "web/fake_paging_server.h"
+#include "web/fake_snpp_server.h"
+
+namespace web {
+namespace {
+
+using testing::FakePagingServer;
+
+constexpr const char* kHeader = "Content-type: text/html\n\n";
+
+class Cgi : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    prefix_ = ::testing::TempDir() + "cgi_" + test + "_";
+    server_ = std::make_unique<FakePagingServer>(prefix_ + "pipe");
+  }
+  void TearDown() override {
+    server_.reset();
+    for (const auto& p : files_) std::remove(p.c_str());
+  }
+  std::string File(const std::string& name, const std::string& text) {
+    const std::string path = prefix_ + name;
+    std::ofstream(path, std::ios::binary) << text;
+    files_.push_back(path);
+    return path;
+  }
+  CgiRequest Post(const std::string& body) {
+    CgiRequest r;
+    r.Environment = {{"REQUEST_METHOD", "POST"},
+                     {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+                     {"CONTENT_LENGTH", std::to_string(body.size())},
+                     {"SCRIPT_NAME", "/cgi-bin/corvweb"}};
+    r.Arguments = {"/usr/lib/cgi-bin/corvweb"};
+    auto at = std::make_shared<size_t>(0);
+    r.Body = [body, at]() -> int { return *at < body.size() ? static_cast<unsigned char>(body[(*at)++]) : -1; };
+    r.SettingsFile = prefix_ + "wwwpage.ini";
+    return r;
+  }
+  CgiRequest View(const std::vector<std::string>& args, const std::string& query = "") {
+    CgiRequest r;
+    r.Environment = {{"REQUEST_METHOD", "GET"}, {"SCRIPT_NAME", "/cgi-bin/corvweb"}};
+    if (!query.empty()) r.Environment["QUERY_STRING"] = query;
+    r.Arguments = {"/usr/lib/cgi-bin/corvweb"};
+    r.Arguments.insert(r.Arguments.end(), args.begin(), args.end());
+    r.SettingsFile = prefix_ + "wwwpage.ini";
+    return r;
+  }
+  std::string prefix_;
+  std::vector<std::string> files_;
+  std::unique_ptr<FakePagingServer> server_;
+};
+
+TEST_F(Cgi, RequestChecksRefuseWithTheirTextsAndStatusOne) {
+  std::string out;
+  EXPECT_EQ(RunCgi(View({}), out), 1);
+  EXPECT_EQ(out, std::string(kHeader) + "This script should be referenced with a METHOD of POST.\n");
+
+  CgiRequest lower = Post("name=A");
+  lower.Environment["REQUEST_METHOD"] = "post";
+  out.clear();
+  EXPECT_EQ(RunCgi(lower, out), 1);
+  EXPECT_EQ(out, std::string(kHeader) + "This script should be referenced with a METHOD of POST.\n");
+
+  CgiRequest charset = Post("name=A");
+  charset.Environment["CONTENT_TYPE"] = "application/x-www-form-urlencoded; charset=UTF-8";
+  out.clear();
+  EXPECT_EQ(RunCgi(charset, out), 1);
+  EXPECT_EQ(out, std::string(kHeader) + "This script can only be used to decode form results. \n");
+
+  CgiRequest noLength = Post("name=A");
+  noLength.Environment.erase("CONTENT_LENGTH");
+  out.clear();
+  EXPECT_EQ(RunCgi(noLength, out), 1);
+  EXPECT_EQ(out, std::string(kHeader) + "This script requires CONTENT_LENGTH environment variable.\n");
+  EXPECT_TRUE(server_->Requests().empty());
+}
+
+TEST_F(Cgi, TwoNamesAreSentInBodyOrderWithTheBuiltInTexts) {
+  std::string out;
+  EXPECT_EQ(RunCgi(Post("name=A&name=B&message=Hi"), out), 0);
+  EXPECT_EQ(out, std::string(kHeader) +
+                     "<H1>Corvel</H1><HR>"
+                     "Page request has been sent for: A.<P>"
+                     "Page request has been sent for: B.<P>"
+                     "<HR>To verify that your page has been sent, you can <A HREF=\"/cgi-bin/corvweb?status\"> "
+                     "Show the status of the paging system</A> or <A HREF=\"/cgi-bin/corvweb?log\"> Show the log file</A>");
+  const auto requests = server_->Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(common::FieldText(requests[0].Head.Name), "A");
+  EXPECT_EQ(common::FieldText(requests[1].Head.Name), "B");
+  EXPECT_EQ(requests[0].Head.RecordKind, 1);
+  EXPECT_EQ(requests[0].Head.RequestType, 0);
+  EXPECT_EQ(requests[0].Head.TimeMode, 0);
+  EXPECT_EQ(requests[0].Message, "Hi");
+  EXPECT_EQ(requests[0].Head.MessageLength, 2);
+  EXPECT_EQ(requests[0].Length, 91u);
+}
+
+TEST_F(Cgi, MessageDecodingCarriageReturnsAndTheFirstFieldFallback) {
+  std::string out;
+  EXPECT_EQ(RunCgi(Post("message=a+b%21&name=X"), out), 0);
+  EXPECT_EQ(RunCgi(Post("message=one%0D%0Atwo&name=X"), out), 0);
+  EXPECT_EQ(RunCgi(Post("name=Y&message=first&message=last"), out), 0);
+  EXPECT_EQ(RunCgi(Post("text=no+message+field&name=Z"), out), 0);
+  const auto requests = server_->Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[0].Message, "a b!");
+  EXPECT_EQ(requests[1].Message, "one \ntwo");
+  EXPECT_EQ(requests[2].Message, "last");
+  EXPECT_EQ(requests[3].Message, "no message field");
+}
+
+TEST_F(Cgi, AppendHostNameAddsTheSenderBounded) {
+  CgiRequest r = Post("option=AppendHostName&name=X&message=Hi");
+  r.Environment["REMOTE_ADDR"] = "10.1.2.3";
+  std::string out;
+  EXPECT_EQ(RunCgi(r, out), 0);
+  r = Post("option=AppendHostName&name=X&message=Hi");
+  r.Environment["REMOTE_HOST"] = std::string(300, 'h');
+  EXPECT_EQ(RunCgi(r, out), 0);
+  EXPECT_EQ(RunCgi(Post("option=AppendHostName&name=X&message=Hi"), out), 0);
+  const auto requests = server_->Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].Message, "Hi From: 10.1.2.3");
+  EXPECT_EQ(requests[1].Message, "Hi From: " + std::string(92, 'h'));  // " From: host" fits 99
+  EXPECT_EQ(requests[2].Message, "Hi From: ?");
+}
+
+TEST_F(Cgi, ScheduledPagesCarryTheirTimes) {
+  std::string out;
+  EXPECT_EQ(RunCgi(Post("pagetype=2&date=12/31/99&time=17:05&name=X&message=Hi"), out), 0);
+  EXPECT_EQ(RunCgi(Post("pagetype=3&date1=1-2-98&time1=8:00&name=X&message=Hi"), out), 0);
+  EXPECT_EQ(RunCgi(Post("pagetype=1&delay=30&name=X&message=Hi"), out), 0);
+  EXPECT_EQ(RunCgi(Post("pagetype=7&name=X&message=Hi"), out), 0);
+  const auto r = server_->Requests();
+  ASSERT_EQ(r.size(), 4u);
+  EXPECT_EQ(r[0].Head.RequestType, 0);
+  EXPECT_EQ(r[0].Head.TimeMode, 1);
+  EXPECT_EQ(r[0].Head.Month, 12);
+  EXPECT_EQ(r[0].Head.Day, 31);
+  EXPECT_EQ(r[0].Head.Year, 99);
+  EXPECT_EQ(r[0].Head.Hour, 17);
+  EXPECT_EQ(r[0].Head.Minute, 5);
+  EXPECT_EQ(r[1].Head.RequestType, 5);
+  EXPECT_EQ(r[1].Head.TimeMode, 0);
+  EXPECT_EQ(r[1].Head.Month, 1);
+  EXPECT_EQ(r[1].Head.Day, 2);
+  EXPECT_EQ(r[1].Head.Year, 98);
+  EXPECT_EQ(r[1].Head.Hour, 8);
+  EXPECT_EQ(r[1].Head.Minute, 0);
+  EXPECT_EQ(r[2].Head.TimeMode, 2);
+  EXPECT_EQ(r[2].Head.Minute, 30);
+  EXPECT_EQ(r[3].Head.TimeMode, 0);
+}
+
+TEST_F(Cgi, DateThatDoesNotParseSendsNothingAndSaysSo) {
+  std::string out;
+  EXPECT_EQ(RunCgi(Post("pagetype=2&date=tomorrow&time=25:00&name=X&message=Hi"), out), 0);
+  EXPECT_NE(out.find("Error: the date field \"tomorrow\" is not a date"), std::string::npos);
+  EXPECT_NE(out.find("Error: the time field \"25:00\" is not a time"), std::string::npos);
+  EXPECT_NE(out.find("Error sending page request to:  X.<P>"), std::string::npos);
+  EXPECT_EQ(out.find("has been sent for"), std::string::npos);
+  out.clear();
+  EXPECT_EQ(RunCgi(Post("pagetype=3&time1=8:00&name=X&message=Hi"), out), 0);  // no date1 at all
+  EXPECT_NE(out.find("Error: the date1 field \"\" is not a date"), std::string::npos);
+  EXPECT_TRUE(server_->Requests().empty());
+}
+
+TEST_F(Cgi, RefusedPageIsShownAsFailedWithTheBadFileWhenConfigured) {
+  std::string out;
+  EXPECT_EQ(RunCgi(Post("name=Nobody&name=%3Cscript%3E&message=Hi"), out), 0);
+  EXPECT_NE(out.find("Error sending page request to:  Nobody.<P>"), std::string::npos);
+  EXPECT_NE(out.find("Page request has been sent for: &lt;script&gt;.<P>"), std::string::npos);
+  EXPECT_EQ(out.find("<script>"), std::string::npos);
+
+  File("wwwpage.ini", "OkHtmlFile = \"" + prefix_ + "ok.htm\"\nBadHtmlFile = \"" + prefix_ +
+                          "bad.htm\"\nStartingHtmlFile = \"" + prefix_ + "start.htm\"\nEndingHtmlFile = \"" +
+                          prefix_ + "missing.htm\"\n");
+  File("ok.htm", "[sent %n]");
+  File("bad.htm", "[FAILED %n]");
+  File("start.htm", "<h1>Start%n</h1>");
+  out.clear();
+  EXPECT_EQ(RunCgi(Post("name=Ann&name=Nobody&message=Hi"), out), 0);
+  EXPECT_EQ(out, std::string(kHeader) + "<h1>Start</h1>[sent Ann][FAILED Nobody]");
+}
+
+TEST_F(Cgi, LongNameIsCutToTheRecordAndBadEscapeIsNamed) {
+  std::string out;
+  EXPECT_EQ(RunCgi(Post("name=" + std::string(40, 'n') + "&message=100%"), out), 0);
+  EXPECT_NE(out.find("Error: the form field message holds a % that is not followed by two hex digits"),
+            std::string::npos);
+  const auto r = server_->Requests();
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(common::FieldText(r[0].Head.Name), std::string(31, 'n'));
+  EXPECT_EQ(r[0].Message, "100%");
+}
+
+TEST_F(Cgi, ViewsByArgumentOrBareQueryString) {
+  server_->StatusText = "Queue: Ann <script>alert(1)</script>\n";
+  server_->LogText = "2026-12-08 01:00 CORVD32: Paging server started successfully\n";
+  const std::string status = std::string(kHeader) + "<PRE>\nQueue: Ann &lt;script&gt;alert(1)&lt;/script&gt;\n</PRE>\n";
+  const std::string log = std::string(kHeader) + "<PRE>\n" + server_->LogText + "</PRE>\n";
+  std::string out;
+  EXPECT_EQ(RunCgi(View({"status"}), out), 0);
+  EXPECT_EQ(out, status);
+  out.clear();
+  EXPECT_EQ(RunCgi(View({"stat"}), out), 0);
+  EXPECT_EQ(out, status);
+  out.clear();
+  EXPECT_EQ(RunCgi(View({""}), out), 0);
+  EXPECT_EQ(out, status);
+  out.clear();
+  EXPECT_EQ(RunCgi(View({"lo"}), out), 0);
+  EXPECT_EQ(out, log);
+  out.clear();
+  EXPECT_EQ(RunCgi(View({"help"}), out), 0);
+  EXPECT_EQ(out, kHeader);
+  out.clear();
+  EXPECT_EQ(RunCgi(View({}, "log"), out), 0);  // lighttpd passes no argument for ?log
+  EXPECT_EQ(out, log);
+  const auto r = server_->Requests();
+  ASSERT_EQ(r.size(), 5u);
+  EXPECT_EQ(r[0].Head.RequestType, 4);
+  EXPECT_EQ(r[0].Head.Parameter, 1);
+  EXPECT_EQ(r[0].Length, 89u);
+  EXPECT_EQ(r[3].Head.RequestType, 3);
+  EXPECT_EQ(r[3].Head.Parameter, 0);
+}
+
+TEST_F(Cgi, FailedViewAndRemotePipeSayWhatHappened) {
+  server_.reset();  // no paging server
+  std::string out;
+  EXPECT_EQ(RunCgi(View({"status"}), out), 0);
+  EXPECT_EQ(out, std::string(kHeader) + "<H1>Error getting status.</H1>\n");
+  out.clear();
+  EXPECT_EQ(RunCgi(View({"log"}), out), 0);
+  EXPECT_EQ(out, std::string(kHeader) + "<H1>Error getting log.</H1>\n");
+
+  File("wwwpage.ini", "LanServerName = \"pagerhost\"\n");
+  out.clear();
+  EXPECT_EQ(RunCgi(Post("name=Ann&message=Hi"), out), 0);
+  EXPECT_NE(out.find("reaches a remote paging server over SNPP only"), std::string::npos);
+  EXPECT_NE(out.find("Error sending page request to:  Ann.<P>"), std::string::npos);
+}
+
+TEST_F(Cgi, PageModeServesTheTemplateWithTheGroupOfTheQuery) {
+  server_->Members = {"Ann", "Bob"};
+  const std::string form = File("form.htm", "<form action=\"%e\"><select name=name>%p</select></form>");
+  CgiRequest r = View({}, "group=Sales");
+  r.Environment["PATH_INFO"] = "/form.htm";
+  r.Environment["PATH_TRANSLATED"] = form;
+  std::string out;
+  EXPECT_EQ(RunCgi(r, out), 0);
+  EXPECT_EQ(out, std::string(kHeader) +
+                     "<form action=\"/cgi-bin/corvweb\"><select name=name><option> Ann\n<option> Bob\n</select></form>");
+  const auto requests = server_->Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(common::FieldText(requests[0].Head.Name), "Sales");
+
+  r.Environment["PATH_TRANSLATED"] = prefix_ + "<none>.htm?x=1";
+  out.clear();
+  EXPECT_EQ(RunCgi(r, out), 0);
+  EXPECT_EQ(out, std::string(kHeader) + "Error opening up " + prefix_ + "&lt;none&gt;.htm<p>\n");
+}
+
+TEST_F(Cgi, SnppModeSendsAtOnceAndReportsFailures) {
+  testing::FakeSnppBehaviour good;
+  testing::FakeSnppServer snpp(good);
+  File("wwwpage.ini", "HostName = \"127.0.0.1\"\nTcpPort = " + std::to_string(snpp.Port()) + "\n");
+  std::string out;
+  EXPECT_EQ(RunCgi(Post("pagetype=1&delay=30&name=Ann&message=Hi"), out), 0);
+  EXPECT_NE(out.find("Page request has been sent for: Ann.<P>"), std::string::npos);
+  EXPECT_EQ(snpp.Received(), "PAGE \"Ann\"\nDATA\nHi\r\n.\r\nSEND\nQUIT\n");
+  EXPECT_TRUE(server_->Requests().empty());
+
+  testing::FakeSnppBehaviour refusing;
+  refusing.SendReply = "554 Message Failed";
+  testing::FakeSnppServer bad(refusing);
+  File("wwwpage.ini", "HostName = \"127.0.0.1\"\nTcpPort = " + std::to_string(bad.Port()) + "\n");
+  out.clear();
+  EXPECT_EQ(RunCgi(Post("name=Ann&message=Hi"), out), 0);
+  EXPECT_NE(out.find("<pre>Error sending page to SNPP server.\n</pre>Error sending page request to:  Ann.<P>"),
+            std::string::npos);
+  EXPECT_EQ(out.find("Page request has been sent"), std::string::npos);
+}
+
+TEST(FormDates, ParseAndRanges) {
+  int a, b, c;
+  EXPECT_TRUE(ParseFormDate("12/31/99", a, b, c));
+  EXPECT_EQ(a * 10000 + b * 100 + c, 123199);
+  EXPECT_TRUE(ParseFormDate("01-02-2027", a, b, c));
+  EXPECT_TRUE(ParseFormDate("1-2-98", a, b, c));  // the third character is no separator
+  EXPECT_EQ(a * 10000 + b * 100 + c, 10298);
+  EXPECT_FALSE(ParseFormDate("1-2", a, b, c));
+  EXPECT_FALSE(ParseFormDate("13/01/99", a, b, c));
+  EXPECT_FALSE(ParseFormDate("", a, b, c));
+  EXPECT_TRUE(ParseFormTime("8:00", a, b));
+  EXPECT_FALSE(ParseFormTime("8", a, b));
+  EXPECT_FALSE(ParseFormTime("8:60", a, b));
+}
+
+}  // namespace
+}  // namespace web

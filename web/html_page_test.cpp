@@ -1,0 +1,151 @@
+// web/html_page_test.cpp - template directives, the group capture, block boundaries, names.
+#include "web/html_page.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+
+#include "web/fake_paging_server.h"
+#include "web/fake_snpp_server.h"
+
+namespace web {
+namespace {
+
+using testing::FakePagingServer;
+
+class Template : public ::testing::Test {
+ protected:
+  std::string Page(const std::string& name, const std::string& text) {
+    const std::string path = ::testing::TempDir() + "tpl_" + name;
+    std::ofstream(path, std::ios::binary) << text;
+    paths_.push_back(path);
+    return path;
+  }
+  void TearDown() override {
+    for (const auto& p : paths_) std::remove(p.c_str());
+  }
+  std::string PipePath() const {
+    return ::testing::TempDir() + "tpl_pipe_" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  }
+  std::vector<std::string> paths_;
+};
+
+TEST_F(Template, SimpleDirectives) {
+  WebRun run;
+  run.ScriptPath = "/cgi-bin/corvweb";
+  ASSERT_EQ(ExpandHtmlFile(run, Page("simple.htm", "100%% sure;%x;%e;[%n];%d;%t;end\x1a")), 0);
+  EXPECT_TRUE(std::regex_match(run.Out, std::regex(R"(100% sure;;/cgi-bin/corvweb;\[\];\d\d-\d\d-\d\d;\d\d:\d\d;end)")))
+      << run.Out;
+
+  WebRun named;
+  named.CurrentName = "<b>Ann</b>";
+  ASSERT_EQ(ExpandHtmlFile(named, Page("name.htm", "Sent to %n.")), 0);
+  EXPECT_EQ(named.Out, "Sent to &lt;b&gt;Ann&lt;/b&gt;.");
+}
+
+TEST_F(Template, MissingFileWritesNothing) {
+  WebRun run;
+  EXPECT_EQ(ExpandHtmlFile(run, ::testing::TempDir() + "tpl_none.htm"), 1);
+  EXPECT_EQ(run.Out, "");
+}
+
+TEST_F(Template, DirectiveAndCaptureStraddlingTwoBlocks) {
+  // "%" is the last byte of the first 2048-byte block and its partner the first of the next.
+  WebRun run;
+  run.CurrentName = "Bob";
+  const std::string first(kTemplateBlock - 1, 'a');
+  ASSERT_EQ(ExpandHtmlFile(run, Page("straddle.htm", first + "%n!")), 0);
+  EXPECT_EQ(run.Out, first + "Bob!");
+
+  WebRun capture;
+  const std::string lead(kTemplateBlock - 4, 'b');
+  ASSERT_EQ(ExpandHtmlFile(capture, Page("capture.htm", lead + "%gSal" + "es tail")), 0);
+  EXPECT_EQ(capture.Out, lead + "tail");
+  ASSERT_TRUE(capture.GroupFilter.has_value());
+  EXPECT_EQ(*capture.GroupFilter, "Sales");
+
+  WebRun trailing;
+  ASSERT_EQ(ExpandHtmlFile(trailing, Page("trailing.htm", "end%")), 0);
+  EXPECT_EQ(trailing.Out, "end");
+}
+
+TEST_F(Template, GroupCaptureNarrowsTheNameListOverThePipe) {
+  FakePagingServer server(PipePath());
+  server.Persons = {"Ann", "Bob"};
+  server.Members = {"Ann", "<script>x</script>"};
+  WebRun run;
+  ASSERT_EQ(ExpandHtmlFile(run, Page("group.htm", "%gSales <select>%p</select>")), 0);
+  EXPECT_EQ(run.Out, "<select><option> Ann\n<option> &lt;script&gt;x&lt;/script&gt;\n</select>");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Head.RequestType, common::kListMembers);
+  EXPECT_EQ(common::FieldText(requests[0].Head.Name), "Sales");
+  EXPECT_EQ(requests[0].Length, 89u);
+}
+
+TEST_F(Template, PipeListAsksPageByPageThenGroups) {
+  FakePagingServer server(PipePath());
+  for (int i = 0; i < 120; ++i) server.Persons.push_back("P" + std::to_string(i));
+  server.Groups = {"Sales"};
+  WebRun run;
+  FetchNames(run);
+  ASSERT_EQ(run.Snpp.NameChoices.size(), 121u);
+  EXPECT_EQ(run.Snpp.NameChoices[119], "P119");
+  EXPECT_EQ(run.Snpp.NameChoices[120], "Sales");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(requests[i].Head.RequestType, common::kListPersons);
+    EXPECT_EQ(requests[i].Head.Parameter, i);
+  }
+  EXPECT_EQ(requests[3].Head.RequestType, common::kListGroups);
+}
+
+TEST_F(Template, PipeListLoopStopsWhenTheTableIsFull) {
+  FakePagingServer server(PipePath());
+  server.RepeatFullPages = true;  // a server that answers every page with 50 names
+  WebRun run;
+  FetchNames(run);
+  EXPECT_EQ(run.Snpp.NameChoices.size(), kNameChoicesSize);
+  EXPECT_EQ(server.Requests().size(), kNameChoicesSize / 50);
+}
+
+TEST_F(Template, NoPagingServerGivesAnEmptyList) {
+  ::setenv("CORVEL_PIPE", (PipePath() + "-absent").c_str(), 1);
+  WebRun run;
+  ASSERT_EQ(ExpandHtmlFile(run, Page("empty.htm", "<select>%p</select>")), 0);
+  EXPECT_EQ(run.Out, "<select></select>");
+  ::unsetenv("CORVEL_PIPE");
+}
+
+TEST_F(Template, RemoteLanServerIsNamedInTheList) {
+  WebRun run;
+  run.Settings.LanServerName = "pagerhost";
+  ASSERT_EQ(ExpandHtmlFile(run, Page("remote.htm", "%p%p")), 0);
+  EXPECT_EQ(run.Out.find("<option disabled>"), 0u);
+  EXPECT_NE(run.Out.find("SNPP only"), std::string::npos);
+  EXPECT_EQ(run.Out.find("<option disabled>", 1), std::string::npos);  // said once
+}
+
+TEST_F(Template, SnppListUsesTheGroupFilter) {
+  testing::FakeSnppBehaviour behaviour;
+  behaviour.Names = {"Ann", "Bob & Co"};
+  testing::FakeSnppServer server(behaviour);
+  WebRun run;
+  run.Settings.HostName = "127.0.0.1";
+  run.Settings.TcpPort = server.Port();
+  run.Snpp.Response = &run.Out;
+  ASSERT_EQ(ExpandHtmlFile(run, Page("snpp.htm", "%gSales %p")), 0);
+  EXPECT_EQ(run.Out, "<option> Ann\n<option> Bob &amp; Co\n");
+  EXPECT_EQ(server.Received(), "LIST Sales\nQUIT\n");
+}
+
+TEST(ScriptPath, ScriptNameWinsElseTheDesignRule) {
+  EXPECT_EQ(ScriptPathFor("/cgi-bin/corvweb", "/x/y/corvweb"), "/cgi-bin/corvweb");
+  EXPECT_EQ(ScriptPathFor(nullptr, "/srv/scripts/tools/corvweb"), "/scripts/tools/corvweb");
+  EXPECT_EQ(ScriptPathFor("", "/usr/lib/cgi-bin/corvweb"), "/cgi-bin/corvweb");
+}
+
+}  // namespace
+}  // namespace web
