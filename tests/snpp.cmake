@@ -1,0 +1,6 @@
+# The SNPP end-to-end tests start build/bin/corvnet32 (and corvd32 when it is built).
+foreach(t snpp_session_test snpp_corvd_test)
+  if(TARGET ${t})
+    add_dependencies(${t} corvnet32)
+  endif()
+endforeach()
