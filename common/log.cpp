@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -56,12 +57,21 @@ int AppendLogFile(std::string_view line) {
   }
   // One write per line: with O_APPEND other programs' lines land before or after it.
   size_t done = 0;
+  bool failed = false;
   while (done < line.size()) {
     const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-    if (n <= 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failed = true;  // a full disk loses the line: count it, never report it as written
+      break;
+    }
     done += static_cast<size_t>(n);
   }
-  ::close(fd);
+  if (::close(fd) != 0 && errno != EINTR) failed = true;
+  if (failed) {
+    ++gLogWriteFailures;
+    return 1;
+  }
   return 0;
 }
 
