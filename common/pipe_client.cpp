@@ -25,10 +25,10 @@ std::string PagingServerPipePath(std::string_view hostName, bool& remote) {
 int CallPagingServer(std::span<const char> request, std::span<char> reply) {
   if (reply.empty()) return 1;
   std::memset(reply.data(), 0, std::min(reply.size(), kClearedBytes));
-  const size_t capacity = std::min(reply.size(), kReplyCapacity);
-  // Keep one byte for a terminator, so a reply filling the area still reads as text.
-  const int n = platform::PipeTransact(platform::PipePath(), request,
-                                       reply.subspan(0, capacity - 1), kPipeWaitMs);
+  // Up to 3100 bytes are taken, with one byte of the caller's area kept for a terminator.
+  const size_t capacity = std::min(reply.size() - 1, kReplyCapacity);
+  const int n = platform::PipeTransact(platform::PipePath(), request, reply.subspan(0, capacity),
+                                       kPipeWaitMs);
   if (n <= 0) return 1;
   reply[static_cast<size_t>(n)] = '\0';
   return (n >= 2 && reply[0] == 'O' && reply[1] == 'K') ? 0 : 1;
@@ -39,8 +39,8 @@ int CallPagingServerCgi(std::string_view hostName, std::span<const char> request
   bytesRead = 0;
   const std::string path = PagingServerPipePath(hostName, remote);
   if (remote || reply.empty()) return 1;
-  const size_t capacity = std::min(reply.size(), kReplyCapacity);
-  const int n = platform::PipeTransact(path, request, reply.subspan(0, capacity - 1), kPipeWaitMs);
+  const size_t capacity = std::min(reply.size() - 1, kReplyCapacity);
+  const int n = platform::PipeTransact(path, request, reply.subspan(0, capacity), kPipeWaitMs);
   if (n <= 0) return 1;
   bytesRead = n;
   reply[static_cast<size_t>(n)] = '\0';  // a long reply is terminated inside the area too

@@ -104,10 +104,17 @@ TEST_F(PipeClientTest, CgiVariantJudgesErrAndLongReplies) {
   EXPECT_TRUE(remote);
 }
 
-TEST_F(PipeClientTest, ReplyLongerThanTheCapacityFails) {
-  ServeOnce(std::string(3200, 'O'));
-  std::vector<char> reply(4000);
+TEST_F(PipeClientTest, ReplyOfFullCapacityFitsAndLongerFails) {
   const std::string req = "r";
+  std::vector<char> reply(4000);
+  ServeOnce("OK" + std::string(3098, 'x'));  // exactly 3100 bytes
+  EXPECT_EQ(CallPagingServer(req, reply), 0);
+  EXPECT_EQ(reply[3100], '\0');
+  server_.join();
+  listener_.Reset();
+  std::filesystem::remove(path_);
+
+  ServeOnce("OK" + std::string(3099, 'x'));
   EXPECT_EQ(CallPagingServer(req, reply), 1);
 }
 
