@@ -1,0 +1,85 @@
+// tools/corvsim/sim_line.h - the simulator's side of the line: the pseudo-terminal master,
+// the baud-rate throttle, the computer's opens and closes of the port, and the record file.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+
+#include "platform/unique_fd.h"
+
+namespace corvsim {
+
+class SimLine {
+ public:
+  static constexpr int kTimeout = -1;  // ReadByte: nothing within the limit
+  static constexpr int kHangup = -2;   // ReadByte: the computer closed the port
+
+  // Takes the pty master, the slave the simulator holds, a watch on the slave's opens and
+  // closes, and the record file's path (appended to, one line at a time).
+  SimLine(platform::UniqueFd master, platform::UniqueFd slave, platform::UniqueFd watch, std::string recordPath);
+
+  // The next byte from the computer, no earlier than the line rate lets it arrive;
+  // kTimeout after timeoutMs without one; kHangup once when the computer closed the port
+  // (then the call is over: a real port drops DTR on its last close).
+  int ReadByte(int timeoutMs);
+
+  // Writes bytes to the computer at the line rate (with a NUL after each byte when NUL
+  // noise is on). Bytes the computer does not read before it closes the port are dropped.
+  void Write(std::string_view bytes);
+
+  // Appends one line to the record file (the line feed is added).
+  void Record(const std::string& line);
+
+  // 0 turns the throttle off. Rates apply to both directions, 10 bits per byte.
+  void SetBaud(long baud) { baud_ = baud; }
+  long Baud() const { return baud_; }
+  void SetNulBytes(bool on) { nulBytes_ = on; }
+
+  // Bytes counted on the wire in each direction since the start.
+  uint64_t BytesIn() const { return bytesIn_; }
+  uint64_t BytesOut() const { return bytesOut_; }
+
+  // Pauses ms, still noticing a close of the port; false when the port was closed meanwhile
+  // (the hang-up is then reported by the next ReadByte as well).
+  bool Pause(int ms);
+
+  // True when a byte from the computer arrived within waitMs (it stays to be read).
+  bool InputWithin(int waitMs);
+
+  // True once the computer closed the port and ReadByte has not reported it yet; Take
+  // consumes that report.
+  bool HungUp() const { return closed_; }
+  bool TakeHangup() { const bool was = closed_; closed_ = false; return was; }
+
+  // Forgets pending input (used when the modem hangs up).
+  void ClearInput() { input_.clear(); }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  // Reads what the master and the watch have; waits at most waitMs. False on hang-up.
+  bool Fill(int waitMs);
+  void OnClosed();
+
+  platform::UniqueFd master_;
+  platform::UniqueFd slave_;
+  platform::UniqueFd watch_;
+  std::string recordPath_;
+  std::deque<char> input_;
+  bool closed_ = false;  // a close seen and not yet reported
+  long baud_ = 0;
+  bool nulBytes_ = false;
+  Clock::time_point inClock_{};
+  Clock::time_point outClock_{};
+  uint64_t bytesIn_ = 0;
+  uint64_t bytesOut_ = 0;
+};
+
+// Bytes as a record shows them: printable ASCII as is, backslash as \\, others as \xHH.
+std::string RecordEscape(std::string_view bytes);
+// Bytes as upper-case hexadecimal.
+std::string HexBytes(std::string_view bytes);
+
+}  // namespace corvsim
