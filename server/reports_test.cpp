@@ -1,0 +1,105 @@
+// server/reports_test.cpp - the status report's exact text and the log report's windows.
+#include "server/reports.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "core/test_state.h"
+#include "server/at_queue.h"
+#include "tests/support/process.h"
+
+namespace server {
+namespace {
+
+class Reports : public ::testing::Test {
+ protected:
+  void SetUp() override { state_ = core::StateFromIni(core::kTwoPortIni, dir_.File("log.txt")); }
+
+  // The report without its clock line, after checking that line's form.
+  static std::string WithoutClock(const std::string& report) {
+    const size_t at = report.rfind("\nCurrent time is: ");
+    EXPECT_NE(at, std::string::npos);
+    if (at == std::string::npos) return report;
+    EXPECT_TRUE(std::regex_match(report.substr(at), std::regex("\nCurrent time is: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\n")))
+        << report.substr(at);
+    return report.substr(0, at);
+  }
+
+  testsupport::TempDir dir_;
+  std::unique_ptr<core::ServerState> state_;
+};
+
+TEST_F(Reports, TotalsWithEmptyQueues) {
+  EXPECT_EQ(WithoutClock(StatusReport(*state_, 0)),
+            "Corvel.  Version 1.8 Rev 5\n\n"
+            "Total Pages in Main Queue: 0\n"
+            "Total Pages in COM1 Queue: 0\n"
+            "Total Pages in COM2 Queue: 0\n"
+            "Total Pages in COM3 Queue: 0\n"
+            "Total pages in All NOW Queues: 0\n\n"
+            "Total pages in AT Queue: 0\n");
+}
+
+TEST_F(Reports, ListingWithEmptyQueuesDropsTheQueueBlocks) {
+  EXPECT_EQ(WithoutClock(StatusReport(*state_, 1)),
+            "Corvel.  Version 1.8 Rev 5\n\nNOW Queue is Empty\n\nAT Queue is Empty\n");
+}
+
+TEST_F(Reports, ListingAsTheFrontEndsShowIt) {
+  ASSERT_GE(core::InsertNow(*state_, *core::FindPort(*state_, "COM1"), "Ann", "hi", false), 0);
+  ASSERT_GE(ScheduleAt(*state_, "Bob", "1002", "later", 5, 8, 9, 3, 1999), 0);
+  EXPECT_EQ(WithoutClock(StatusReport(*state_, 1)),
+            "Corvel.  Version 1.8 Rev 5\n\n"
+            "NOW Queue List\n--------------\n"
+            "\n  Queue: Main\n  -------------------\n    Queue is Empty\n"
+            "\n  Queue: COM1\n  -------------------\n    Ann\n"
+            "\n  Queue: COM2\n  -------------------\n    Queue is Empty\n"
+            "\n  Queue: COM3\n  -------------------\n    Queue is Empty\n"
+            "  -------------------\n  Total Pages: 1\n\n"
+            "AT Queue List\n-------------\n  Date   Time    ID\n  ---------------------------------\n"
+            "  1999-3-9 8:05   Bob\n"
+            "  ---------------------------------\n  Total: 1\n");
+  // A negative flag: totals in the listing's layout.
+  EXPECT_EQ(WithoutClock(StatusReport(*state_, -1)),
+            "Corvel.  Version 1.8 Rev 5\n\n"
+            "  -------------------\n  Total Pages: 1\n\n"
+            "  ---------------------------------\n  Total: 1\n");
+}
+
+TEST_F(Reports, DebugModeAddsHexDumpsAndBigReportsAreCut) {
+  auto big = core::StateFromIni(std::string("QueueSize = 5000\n") + core::kTwoPortIni, dir_.File("log.txt"));
+  ASSERT_GE(core::InsertNow(*big, *big->Main, "Ann", "ABC", false), 0);
+  big->Debug = true;
+  const std::string dumped = StatusReport(*big, 1);
+  EXPECT_NE(dumped.find("    Ann\n  0000:  41 42 43"), std::string::npos) << dumped;
+  big->Debug = false;
+  for (int i = 0; i < 3000; ++i) ASSERT_GE(core::InsertNow(*big, *big->Main, "Bob", "x", false), 0);
+  const std::string report = StatusReport(*big, 1);
+  EXPECT_EQ(report.size(), kReplyCapacity - 1);
+  EXPECT_EQ(report.rfind("Corvel.  Version", 0), 0u);
+  EXPECT_NE(StatusReport(*big, 0).find("Total Pages in Main Queue: 3001\n"), std::string::npos);
+}
+
+TEST_F(Reports, LogWindows) {
+  EXPECT_EQ(LogReport(*state_, 0, dir_.File("none.txt")), "No log file\n");
+  EXPECT_EQ(state_->LogViewFailures.load(), 1);
+  dir_.Write("empty.txt", "");
+  EXPECT_EQ(LogReport(*state_, 0, dir_.File("empty.txt")), "No data in log file\n");
+
+  std::string small(1000, 's');
+  dir_.Write("small.txt", small);
+  EXPECT_EQ(LogReport(*state_, 0, dir_.File("small.txt")), small);
+  EXPECT_EQ(LogReport(*state_, 5, dir_.File("small.txt")), small);
+
+  std::string text;
+  for (int i = 0; i < 4000; ++i) text += static_cast<char>('a' + i % 26);
+  dir_.Write("big.txt", text);
+  EXPECT_EQ(LogReport(*state_, 0, dir_.File("big.txt")), text.substr(2400));
+  EXPECT_EQ(LogReport(*state_, 1, dir_.File("big.txt")), text.substr(800, 1600));
+  EXPECT_EQ(LogReport(*state_, 2, dir_.File("big.txt")), text.substr(0, 1600));
+  EXPECT_EQ(LogReport(*state_, 9, dir_.File("big.txt")), text.substr(0, 1600));
+}
+
+}  // namespace
+}  // namespace server
