@@ -1,0 +1,11 @@
+// send/main.cpp - corvsend [@msgfile.txt] id Message
+#include <string>
+#include <vector>
+
+#include "send/send_client.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return send::RunSend(args);
+}
