@@ -206,7 +206,8 @@ void SetLanServerName(PageIniContext& c, const IniLexer& lx) {
 }
 void SetLogFileName(PageIniContext& c, const IniLexer& lx) {
   c.Settings.LogFileName = lx.LastString();
-  common::SetLogFileName(c.Settings.LogFileName);
+  if (c.Hooks.ApplyLogFileName) c.Hooks.ApplyLogFileName(c.Settings.LogFileName);
+  else common::SetLogFileName(c.Settings.LogFileName);
 }
 void SetMapCodePage(PageIniContext& c, const IniLexer& lx) { c.Settings.MapCodePage = lx.Value(); }
 void SetLogMessages(PageIniContext& c, const IniLexer& lx) { c.Settings.LogMessages = lx.Value() != 0; }

@@ -16,11 +16,15 @@ struct PageIniHooks {
   // A QueueSize strictly between 100 and 30000: the Main queue's new capacity. The owner
   // of the queue decides whether it differs and whether it may resize now; may be empty.
   std::function<void(int entries)> ResizeMainQueue;
+  // A LogFileName line: where later log lines go. Empty means common::SetLogFileName, which
+  // is what the programs want; tests and the fuzz target keep the log where it is.
+  std::function<void(std::string_view fileName)> ApplyLogFileName;
 };
 
 // Reads the page.ini at path (its name as given also appears in syntax-error lines) and
 // adds its entries to dir and its settings to settings. Log lines use common::LogLine and
-// common::ProgramName(); a LogFileName line also switches the log file at once.
+// common::ProgramName(); a LogFileName line also switches the log file at once (see
+// PageIniHooks::ApplyLogFileName).
 // 0 when read without a syntax error; 1 for a missing file ("Error opening PAGE.INI file -
 // File not found", dir and settings untouched) or when any syntax error was logged (the
 // entries before and after the bad line are still stored).

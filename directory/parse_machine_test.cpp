@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/log.h"
+
 namespace directory {
 namespace {
 
@@ -175,6 +177,11 @@ struct Counts {
 };
 
 TEST(IniParseLoop, RunsActionsAndRecoversFromSyntaxErrors) {
+  char dir[] = "/tmp/corvloop.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string log = std::string(dir) + "/log.txt";
+  common::SetProgramName("CORVPOP32");
+  common::SetLogFileName(log);
   using Row = IniStateRow<Counts>;
   const IniAction<Counts> add = [](Counts& c, const IniLexer& lx) {
     ++c.Values;
@@ -195,6 +202,13 @@ TEST(IniParseLoop, RunsActionsAndRecoversFromSyntaxErrors) {
   IniLexer lx2("Baud = x\nBaud = 5\nBaud = 7\n", kWords);
   EXPECT_EQ(RunIniParseLoop<Counts>(lx2, table, quirk, "test.ini"), 1);
   EXPECT_EQ(quirk.Sum, 7);
+  std::ifstream in(log);
+  std::string first;
+  std::getline(in, first);
+  EXPECT_EQ(first.substr(16), " CORVPOP32: File: 'test.ini'  Syntax error (xy) in line - 2");
+  common::SetLogFileName("");
+  std::remove(log.c_str());
+  std::remove(dir);
 }
 
 }  // namespace
