@@ -1,6 +1,9 @@
 // server/router.cpp - the router: Main queue head to the next port of its system.
 #include "server/router.h"
 
+#include <chrono>
+#include <mutex>
+
 #include "common/fixed_field.h"
 #include "common/log.h"
 #include "core/now_queue.h"
@@ -60,6 +63,11 @@ RouteResult RoutePass(core::ServerState& state) {
 }
 
 void RouterThread(core::ServerState& state, std::stop_token stop) {
+  // A stop wakes the idle wait at once instead of after its bound.
+  std::stop_callback wake(stop, [&state] {
+    std::lock_guard<std::mutex> hold(state.Main->Lock);
+    state.Main->Changed.notify_all();
+  });
   int passes = 0;
   while (!stop.stop_requested()) {
     if (++passes >= kPassesPerSleep) {
@@ -69,8 +77,11 @@ void RouterThread(core::ServerState& state, std::stop_token stop) {
     }
     if (!core::HasPages(*state.Main)) {
       passes = 0;
-      // Woken by every insert into the Main queue, so an idle server costs no CPU.
-      (void)core::WaitForPages(*state.Main, kIdleWaitMs);
+      // Woken by every insert into the Main queue (and by a stop), so an idle server costs
+      // no CPU.
+      std::unique_lock<std::mutex> hold(state.Main->Lock);
+      state.Main->Changed.wait_for(hold, std::chrono::milliseconds(platform::ScaledMs(kIdleWaitMs)),
+                                   [&] { return core::HasPages(*state.Main) || stop.stop_requested(); });
       continue;
     }
     if (RoutePass(state) == RouteResult::kPortBusy) {

@@ -1,0 +1,123 @@
+// server/configuration_test.cpp - page.ini reloads and the time-of-day change test.
+#include "server/configuration.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+
+#include "core/test_state.h"
+#include "server/at_queue.h"
+#include "tests/support/process.h"
+
+namespace server {
+namespace {
+
+namespace fs = std::filesystem;
+
+void SetLocalWriteTime(const std::string& path, int year, int month, int day, int hour, int minute, int second) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  const auto sys = std::chrono::system_clock::from_time_t(std::mktime(&tm));
+  fs::last_write_time(path, std::chrono::file_clock::from_sys(sys));
+}
+
+class Reload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.Write("page.ini", core::kTwoPortIni);
+    state_ = core::StateFromIni(core::kTwoPortIni, dir_.File("log.txt"));
+  }
+  void TearDown() override { common::SetDebug(false); }  // the debug switch is process-wide
+  std::string Ini() const { return dir_.File("page.ini"); }
+  std::string Log() const { return dir_.Read("log.txt"); }
+  void Rewrite(const std::string& text, int hour, int minute, int second, int day = 10) {
+    dir_.Write("page.ini", text);
+    SetLocalWriteTime(Ini(), 2026, 6, day, hour, minute, second);
+  }
+
+  testsupport::TempDir dir_;
+  std::unique_ptr<core::ServerState> state_;
+  IniWatch watch_;
+};
+
+TEST_F(Reload, TimeOfDayChangeReloadsAndTheDateAloneDoesNot) {
+  SetLocalWriteTime(Ini(), 2026, 6, 10, 10, 0, 0);
+  EXPECT_FALSE(CheckPageIni(*state_, watch_, Ini()));  // the first check only takes the stamp
+  const std::string withDora = std::string(core::kTwoPortIni) +
+                               "[Dora]\nPageID = '4001'\nPagerType = Alphanumeric\nSystemName = 'Metro'\n";
+  Rewrite(withDora, 10, 0, 4);
+  EXPECT_TRUE(CheckPageIni(*state_, watch_, Ini()));
+  EXPECT_NE(Log().find("CORVD32: PAGE.INI has changed - Re-reading file\n"), std::string::npos);
+  EXPECT_EQ(state_->ReloadCount.load(), 1);
+  EXPECT_GE(core::CurrentDirectory(*state_)->FindPersonByName("Dora"), 0);
+  Rewrite(core::kTwoPortIni, 10, 0, 4, 11);  // the same time of day on another day
+  EXPECT_FALSE(CheckPageIni(*state_, watch_, Ini()));
+  EXPECT_GE(core::CurrentDirectory(*state_)->FindPersonByName("Dora"), 0);
+  Rewrite(core::kTwoPortIni, 10, 0, 5);  // within the same two seconds: not a change
+  EXPECT_FALSE(CheckPageIni(*state_, watch_, Ini()));
+}
+
+TEST_F(Reload, FileFromNineteenEightyIsStillWatched) {
+  SetLocalWriteTime(Ini(), 1980, 1, 1, 12, 0, 0);
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(CheckPageIni(*state_, watch_, Ini()));
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("SeeIfWeShouldReadPageiniFile( ) - Year = 0\n"),
+            std::string::npos);
+  SetLocalWriteTime(Ini(), 1980, 1, 1, 12, 30, 0);
+  EXPECT_TRUE(CheckPageIni(*state_, watch_, Ini()));
+}
+
+TEST_F(Reload, QueuesAtSlotsAndDebugSurvive) {
+  Rewrite(std::string("Debug = Enabled\n") + core::kTwoPortIni, 9, 0, 0);
+  ASSERT_EQ(LoadDirectory(*state_, Ini()), 0);
+  EXPECT_TRUE(state_->Debug);
+  ASSERT_GE(core::InsertNow(*state_, *state_->Main, "Ann", "queued", true), 0);
+  ASSERT_GE(ScheduleAt(*state_, "Bob", "1002", "later", 0, 0, 1, 1, 2040), 0);
+  const std::string newPort = std::string(core::kTwoPortIni) + "PagerSystemsSection\n[Far]\nPort = 'COM9'\n";
+  Rewrite(newPort, 9, 0, 0);
+  ASSERT_EQ(LoadDirectory(*state_, Ini()), 0);
+  EXPECT_TRUE(state_->Debug);  // removing the line does not switch debug off
+  EXPECT_EQ(core::QueuedCount(*state_->Main), 1);
+  EXPECT_EQ(AtSlotsInUse(*state_), 1);
+  EXPECT_NE(core::FindPort(*state_, "COM9"), nullptr);
+  EXPECT_EQ(state_->PortCount.load(), 4);
+}
+
+TEST_F(Reload, VanishedFileKeepsTheDirectory) {
+  std::remove(Ini().c_str());
+  EXPECT_EQ(LoadDirectory(*state_, Ini()), 1);
+  EXPECT_NE(Log().find("CORVD32: Error opening PAGE.INI file - File not found\n"), std::string::npos);
+  EXPECT_GE(core::CurrentDirectory(*state_)->FindPersonByName("Ann"), 0);
+}
+
+TEST_F(Reload, QueueSizeWaitsForAnEmptyMainQueue) {
+  ASSERT_GE(core::InsertNow(*state_, *state_->Main, "Ann", "waiting", true), 0);
+  Rewrite(std::string("QueueSize = 400\n") + core::kTwoPortIni, 8, 0, 0);
+  (void)LoadDirectory(*state_, Ini());
+  EXPECT_EQ(state_->Main->Capacity.load(), 100);
+  EXPECT_NE(Log().find("CORVD32: QueueSize 400 not applied - pages are waiting in the Main queue\n"),
+            std::string::npos);
+  ASSERT_EQ(core::DropHead(*state_->Main), 0);
+  (void)LoadDirectory(*state_, Ini());
+  EXPECT_EQ(state_->Main->Capacity.load(), 400);
+}
+
+TEST_F(Reload, ReaderKeepsItsSnapshotWhileTheDirectorySwaps) {
+  const auto before = core::CurrentDirectory(*state_);
+  Rewrite("NameSection\n[Zoe]\nPageID = '9'\nPagerType = Numeric\n", 7, 0, 0);
+  ASSERT_EQ(LoadDirectory(*state_, Ini()), 0);
+  EXPECT_GE(before->FindPersonByName("Ann"), 0);
+  EXPECT_LT(core::CurrentDirectory(*state_)->FindPersonByName("Ann"), 0);
+  EXPECT_GE(core::CurrentDirectory(*state_)->FindPersonByName("Zoe"), 0);
+}
+
+}  // namespace
+}  // namespace server
