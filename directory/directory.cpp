@@ -120,7 +120,8 @@ int Directory::AddPerson(const PersonRecord& person, std::string_view groupList)
     common::LogLine("%t %s: Name already in list[%s]\n", common::ProgramName(), person.Name);
     return -1;
   }
-  if (person.PagerType == PagerType::Alphanumeric && FindSystemByName(person.SystemName) < 0) {
+  if (CheckPersonSystems && person.PagerType == PagerType::Alphanumeric &&
+      FindSystemByName(person.SystemName) < 0) {
     common::LogLine("%t %s: System Name not valid for name(%s)\n", common::ProgramName(), person.Name);
     return -1;
   }

@@ -106,6 +106,10 @@ struct Directory {
   std::vector<GroupRecord> Groups;    // kGroupSlots slots; valid below GroupCount
   int GroupCount = 0;
 
+  // The paging server refuses an Alphanumeric person whose SystemName names no system;
+  // the command-line client keeps such persons (it routes by SNPP host, not by system).
+  bool CheckPersonSystems = true;
+
   int FindSystemByName(std::string_view name) const;
   int FindPersonByName(std::string_view name) const;
   int FindPersonByPageId(std::string_view id) const;
@@ -137,7 +141,8 @@ struct Directory {
   int AddSystem(const SystemRecord& system, const PortCallback& registerPort);
 
   // AddPerson: a name already present logs "Name already in list[%s]"; an Alphanumeric
-  // person whose SystemName names no system logs "System Name not valid for name(%s)".
+  // person whose SystemName names no system logs "System Name not valid for name(%s)"
+  // (only while CheckPersonSystems is set).
   // Otherwise the person joins every group of groupList ("|"-terminated names; a missing
   // group is created with the person as its first member, clamped at 199 groups), then is
   // stored in slot PersonCount, clamped at 499.

@@ -324,6 +324,14 @@ TEST_F(PageIni, PersonRules) {
   EXPECT_EQ(d_.GroupCount, 0);
 }
 
+TEST_F(PageIni, CommandLineClientKeepsPersonsOfUnknownSystems) {
+  d_.CheckPersonSystems = false;
+  ASSERT_EQ(Parse("NameSection\n[Ann]\nPagerType = Alphanumeric\nSystemName = 'Nowhere'\n[ann]\n"), 0);
+  EXPECT_NE(Person("Ann"), nullptr);
+  EXPECT_FALSE(Logged("System Name not valid"));
+  EXPECT_TRUE(Logged(" CORVD32: Name already in list[ann]\n"));  // duplicates still refused
+}
+
 TEST_F(PageIni, GroupKeywordCreatesAndJoinsGroups) {
   const std::string text =
       "NameSection\n"
