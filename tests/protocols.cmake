@@ -4,7 +4,9 @@ set(protocols_sim_sources
   ${PROJECT_SOURCE_DIR}/tools/corvsim/numeric_endpoint.cpp
   ${PROJECT_SOURCE_DIR}/tools/corvsim/tapm_terminal.cpp
   ${PROJECT_SOURCE_DIR}/tools/corvsim/script_endpoint.cpp)
-if(TARGET protocols_sim_test)
-  target_sources(protocols_sim_test PRIVATE ${protocols_sim_sources})
-  target_link_libraries(protocols_sim_test PRIVATE corvmodem)
-endif()
+foreach(t protocols_sim_test protocols_conversation_test)
+  if(TARGET ${t})
+    target_sources(${t} PRIVATE ${protocols_sim_sources})
+    target_link_libraries(${t} PRIVATE corvmodem)
+  endif()
+endforeach()
