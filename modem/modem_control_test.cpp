@@ -1,0 +1,103 @@
+// Tests of the modem's result codes, the automatic init string and the dial command.
+#include "modem/modem_control.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "modem/modem_pty_test_support.h"
+
+namespace modem {
+namespace {
+
+TEST(ModemResult, LinesAreClassifiedInSearchOrder) {
+  EXPECT_EQ(ClassifyModemLine("\nOK"), kResultOk);
+  EXPECT_EQ(ClassifyModemLine("CONNECT 9600/ARQ/V42BIS"), kResultConnect);
+  EXPECT_EQ(ClassifyModemLine("NO CARRIER"), kResultNoCarrier);
+  EXPECT_EQ(ClassifyModemLine("BUSY"), kResultBusy);
+  EXPECT_EQ(ClassifyModemLine("NO DIALTONE"), kResultNoDialtone);
+  EXPECT_EQ(ClassifyModemLine("NO ANSWER"), kResultNoAnswer);
+  EXPECT_EQ(ClassifyModemLine("ATDT 5551234"), -1);  // an echoed command is no result
+  EXPECT_EQ(ClassifyModemLine(""), -1);
+}
+
+TEST(ModemResult, Names) {
+  EXPECT_STREQ(ModemResultName(kResultBusy), "BUSY");
+  EXPECT_STREQ(ModemResultName(kResultTimeout), "TIMEOUT");
+  EXPECT_STREQ(ModemResultName(kResultCanceled), "CANCELED");
+  EXPECT_STREQ(ModemResultName(11), "Un-Known Code");
+  EXPECT_STREQ(ModemResultName(-1), "Un-Known Code");
+}
+
+TEST(ModemInit, AutoInitStrings) {
+  EXPECT_EQ(AutoInitString(true, true, true, true), "AT &FQ0V1&C1&D2");
+  EXPECT_EQ(AutoInitString(true, false, true, false), "AT &F&C1");
+  EXPECT_EQ(AutoInitString(false, true, true, true), "AT Z");  // without &F the others are left out
+}
+
+TEST(ModemDial, DialCommands) {
+  EXPECT_EQ(DialCommand("", "5551234"), "ATDT 5551234\r");
+  EXPECT_EQ(DialCommand("9", "5551234"), "ATDT 9,5551234\r");
+}
+
+class ModemLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(peer.Ok());
+    port = OpenComPort(peer.Path());
+    ASSERT_TRUE(port);
+    ASSERT_EQ(SetComParameters(port.get(), 9600, 'N', 8, 1), 0);
+  }
+  void TearDown() override { CloseComPort(port); }
+  PtyPeer peer;
+  ComPortPtr port;
+};
+
+TEST_F(ModemLineTest, EchoedCommandThenOk) {
+  peer.Send("AT &F\r\r\nOK\r\n");
+  EXPECT_EQ(ReadModemResult(port.get(), 1000), kResultOk);
+}
+
+TEST_F(ModemLineTest, ConnectWithSuffixAndNoCarrier) {
+  peer.Send("ATDT 5551234\r\r\nCONNECT 2400/REL\r\n");
+  EXPECT_EQ(ReadModemResult(port.get(), 1000), kResultConnect);
+  peer.Send("\r\nNO CARRIER\r\n");
+  EXPECT_EQ(ReadModemResult(port.get(), 1000), kResultNoCarrier);
+}
+
+TEST_F(ModemLineTest, FiveNoiseLinesGiveTimeoutAfterTheFourth) {
+  peer.Send("noise 1\rnoise 2\rnoise 3\rnoise 4\rOK\r");
+  EXPECT_EQ(ReadModemResult(port.get(), 1000), kResultTimeout);
+  // The fifth line was not read: it is still there.
+  EXPECT_EQ(ReadModemResult(port.get(), 1000), kResultOk);
+}
+
+TEST_F(ModemLineTest, SilenceIsTimeoutAndNoPortIsInvalid) {
+  EXPECT_EQ(ReadModemResult(port.get(), 200), kResultTimeout);
+  EXPECT_EQ(ReadModemResult(nullptr, 200), kResultInvalid);
+}
+
+// A modem that refuses AT &F: answers each command line with OK or ERROR.
+TEST_F(ModemLineTest, ModemThatRefusesFactoryResetGetsAtZ) {
+  std::atomic<bool> stop{false};
+  std::vector<std::string> commands;
+  std::thread modem([&] {
+    while (!stop) {
+      const std::string line = peer.ReceiveLine(100);
+      if (line.empty()) continue;
+      commands.push_back(line);
+      peer.Send(line + "\r" + (line.find("&F") != std::string::npos ? "\r\nERROR\r\n" : "\r\nOK\r\n"));
+    }
+  });
+  std::string init;
+  EXPECT_EQ(AutoInitModem(init, port.get()), 0);
+  stop = true;
+  modem.join();
+  EXPECT_EQ(init, "AT Z");
+  const std::vector<std::string> expected = {"AT", "AT &F", "AT Z", "AT Q0V1", "AT &C1", "AT &D2", "AT Z"};
+  EXPECT_EQ(commands, expected);
+}
+
+}  // namespace
+}  // namespace modem
