@@ -293,6 +293,25 @@ TEST_F(Cgi, SnppModeSendsAtOnceAndReportsFailures) {
   EXPECT_EQ(out.find("Page request has been sent"), std::string::npos);
 }
 
+TEST_F(Cgi, SnppModeViewsAndAnUnknownHost) {
+  testing::FakeSnppBehaviour report;
+  report.ReportLines = {"Corvel.  Version 1.8 Rev 5", "<b>Ann</b>"};
+  testing::FakeSnppServer snpp(report);
+  File("wwwpage.ini", "HostName = \"127.0.0.1\"\nTcpPort = " + std::to_string(snpp.Port()) + "\n");
+  std::string out;
+  EXPECT_EQ(RunCgi(View({"status"}), out), 0);
+  EXPECT_EQ(out, std::string(kHeader) + "<PRE>\nCorvel.  Version 1.8 Rev 5\n&lt;b&gt;Ann&lt;/b&gt;\n</PRE>\n");
+  EXPECT_EQ(snpp.Received(), "MSTA\nQUIT\n");
+
+  File("wwwpage.ini", "HostName = \"no-such-host.invalid\"\n");
+  out.clear();
+  EXPECT_EQ(RunCgi(View({"log"}), out), 0);
+  EXPECT_EQ(out, std::string(kHeader) + "Gethostbyname failed\n<H1>Error getting log.</H1>\n");
+  out.clear();
+  EXPECT_EQ(RunCgi(Post("name=Ann&message=Hi"), out), 0);
+  EXPECT_NE(out.find("Gethostbyname failed\n<pre>Error sending page to SNPP server.\n</pre>"), std::string::npos);
+}
+
 TEST(FormDates, ParseAndRanges) {
   int a, b, c;
   EXPECT_TRUE(ParseFormDate("12/31/99", a, b, c));

@@ -135,7 +135,6 @@ TEST_F(Template, SnppListUsesTheGroupFilter) {
   WebRun run;
   run.Settings.HostName = "127.0.0.1";
   run.Settings.TcpPort = server.Port();
-  run.Snpp.Response = &run.Out;
   ASSERT_EQ(ExpandHtmlFile(run, Page("snpp.htm", "%gSales %p")), 0);
   EXPECT_EQ(run.Out, "<option> Ann\n<option> Bob &amp; Co\n");
   EXPECT_EQ(server.Received(), "LIST Sales\nQUIT\n");

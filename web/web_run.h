@@ -16,6 +16,11 @@ constexpr size_t kHostSuffixArea = 100;   // " From: host" and its NUL
 constexpr size_t kCgiReplyArea = 3100;
 
 struct WebRun {
+  // The SNPP client writes what it has to say into this run's response; corvweb keeps no log.
+  WebRun() { Snpp.Response = &Out; }
+  WebRun(const WebRun&) = delete;
+  WebRun& operator=(const WebRun&) = delete;
+
   WebSettings Settings;
   std::string Out;                          // the response body, written at exit
   std::string QueryCopy;
