@@ -1,5 +1,6 @@
-// tests/snpp_session_test.cpp - corvnet32 over real TCP, with a stand-in paging server on its
-// pipe, so every request that reaches the "paging server" can be checked exactly.
+// tests/snpp_startup_test.cpp - corvnet32's start-up, configuration, shutdown and name
+// refresh, with a stand-in paging server on its pipe whose answers the test controls, so
+// every request that reaches the "paging server" can be checked byte for byte.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -16,7 +17,7 @@ using snpptest::Corvnet;
 using snpptest::kGreeting;
 using snpptest::SnppTestClient;
 
-class SnppSession : public ::testing::Test {
+class SnppStartup : public ::testing::Test {
  protected:
   void SetUp() override {
     pipe_ = std::make_unique<snpptest::FakePagingServer>(dir_.File("pipe"));
@@ -42,7 +43,7 @@ class SnppSession : public ::testing::Test {
   std::unique_ptr<Corvnet> server_;
 };
 
-TEST_F(SnppSession, TypicalExchangeQueuesThePageAndLogsIt) {
+TEST_F(SnppStartup, TypicalExchangeQueuesThePageAndLogsIt) {
   Start();
   const std::string log = server_->Log();
   EXPECT_NE(log.find("CORVNET32: SNPP Server Starting.  Version 1.8 Rev 5\n"), std::string::npos);
@@ -73,140 +74,7 @@ TEST_F(SnppSession, TypicalExchangeQueuesThePageAndLogsIt) {
                                            snpptest::kWaitMs));
 }
 
-TEST_F(SnppSession, SegmentsAndBareLineFeedsDoNotChangeTheAnswers) {
-  Start();
-  auto c = Client();
-  c->Send("PAGE 1\r\nPAGE 2\r\nRESE\r\n");  // three commands, one segment
-  EXPECT_EQ(c->ReadLines(3), "250 Pager ID Accepted\r\n250 Pager ID Accepted\r\n250 RESET OK\r\n");
-  c->Send("PA");
-  EXPECT_TRUE(c->Quiet(200));
-  c->Send("GE 123,,456\r");
-  EXPECT_TRUE(c->Quiet(200));
-  c->Send("\nmess bare line feed\nsend\n");
-  EXPECT_EQ(c->ReadLines(3), "250 Pager ID Accepted\r\n250 Message OK\r\n250 Message Sent OK\r\n");
-  const auto pages = pipe_->Pages();
-  ASSERT_EQ(pages.size(), 1u);
-  EXPECT_EQ(pages[0].Name, "123");
-  EXPECT_EQ(pages[0].Message, "bare line feed\n");
-}
-
-TEST_F(SnppSession, FiveErrorsThenTooManyErrors) {
-  Start();
-  auto c = Client();
-  c->Send("FOO\r\nBARR\r\nPAGE\r\nMESS a\r\nMESS b\r\nBAZZ\r\nPAGE 1\r\n");
-  bool closed = false;
-  EXPECT_EQ(c->ReadUntilClosed(closed),
-            "500 Command Not Implemented, Try Again\r\n"
-            "500 Command Not Implemented, Try Again\r\n"
-            "550 Error, Invalid Pager ID\r\n"
-            "250 Message OK\r\n"
-            "503 ERROR, Message Already Entered\r\n"
-            "500 Command Not Implemented, Try Again\r\n"
-            "421 Too Many Errors, Goodbye\r\n");
-  EXPECT_TRUE(closed);
-}
-
-TEST_F(SnppSession, QuitEndsTheConnectionEvenWithCommandsBehindIt) {
-  Start();
-  auto c = Client();
-  c->Send("PAGE 1\r\nMESS hi\r\nQUIT\r\nSEND\r\nHELP\r\n");
-  bool closed = false;
-  EXPECT_EQ(c->ReadUntilClosed(closed), "250 Pager ID Accepted\r\n250 Message OK\r\n221 OK, Goodbye\r\n");
-  EXPECT_TRUE(closed);
-  EXPECT_TRUE(pipe_->Pages().empty());
-}
-
-TEST_F(SnppSession, PeerThatLeavesMidMessageSendsNothing) {
-  Start();
-  {
-    auto c = Client();
-    c->Send("PAGE ann bob\r\nDATA\r\n");
-    EXPECT_EQ(c->ReadLines(2), "250 Pager ID Accepted\r\n354 Begin Input, End With <CRLF>.<CRLF>\r\n");
-    c->Send("half a mess");
-    c->Close();
-  }
-  {
-    auto c = Client();  // the server goes on; a RESE answers, and nothing was paged
-    c->Send("RESE\r\n");
-    EXPECT_EQ(c->ReadLines(1), "250 RESET OK\r\n");
-  }
-  EXPECT_TRUE(pipe_->Pages().empty());
-}
-
-TEST_F(SnppSession, QuotedIdsMessTwiceAndSendWithoutMessage) {
-  Start();
-  auto c = Client();
-  c->Send("PAGE 5551212 5551234 bill \"Orlen Vask\"\r\nSEND\r\n");
-  EXPECT_EQ(c->ReadLines(2), "250 Pager ID Accepted\r\n503 Error, Pager ID or Message Incomplete\r\n");
-  c->Send("PAGE 5551212 'Orlen Vask'\r\nMESS Hello\r\nMESS Again\r\nSEND\r\n");
-  EXPECT_EQ(c->ReadLines(4),
-            "250 Pager ID Accepted\r\n250 Message OK\r\n503 ERROR, Message Already Entered\r\n250 Message Sent OK\r\n");
-  const auto pages = pipe_->Pages();
-  ASSERT_EQ(pages.size(), 2u);  // the first SEND emptied the session: its four IDs are gone
-  EXPECT_EQ(pages[0].Name, "5551212");
-  EXPECT_EQ(pages[1].Name, "Orlen Vask");
-  EXPECT_EQ(pages[1].Message, "Hello \n");
-}
-
-TEST_F(SnppSession, ListFramesTheNamesAndMstaRelaysTheReport) {
-  Start();
-  auto c = Client();
-  c->Send("LIST\r\n");
-  EXPECT_EQ(c->ReadLines(6),
-            "215 Start of Name and Group List\r\n216 ann\r\n216 bob\r\n216 Orlen Vask\r\n216 Sales\r\n"
-            "217 End of Names and Groups\r\n");
-  c->Send("list sales\r\n");
-  EXPECT_EQ(c->ReadLines(4), "215 Start of Name and Group List\r\n216 ann\r\n216 bob\r\n217 End of Names and Groups\r\n");
-  c->Send("LIST x\r\n");
-  EXPECT_EQ(c->ReadLines(6),
-            "215 Start of Name and Group List\r\n216 ann\r\n216 bob\r\n216 Orlen Vask\r\n216 Sales\r\n"
-            "217 End of Names and Groups\r\n");
-  c->Send("MSTA\r\n");
-  EXPECT_EQ(c->ReadLines(6),
-            "214 Corvel.  Version 1.8 Rev 5\r\n214 \r\n214 NOW Queue is Empty\r\n214 \r\n214 AT Queue is Empty\r\n"
-            "217 End of Status report\r\n");
-  c->Send("HELP\r\n");
-  const std::string help = c->ReadLines(15);
-  EXPECT_EQ(help.rfind("214 SNPP supported functions. \r\n", 0), 0u);
-  EXPECT_NE(help.find("\r\n214 MLOG - Shows the Log file on the Paging Server\r\n250 End of Help Information\r\n"),
-            std::string::npos);
-  EXPECT_TRUE(c->Quiet(200));  // no reply code after the help text
-
-  pipe_->Stop();  // the paging server is gone: the report is empty
-  c->Send("MSTA\r\nMLOG\r\n");
-  EXPECT_EQ(c->ReadLines(2), "217 End of Status report\r\n217 End of Log\r\n");
-}
-
-TEST_F(SnppSession, OneHundredFiftyConnectionsAndTheNextIsRefused) {
-  Start();
-  std::vector<std::unique_ptr<SnppTestClient>> clients;
-  for (int i = 0; i < 150; ++i) clients.push_back(Client());
-  SnppTestClient extra;
-  ASSERT_TRUE(extra.Connect(server_->Port()));
-  bool closed = false;
-  EXPECT_EQ(extra.ReadUntilClosed(closed), "421 Gateway Service Unavailable\r\n");
-  EXPECT_TRUE(closed);
-  // Every held connection is still served, the first and the last alike.
-  clients.front()->Send("RESE\r\n");
-  EXPECT_EQ(clients.front()->ReadLines(1), "250 RESET OK\r\n");
-  clients.back()->Send("RESE\r\n");
-  EXPECT_EQ(clients.back()->ReadLines(1), "250 RESET OK\r\n");
-  // One leaves; its slot takes the next connection.
-  clients[70]->Send("QUIT\r\n");
-  EXPECT_EQ(clients[70]->ReadUntilClosed(closed), "221 OK, Goodbye\r\n");
-  bool served = false;
-  for (int attempt = 0; attempt < 50 && !served; ++attempt) {  // the slot frees as its thread ends
-    SnppTestClient next;
-    ASSERT_TRUE(next.Connect(server_->Port()));
-    const std::string first = next.ReadLines(1);
-    served = first == kGreeting;
-    if (!served) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_TRUE(served);
-  EXPECT_TRUE(server_->Process().Running());
-}
-
-TEST_F(SnppSession, StopSignalClosesEveryConnectionAndEndsWithStatusZero) {
+TEST_F(SnppStartup, StopSignalClosesEveryConnectionAndEndsWithStatusZero) {
   Start();
   auto a = Client();
   auto b = Client();
@@ -219,7 +87,7 @@ TEST_F(SnppSession, StopSignalClosesEveryConnectionAndEndsWithStatusZero) {
   EXPECT_NE(server_->Log().find("CORVNET32: Server ended successfully\n"), std::string::npos);
 }
 
-TEST_F(SnppSession, PageIniChangeRefreshesTheNames) {
+TEST_F(SnppStartup, PageIniChangeRefreshesTheNames) {
   dir_.Write("page.ini", "; directory\n");
   namespace fs = std::filesystem;
   fs::last_write_time(dir_.File("page.ini"), fs::file_time_type::clock::now() - std::chrono::hours(2));
@@ -237,13 +105,13 @@ TEST_F(SnppSession, PageIniChangeRefreshesTheNames) {
 }
 
 // Start-up without its pieces: each ends the program as designed, with its line.
-TEST_F(SnppSession, MissingSnppIniEndsWithStatusZero) {
+TEST_F(SnppStartup, MissingSnppIniEndsWithStatusZero) {
   Corvnet server(dir_, dir_.File("pipe"), 0);
   EXPECT_EQ(server.Process().Wait(snpptest::kWaitMs), 0);
   EXPECT_NE(server.Log().find("CORVNET32: Error reading SNPP.INI\n"), std::string::npos);
 }
 
-TEST_F(SnppSession, CommentOnlySnppIniListensOnAPortTheSystemChose) {
+TEST_F(SnppStartup, CommentOnlySnppIniListensOnAPortTheSystemChose) {
   dir_.Write("SNPP.INI", "; no port here\n# nor here\n");
   Corvnet server(dir_, dir_.File("pipe"), 0);
   ASSERT_TRUE(server.Started()) << server.Process().Output();
@@ -257,7 +125,7 @@ TEST_F(SnppSession, CommentOnlySnppIniListensOnAPortTheSystemChose) {
   EXPECT_EQ(c.ReadLines(1), kGreeting);
 }
 
-TEST_F(SnppSession, TcpPort444FromSnppIni) {
+TEST_F(SnppStartup, TcpPort444FromSnppIni) {
   {
     platform::UniqueFd probe;
     uint16_t bound = 0;
@@ -272,7 +140,7 @@ TEST_F(SnppSession, TcpPort444FromSnppIni) {
   EXPECT_EQ(server.Log().find("No TcpPort"), std::string::npos);
 }
 
-TEST_F(SnppSession, PortInUseIsTriedFiveTimesThenExitsWithStatusThree) {
+TEST_F(SnppStartup, PortInUseIsTriedFiveTimesThenExitsWithStatusThree) {
   platform::UniqueFd holder;
   uint16_t port = 0;
   ASSERT_EQ(platform::TcpListen("", 0, 1, holder, port), 0);
@@ -282,7 +150,7 @@ TEST_F(SnppSession, PortInUseIsTriedFiveTimesThenExitsWithStatusThree) {
   EXPECT_EQ(testsupport::CountInFile(dir_.File("log.txt"), "Error Binding to port - Exiting - Try ReBooting"), 1);
 }
 
-TEST_F(SnppSession, AbsentPagingServerIsAwaitedThenGivenUp) {
+TEST_F(SnppStartup, AbsentPagingServerIsAwaitedThenGivenUp) {
   pipe_->Stop();
   Corvnet server(dir_, dir_.File("pipe"), testsupport::FreeTcpPort(), {{"CORVEL_TIME_SCALE", "1000"}});
   EXPECT_EQ(server.Process().Wait(snpptest::kWaitMs), 0);
@@ -291,7 +159,7 @@ TEST_F(SnppSession, AbsentPagingServerIsAwaitedThenGivenUp) {
 }
 
 // A real third-party client: Perl's Net::SNPP (Debian libnet-snpp-perl).
-TEST_F(SnppSession, NetSnppSendsPagesThroughMessAndThroughData) {
+TEST_F(SnppStartup, NetSnppSendsPagesThroughMessAndThroughData) {
   Start();
   dir_.Write("client.pl",
              "use strict; use Net::SNPP;\n"
