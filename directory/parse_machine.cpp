@@ -93,8 +93,10 @@ TokenKind IniLexer::NextIniToken() {
   while (c == ' ' || c == '\t' || c == '\r') c = Get();
   if (c < 0) return kind_ = TokenKind::EndOfFile;
 
-  const auto store = [this](int ch) {
-    if (token_.size() < tokenMax_) token_.push_back(static_cast<char>(ch));  // longer tokens are cut
+  bool ended = false;  // a NUL inside quotes ends the text, as it always has for C strings
+  const auto store = [this, &ended](int ch) {
+    if (ch == '\0') ended = true;
+    if (!ended && token_.size() < tokenMax_) token_.push_back(static_cast<char>(ch));  // longer tokens are cut
   };
   int closing = 0;       // the character that ends an open quote, 0 while none is open
   size_t wordChars = 0;  // characters of the word read so far, also past the cut

@@ -154,6 +154,9 @@ TEST(IniLexer, NulEndsAWord) {
   EXPECT_EQ(t[1].Kind, TokenKind::BadWord);
   EXPECT_EQ(t[1].Text, "");
   EXPECT_EQ(t[2].Text, "Baud");
+  const auto q = Lex(std::string("'ab\0cd' ", 8));  // the text of a string ends at a NUL too
+  ASSERT_EQ(q.size(), 1u);
+  EXPECT_EQ(q[0].Text, "ab");
 }
 
 TEST(ReadIniFile, CrLfReadsAsLfAndMissingFileFails) {
