@@ -91,7 +91,7 @@ int Directory::PieceLimitForName(std::string_view name) const {
   return s < 0 ? 0 : Systems[s].MaxMessageLength;
 }
 
-void Directory::Reset() {
+void Directory::ResetDirectory() {
   SystemCount = 0;
   PersonCount = 0;
   GroupCount = 0;

@@ -129,8 +129,9 @@ struct Directory {
   // is unknown (callers then use 230).
   int PieceLimitForName(std::string_view name) const;
 
-  // Sets the three counts to 0; the slots keep their old contents until overwritten.
-  void Reset();
+  // Sets the three counts to 0 (before a reload into the same value); the slots keep their
+  // old contents until overwritten.
+  void ResetDirectory();
 
   // The add rules of page.ini. Each logs its own refusal with LogLine and the program
   // name, and returns the slot written, or -1 when the entry was refused.

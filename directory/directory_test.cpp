@@ -71,7 +71,7 @@ TEST_F(DirectoryTest, LookupsIgnoreCaseMatchWholeTextsAndTakeTheFirst) {
   EXPECT_EQ(d_.PageIdOfPerson("bob").value_or("none"), "123");
   EXPECT_FALSE(d_.PageIdOfPerson("Cy").has_value());
   // Entries past the count are not found, even though their slots still hold text.
-  d_.Reset();
+  d_.ResetDirectory();
   EXPECT_EQ(d_.FindSystemByName("Metro"), -1);
   EXPECT_EQ(d_.FindPersonByName("Ann"), -1);
 }

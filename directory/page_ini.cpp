@@ -51,9 +51,10 @@ static_assert(std::size(kKeywords) == kKeywordCount, "kKeywords follows the orde
 
 enum class SectionKind { Systems, Names, Groups };
 
-// What the actions work on during one load.
-struct PageIniContext {
-  PageIniContext(Directory& dir, PageIniSettings& settings, const PageIniHooks& hooks)
+// What the actions work on during one load. It is made afresh for every load, so nothing
+// left pending by one file can join an entry of the next.
+struct IniParseState {
+  IniParseState(Directory& dir, PageIniSettings& settings, const PageIniHooks& hooks)
       : Dir(dir), Settings(settings), Hooks(hooks) {}
   Directory& Dir;
   PageIniSettings& Settings;
@@ -65,12 +66,12 @@ struct PageIniContext {
   SectionKind Section = SectionKind::Systems;
 };
 
-using Action = IniAction<PageIniContext>;
+using Action = IniAction<IniParseState>;
 
 std::string Cut(std::string_view text, size_t max) { return std::string(text.substr(0, max)); }
 
 // Stores whatever entry is pending in the current section kind.
-void AddPendingEntry(PageIniContext& c) {
+void AddPendingEntry(IniParseState& c) {
   switch (c.Section) {
     case SectionKind::Systems:
       if (c.PendingSystem.SystemName.empty()) return;
@@ -92,7 +93,7 @@ void AddPendingEntry(PageIniContext& c) {
   }
 }
 
-void EntryName(PageIniContext& c, const IniLexer& lx) {
+void EntryName(IniParseState& c, const IniLexer& lx) {
   AddPendingEntry(c);
   switch (c.Section) {
     case SectionKind::Systems: c.PendingSystem.SystemName = Cut(lx.TokenText(), kSystemNameMax); break;
@@ -101,44 +102,44 @@ void EntryName(PageIniContext& c, const IniLexer& lx) {
   }
 }
 
-void SystemsSection(PageIniContext& c, const IniLexer&) { AddPendingEntry(c); c.Section = SectionKind::Systems; }
-void NamesSection(PageIniContext& c, const IniLexer&) { AddPendingEntry(c); c.Section = SectionKind::Names; }
-void GroupsSection(PageIniContext& c, const IniLexer&) { AddPendingEntry(c); c.Section = SectionKind::Groups; }
+void SystemsSection(IniParseState& c, const IniLexer&) { AddPendingEntry(c); c.Section = SectionKind::Systems; }
+void NamesSection(IniParseState& c, const IniLexer&) { AddPendingEntry(c); c.Section = SectionKind::Names; }
+void GroupsSection(IniParseState& c, const IniLexer&) { AddPendingEntry(c); c.Section = SectionKind::Groups; }
 
-void SetParity(PageIniContext& c, const IniLexer& lx) { c.PendingSystem.Parity = static_cast<char>(lx.Value()); }
+void SetParity(IniParseState& c, const IniLexer& lx) { c.PendingSystem.Parity = static_cast<char>(lx.Value()); }
 
-void AddPort(PageIniContext& c, const IniLexer& lx) {
+void AddPort(IniParseState& c, const IniLexer& lx) {
   SystemRecord& s = c.PendingSystem;
   if (s.PortCount >= kMaxPorts) return;  // further ports ignored
   s.Port[s.PortCount++] = Cut(lx.LastString(), kPortNameMax);
 }
 
 // The text, not the number, decides: "1.5" is read as the number 1.
-void SetStopBits(PageIniContext& c, const IniLexer& lx) {
+void SetStopBits(IniParseState& c, const IniLexer& lx) {
   const std::string& t = lx.TokenText();
   if (t.size() >= 3 && t[2] == '5') c.PendingSystem.StopBits = 3;
   else if (!t.empty() && t[0] == '1') c.PendingSystem.StopBits = 1;
   else if (!t.empty() && t[0] == '2') c.PendingSystem.StopBits = 2;
 }
 
-void SetBaud(PageIniContext& c, const IniLexer& lx) { c.PendingSystem.Baud = lx.LongValue(); }
-void SetModemInitString(PageIniContext& c, const IniLexer& lx) {
+void SetBaud(IniParseState& c, const IniLexer& lx) { c.PendingSystem.Baud = lx.LongValue(); }
+void SetModemInitString(IniParseState& c, const IniLexer& lx) {
   c.PendingSystem.ModemInitString = Cut(lx.LastString(), kModemInitStringMax);
 }
-void SetModemAutoInit(PageIniContext& c, const IniLexer&) { c.PendingSystem.ModemAutoInit = true; }
-void SetDataBits(PageIniContext& c, const IniLexer& lx) {
+void SetModemAutoInit(IniParseState& c, const IniLexer&) { c.PendingSystem.ModemAutoInit = true; }
+void SetDataBits(IniParseState& c, const IniLexer& lx) {
   c.PendingSystem.DataBits = static_cast<uint8_t>(lx.Value() & 0xFF);
 }
-void SetSystemPhoneNumber(PageIniContext& c, const IniLexer& lx) {
+void SetSystemPhoneNumber(IniParseState& c, const IniLexer& lx) {
   c.PendingSystem.SystemPhoneNumber = Cut(lx.LastString(), kSystemPhoneNumberMax);
 }
-void SetSystemType(PageIniContext& c, const IniLexer& lx) {
+void SetSystemType(IniParseState& c, const IniLexer& lx) {
   c.PendingSystem.SystemType = static_cast<SystemType>(lx.Value() & 3);
 }
-void SetScriptFileName(PageIniContext& c, const IniLexer& lx) {
+void SetScriptFileName(IniParseState& c, const IniLexer& lx) {
   c.PendingSystem.ScriptFileName = Cut(lx.LastString(), kScriptFileNameMax);
 }
-void SetMaxMessageLength(PageIniContext& c, const IniLexer& lx) {
+void SetMaxMessageLength(IniParseState& c, const IniLexer& lx) {
   int32_t v = lx.Value();
   if (v < kMinMaxMessageLength) v = kMinMaxMessageLength;
   if (v > kMaxMaxMessageLength) v = kMaxMaxMessageLength;
@@ -146,7 +147,7 @@ void SetMaxMessageLength(PageIniContext& c, const IniLexer& lx) {
 }
 
 // The terminal's log-on takes letters and digits only; anything else is sent as 'A'.
-void SetTapPassWord(PageIniContext& c, const IniLexer& lx) {
+void SetTapPassWord(IniParseState& c, const IniLexer& lx) {
   std::string pw = Cut(lx.LastString(), kTapPassWordMax);
   for (char& ch : pw) {
     const bool alnum = (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9');
@@ -155,28 +156,28 @@ void SetTapPassWord(PageIniContext& c, const IniLexer& lx) {
   c.PendingSystem.TapPassWord = pw;
 }
 
-void SetMultipleMessageMode(PageIniContext& c, const IniLexer& lx) { c.PendingSystem.MultipleMessageMode = lx.Value() != 0; }
-void SetOverrideTcpPort(PageIniContext& c, const IniLexer& lx) {
+void SetMultipleMessageMode(IniParseState& c, const IniLexer& lx) { c.PendingSystem.MultipleMessageMode = lx.Value() != 0; }
+void SetOverrideTcpPort(IniParseState& c, const IniLexer& lx) {
   c.PendingSystem.OverrideTcpPort = static_cast<uint16_t>(lx.Value());
 }
-void SetOverrideHostName(PageIniContext& c, const IniLexer& lx) {
+void SetOverrideHostName(IniParseState& c, const IniLexer& lx) {
   c.PendingSystem.OverrideHostName = Cut(lx.LastString(), kOverrideHostNameMax);
 }
-void SetOverrideLanServerName(PageIniContext& c, const IniLexer& lx) {
+void SetOverrideLanServerName(IniParseState& c, const IniLexer& lx) {
   c.PendingSystem.OverrideLanServerName = Cut(lx.LastString(), kOverrideLanServerNameMax);
 }
 
-void SetPageId(PageIniContext& c, const IniLexer& lx) { c.PendingPerson.PageID = Cut(lx.LastString(), kPageIdMax); }
-void SetPagerType(PageIniContext& c, const IniLexer& lx) {
+void SetPageId(IniParseState& c, const IniLexer& lx) { c.PendingPerson.PageID = Cut(lx.LastString(), kPageIdMax); }
+void SetPagerType(IniParseState& c, const IniLexer& lx) {
   c.PendingPerson.PagerType = lx.Value() != 0 ? PagerType::Alphanumeric : PagerType::Numeric;
 }
-void SetPersonSystemName(PageIniContext& c, const IniLexer& lx) {
+void SetPersonSystemName(IniParseState& c, const IniLexer& lx) {
   c.PendingPerson.SystemName = Cut(lx.LastString(), kSystemNameMax);
 }
-void SetSuppressNameDisplay(PageIniContext& c, const IniLexer& lx) { c.PendingPerson.SuppressNameDisplay = lx.Value() != 0; }
+void SetSuppressNameDisplay(IniParseState& c, const IniLexer& lx) { c.PendingPerson.SuppressNameDisplay = lx.Value() != 0; }
 
 // A person's groups, created or joined when the person is stored.
-void AddGroupName(PageIniContext& c, const IniLexer& lx) {
+void AddGroupName(IniParseState& c, const IniLexer& lx) {
   const std::string& name = lx.LastString();
   if (c.PendingList.size() + name.size() >= kPendingListMax) return;
   c.PendingList += name;
@@ -184,7 +185,7 @@ void AddGroupName(PageIniContext& c, const IniLexer& lx) {
 }
 
 // A group's members: only persons already read may join.
-void AddMemberName(PageIniContext& c, const IniLexer& lx) {
+void AddMemberName(IniParseState& c, const IniLexer& lx) {
   // Stored names are cut to the field; a longer name in a group means the same person.
   const std::string& given = lx.LastString();
   const std::string name = Cut(given, kPersonNameMax);
@@ -198,32 +199,32 @@ void AddMemberName(PageIniContext& c, const IniLexer& lx) {
   c.PendingList += '|';
 }
 
-void SetTcpPort(PageIniContext& c, const IniLexer& lx) { c.Settings.TcpPort = static_cast<uint16_t>(lx.Value()); }
-void SetHostName(PageIniContext& c, const IniLexer& lx) { c.Settings.HostName = Cut(lx.LastString(), kHostNameMax); }
-void SetLanServerName(PageIniContext& c, const IniLexer& lx) {
+void SetTcpPort(IniParseState& c, const IniLexer& lx) { c.Settings.TcpPort = static_cast<uint16_t>(lx.Value()); }
+void SetHostName(IniParseState& c, const IniLexer& lx) { c.Settings.HostName = Cut(lx.LastString(), kHostNameMax); }
+void SetLanServerName(IniParseState& c, const IniLexer& lx) {
   c.Settings.LanServerName = Cut(lx.LastString(), kLanServerNameMax);
   c.Settings.CurrentLanServerName = c.Settings.LanServerName;
 }
-void SetLogFileName(PageIniContext& c, const IniLexer& lx) {
+void SetLogFileName(IniParseState& c, const IniLexer& lx) {
   c.Settings.LogFileName = lx.LastString();
   if (c.Hooks.ApplyLogFileName) c.Hooks.ApplyLogFileName(c.Settings.LogFileName);
   else common::SetLogFileName(c.Settings.LogFileName);
 }
-void SetMapCodePage(PageIniContext& c, const IniLexer& lx) { c.Settings.MapCodePage = lx.Value(); }
-void SetLogMessages(PageIniContext& c, const IniLexer& lx) { c.Settings.LogMessages = lx.Value() != 0; }
-void SetMaxReTrys(PageIniContext& c, const IniLexer& lx) { c.Settings.MaxReTrys = lx.Value(); }
-void SetDisplayGroupName(PageIniContext& c, const IniLexer& lx) {
+void SetMapCodePage(IniParseState& c, const IniLexer& lx) { c.Settings.MapCodePage = lx.Value(); }
+void SetLogMessages(IniParseState& c, const IniLexer& lx) { c.Settings.LogMessages = lx.Value() != 0; }
+void SetMaxReTrys(IniParseState& c, const IniLexer& lx) { c.Settings.MaxReTrys = lx.Value(); }
+void SetDisplayGroupName(IniParseState& c, const IniLexer& lx) {
   c.Settings.DisplayGroupName = Cut(lx.LastString(), kDisplayGroupNameMax);
 }
-void SetDialingPrefix(PageIniContext& c, const IniLexer& lx) {
+void SetDialingPrefix(IniParseState& c, const IniLexer& lx) {
   c.Settings.DialingPrefix = Cut(lx.LastString(), kDialingPrefixMax);
 }
-void SetReadNamesFromServer(PageIniContext& c, const IniLexer& lx) { c.Settings.ReadNamesFromServer = lx.Value() != 0; }
-void SetClientType(PageIniContext& c, const IniLexer& lx) { c.Settings.ClientTypeFull = lx.Value() != 0; }
-void SetDebug(PageIniContext& c, const IniLexer& lx) { c.Settings.Debug = lx.Value() != 0; }
+void SetReadNamesFromServer(IniParseState& c, const IniLexer& lx) { c.Settings.ReadNamesFromServer = lx.Value() != 0; }
+void SetClientType(IniParseState& c, const IniLexer& lx) { c.Settings.ClientTypeFull = lx.Value() != 0; }
+void SetDebug(IniParseState& c, const IniLexer& lx) { c.Settings.Debug = lx.Value() != 0; }
 
 // The Main queue never has fewer than 100 entries: other values are ignored.
-void SetQueueSize(PageIniContext& c, const IniLexer& lx) {
+void SetQueueSize(IniParseState& c, const IniLexer& lx) {
   const int32_t v = lx.Value();
   if (v <= 100 || v >= 30000) return;
   c.Settings.QueueSize = v;
@@ -247,8 +248,8 @@ ValueForm Text(Action a) { return {TokenKind::String, -1, a}; }
 ValueForm Word(Kw k, Action a) { return {TokenKind::Keyword, k, a}; }
 
 // The grammar: each setting keyword, then "=", then one of its value forms.
-std::vector<IniStateRow<PageIniContext>> BuildStateTable() {
-  const Action none = [](PageIniContext&, const IniLexer&) {};
+std::vector<IniStateRow<IniParseState>> BuildStateTable() {
+  const Action none = [](IniParseState&, const IniLexer&) {};
   const SettingRule rules[] = {
       {kParity, {Word(kEven, SetParity), Word(kOdd, SetParity), Word(kNone, SetParity), Word(kSpace, SetParity),
                  Word(kMark, SetParity)}},
@@ -289,8 +290,8 @@ std::vector<IniStateRow<PageIniContext>> BuildStateTable() {
       {kQueueSize, {Number(SetQueueSize)}},
   };
 
-  std::vector<IniStateRow<PageIniContext>> table(1);
-  IniStateRow<PageIniContext>& start = table[0];
+  std::vector<IniStateRow<IniParseState>> table(1);
+  IniStateRow<IniParseState>& start = table[0];
   start.push_back({TokenKind::Keyword, kSemicolon, 0, nullptr});  // the lexer skipped the comment
   start.push_back({TokenKind::Keyword, kLineFeed, 0, nullptr});
   start.push_back({TokenKind::EntryName, -1, 0, EntryName});
@@ -302,16 +303,21 @@ std::vector<IniStateRow<PageIniContext>> BuildStateTable() {
     const int equalsRow = static_cast<int>(table.size());
     table[0].push_back({TokenKind::Keyword, rule.Keyword, equalsRow, nullptr});
     table.push_back({{TokenKind::Keyword, kEquals, kFollowingRow, nullptr}});
-    IniStateRow<PageIniContext> valueRow;
+    IniStateRow<IniParseState> valueRow;
     for (const ValueForm& v : rule.Values) valueRow.push_back({v.Kind, v.Keyword, 0, v.Run});
     table.push_back(std::move(valueRow));
   }
   return table;
 }
 
-const std::vector<IniStateRow<PageIniContext>>& StateTable() {
-  static const std::vector<IniStateRow<PageIniContext>> table = BuildStateTable();
+const std::vector<IniStateRow<IniParseState>>& StateTable() {
+  static const std::vector<IniStateRow<IniParseState>> table = BuildStateTable();
   return table;
+}
+
+// The parse loop over page.ini's table; the number of syntax errors logged.
+int ParsePageIni(IniLexer& lexer, IniParseState& state, std::string_view fileName) {
+  return RunIniParseLoop<IniParseState>(lexer, StateTable(), state, fileName);
 }
 
 }  // namespace
@@ -319,11 +325,10 @@ const std::vector<IniStateRow<PageIniContext>>& StateTable() {
 int ParsePageIniText(std::string_view text, const std::string& fileName, Directory& dir,
                      PageIniSettings& settings, const PageIniHooks& hooks) {
   try {
-    PageIniContext context(dir, settings, hooks);
+    IniParseState state(dir, settings, hooks);
     IniLexer lexer(text, kKeywords, kIniTokenMax);
-    const std::vector<IniStateRow<PageIniContext>>& table = StateTable();
-    const int errors = RunIniParseLoop<PageIniContext>(lexer, table, context, fileName);
-    AddPendingEntry(context);  // the entry still open at the end of the file
+    const int errors = ParsePageIni(lexer, state, fileName);
+    AddPendingEntry(state);  // the entry still open at the end of the file
     return errors > 0 ? 1 : 0;
   } catch (const std::bad_alloc&) {
     common::LogLine("%t %s: Error getting memeory for PAGE.INI file\n", common::ProgramName());
