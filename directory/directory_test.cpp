@@ -46,18 +46,6 @@ class DirectoryTest : public ::testing::Test {
   Directory d_;
 };
 
-TEST_F(DirectoryTest, DefaultSystemHoldsTheEntryDefaults) {
-  const SystemRecord s = DefaultSystem();
-  EXPECT_EQ(s.MaxMessageLength, 230);
-  EXPECT_EQ(s.MaxPagesPerConnection, 20);
-  EXPECT_TRUE(s.MultipleMessageMode);
-  EXPECT_EQ(s.PortCount, 0);
-  EXPECT_EQ(s.Baud, 0);
-  EXPECT_EQ(d_.Systems.size(), 50u);
-  EXPECT_EQ(d_.Persons.size(), 500u);
-  EXPECT_EQ(d_.Groups.size(), 200u);
-}
-
 TEST_F(DirectoryTest, LookupsIgnoreCaseMatchWholeTextsAndTakeTheFirst) {
   ASSERT_EQ(d_.AddSystem(Sys("Metro", 100), nullptr), 0);
   ASSERT_EQ(d_.AddPerson(Who("Ann", "123", PagerType::Numeric, ""), ""), 0);
