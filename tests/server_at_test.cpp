@@ -1,0 +1,120 @@
+// tests/server_at_test.cpp - scheduled pages and page.ini edits in a running corvd32.
+//
+// CORVEL_TIME_SCALE=100 turns the 40 s AT pass into 0.4 s, the 180 s save into 1.8 s and
+// the 120 s page.ini check into 1.2 s; what happens at each pass is unchanged.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <thread>
+
+#include "tests/server_harness.h"
+
+namespace {
+
+using servertest::Server;
+using servertest::TotalAfter;
+
+const std::map<std::string, std::string> kFast = {{"CORVEL_TIME_SCALE", "100"}};
+
+common::RequestRecord At(int year, int month, int day, int hour, int minute) {
+  common::RequestRecord head = Server::Head(common::kPageRequest, 1);
+  head.Year = static_cast<uint16_t>(year);
+  head.Month = static_cast<uint8_t>(month);
+  head.Day = static_cast<uint8_t>(day);
+  head.Hour = static_cast<uint8_t>(hour);
+  head.Minute = minute;
+  return head;
+}
+
+bool WaitForStatus(const Server& server, const std::string& prefix, int value, int timeoutMs) {
+  for (int waited = 0; waited < timeoutMs; waited += 50) {
+    if (TotalAfter(server.Status(0), prefix) == value) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+TEST(ServerAt, PageAtAPastTimeReachesTheNowQueues) {
+  Server server;
+  server.Dir().Write("page.ini", servertest::StandardIni());
+  server.Start({}, kFast);
+  EXPECT_EQ(server.Request(At(99, 1, 2, 3, 4), "Ann", "long overdue"), "OK");
+  EXPECT_TRUE(testsupport::WaitForFileText(server.Dir().File("log.txt"),
+                                           "CORVD32: Queued(#1): Will page Ann at 1999-1-2 3:04\n", 5000));
+  // One AT pass (at most 40 s of program time) moves it on.
+  EXPECT_TRUE(WaitForStatus(server, "Total pages in All NOW Queues: ", 1, 5000)) << server.Status(1);
+  EXPECT_EQ(TotalAfter(server.Status(0), "Total pages in AT Queue: "), 0);
+}
+
+TEST(ServerAt, ScheduledPagesSurviveAStopAndAKillWithNewNumbers) {
+  Server server;
+  server.Dir().Write("page.ini", servertest::StandardIni());
+  server.Start();  // real time: no periodic save within the test, so the stop must save
+  EXPECT_EQ(server.Page("Ann", "now first"), "OK");
+  EXPECT_EQ(server.Request(At(2090, 5, 6, 7, 8), "Bob", "far future"), "OK");
+  EXPECT_TRUE(testsupport::WaitForFileText(server.Dir().File("log.txt"), "Queued(#2): Will page Bob at 2090-5-6 7:08", 5000));
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+  ASSERT_TRUE(testsupport::FileExists(server.Dir().File("at.dat")));
+
+  server.Start({}, kFast);
+  std::string listing = server.Status(1);
+  EXPECT_NE(listing.find("  2090-5-6 7:08   Bob\n"), std::string::npos) << listing;
+  common::RequestRecord after = Server::Head(common::kPageRequest, 2);
+  after.Minute = 600;
+  EXPECT_EQ(server.Request(after, "Team", "later for both"), "OK");
+  // The periodic save (180 s, here 1.8 s) writes the three slots; then the process dies hard.
+  const std::string file = server.Dir().File("at.dat");
+  bool saved = false;
+  for (int i = 0; i < 100 && !saved; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    saved = testsupport::ReadFile(file).size() == 2u * 3 + (10 + 167) + 2 * (14 + 167);
+  }
+  EXPECT_TRUE(saved);
+  server.Stop(SIGKILL);
+
+  server.Start();
+  listing = server.Status(1);
+  EXPECT_NE(listing.find("  2090-5-6 7:08   Bob\n"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("   Ann\n"), std::string::npos) << listing;
+  EXPECT_EQ(TotalAfter(server.Status(0), "Total pages in AT Queue: "), 3);
+  // Loaded pages took the numbers 1 to 3; the next page gets 4.
+  EXPECT_EQ(server.Page("Ann", "numbered after the loaded ones"), "OK");
+  EXPECT_TRUE(testsupport::WaitForFileText(server.Dir().File("log.txt"), "Page Queued(#4), Will page Ann now", 5000));
+}
+
+TEST(ServerAt, DeleteByNameAnswersOk) {
+  Server server;
+  server.Dir().Write("page.ini", servertest::StandardIni());
+  server.Start();
+  EXPECT_EQ(server.Request(At(2090, 1, 1, 9, 30), "Ann", "a"), "OK");
+  EXPECT_EQ(server.Request(At(2090, 1, 1, 9, 30), "1002", "b"), "OK");
+  common::RequestRecord del = Server::Head(common::kDeleteAt);
+  EXPECT_EQ(server.Request(del, "Ann"), "OK");
+  EXPECT_TRUE(testsupport::WaitForFileText(server.Dir().File("log.txt"), "Deleting page for 'Ann' at 2090-1-1 9:30\n", 5000));
+  EXPECT_EQ(TotalAfter(server.Status(0), "Total pages in AT Queue: "), 1);
+  EXPECT_EQ(server.Request(del, "Ann"), "OK");
+  EXPECT_TRUE(testsupport::WaitForFileText(server.Dir().File("log.txt"),
+                                           "Error Deleting page for 'Ann' at 2000-0-0 0:00 - Page not found\n", 5000));
+}
+
+TEST(ServerAt, EditedPageIniIsReadAgain) {
+  Server server;
+  server.Dir().Write("page.ini", servertest::StandardIni());
+  server.Start({}, kFast);
+  EXPECT_EQ(server.Page("Cleo", "not yet"), "ERR: Invalid name or Now queue is full");
+  // The first check (after 1.2 s) only takes the file's stamp; edit after it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  server.Dir().Write("page.ini", servertest::StandardIni() + servertest::Person("Cleo", "1003"));
+  namespace fs = std::filesystem;
+  const std::string ini = server.Dir().File("page.ini");
+  fs::last_write_time(ini, fs::last_write_time(ini) + std::chrono::seconds(7));  // a new time of day
+  EXPECT_TRUE(testsupport::WaitForFileText(server.Dir().File("log.txt"),
+                                           "CORVD32: PAGE.INI has changed - Re-reading file\n", 10000));
+  EXPECT_EQ(server.Page("Cleo", "now known"), "OK");
+  EXPECT_EQ(testsupport::CountInFile(server.Dir().File("log.txt"), "PAGE.INI has changed"), 1);
+}
+
+}  // namespace
