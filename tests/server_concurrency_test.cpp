@@ -1,0 +1,67 @@
+// tests/server_concurrency_test.cpp - ten clients at once on the real pipe.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "tests/server_harness.h"
+
+namespace {
+
+using servertest::Server;
+using servertest::TotalAfter;
+
+TEST(ServerConcurrency, TenClientsPagesAndListsEveryPageOnce) {
+  constexpr int kClients = 10;
+  constexpr int kPagesEach = 20;
+  // One person per page, so the status listing names each page by its recipient.
+  std::string ini = "QueueSize = 1000\n" + std::string(servertest::kSystemsIni) + "NameSection\n";
+  for (int c = 0; c < kClients; ++c) {
+    for (int i = 0; i < kPagesEach; ++i) {
+      ini += servertest::Person("C" + std::to_string(c) + "P" + std::to_string(i), std::to_string(10000 + c * 100 + i));
+    }
+  }
+  Server server;
+  server.Dir().Write("page.ini", ini);
+  server.Start();
+
+  std::atomic<int> accepted{0};
+  std::atomic<int> badLists{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      for (int i = 0; i < kPagesEach; ++i) {
+        if (server.Page("C" + std::to_string(c) + "P" + std::to_string(i), "page " + std::to_string(i)) == "OK") ++accepted;
+        const auto names = server.List(common::kListPersons, (c + i) % 5);
+        const size_t expected = (c + i) % 5 < 4 ? 50u : 0u;
+        if (names.size() != expected) ++badLists;
+      }
+    });
+  }
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(accepted.load(), kClients * kPagesEach);
+  EXPECT_EQ(badLists.load(), 0);
+
+  const std::string listing = server.Status(1);
+  std::map<std::string, int> seen;
+  const std::regex entry("    (C\\d+P\\d+)");
+  std::istringstream lines(listing);
+  for (std::string text; std::getline(lines, text);) {
+    std::smatch m;
+    if (std::regex_match(text, m, entry)) ++seen[m[1]];
+  }
+  EXPECT_EQ(seen.size(), static_cast<size_t>(kClients * kPagesEach)) << listing;
+  for (const auto& [name, count] : seen) EXPECT_EQ(count, 1) << name;
+  EXPECT_EQ(TotalAfter(server.Status(0), "Total pages in All NOW Queues: "), kClients * kPagesEach);
+
+  // Every number from 1 to 200 was given out exactly once.
+  for (int n = 1; n <= kClients * kPagesEach; ++n) {
+    EXPECT_EQ(testsupport::CountInFile(server.Dir().File("log.txt"), "Page Queued(#" + std::to_string(n) + "),"), 1) << n;
+  }
+  EXPECT_EQ(testsupport::CountInFile(server.Dir().File("log.txt"), "Page Queued(#"), kClients * kPagesEach);
+}
+
+}  // namespace
