@@ -165,8 +165,10 @@ class Dovecot {
         "mail_location = maildir:~/Maildir\n"
         "first_valid_uid = 0\n"
         "pop3_uidl_format = %08Xu%08Xv\n"
-        "service imap-login {\n  inet_listener imap {\n    port = 0\n  }\n  inet_listener imaps {\n    port = 0\n  }\n}\n"
-        "service pop3-login {\n"
+        // No chroot: a dovecot started by an ordinary user may not chroot at all.
+        "service anvil {\n  chroot =\n}\n"
+        "service imap-login {\n  chroot =\n  inet_listener imap {\n    port = 0\n  }\n  inet_listener imaps {\n    port = 0\n  }\n}\n"
+        "service pop3-login {\n  chroot =\n"
         "  inet_listener pop3 {\n    address = 127.0.0.1\n    port = " + std::to_string(options_.Port) + "\n  }\n"
         "  inet_listener pop3s {\n    address = 127.0.0.1\n    port = " + std::to_string(options_.TlsPort) + "\n" +
         (options_.TlsPort != 0 ? "    ssl = yes\n" : "") + "  }\n"
