@@ -30,7 +30,9 @@ namespace {
 
 constexpr int kBindAttempts = 5;
 constexpr int64_t kBindRetryMs = 180000;
-constexpr int kListenBacklog = 1;
+// As many pending connections as there are slots: with a backlog of one, a burst of clients
+// connecting at once was dropped at the handshake and waited out TCP's retries (seconds each).
+constexpr int kListenBacklog = kSessionSlots;
 constexpr int64_t kAcceptErrorPauseMs = 100;  // so a lasting error (no descriptors) cannot spin
 
 // A slot owns its connection's socket; a free slot holds none. The mutex guards the

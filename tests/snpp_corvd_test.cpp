@@ -243,8 +243,20 @@ TEST_F(SnppWithCorvd, MstaWithThePagingServerStoppedAnswersOnlyItsClosingLine) {
 
 TEST_F(SnppWithCorvd, OneHundredFiftyConnectionsAndTheNextIsRefused) {
   Start();
-  std::vector<std::unique_ptr<SnppTestClient>> clients;
-  for (int i = 0; i < 150; ++i) clients.push_back(Client());
+  // All 150 connect at the same moment; each is greeted.
+  std::vector<std::unique_ptr<SnppTestClient>> clients(150);
+  std::vector<std::string> greetings(150);
+  {
+    std::vector<std::thread> connecting;
+    for (size_t i = 0; i < clients.size(); ++i) {
+      connecting.emplace_back([&, i] {
+        clients[i] = std::make_unique<SnppTestClient>();
+        if (clients[i]->Connect(server_->Port())) greetings[i] = clients[i]->ReadLines(1);
+      });
+    }
+    for (std::thread& t : connecting) t.join();
+  }
+  for (const std::string& g : greetings) EXPECT_EQ(g, kGreeting);
   SnppTestClient extra;
   ASSERT_TRUE(extra.Connect(server_->Port()));
   bool closed = false;
