@@ -1,6 +1,7 @@
 // snpp/server.cpp - corvnet32's start-up, slots, accept loop, connection threads and shutdown.
 #include "snpp/server.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -33,7 +34,10 @@ constexpr int64_t kBindRetryMs = 180000;
 // As many pending connections as there are slots: with a backlog of one, a burst of clients
 // connecting at once was dropped at the handshake and waited out TCP's retries (seconds each).
 constexpr int kListenBacklog = kSessionSlots;
-constexpr int64_t kAcceptErrorPauseMs = 100;  // so a lasting error (no descriptors) cannot spin
+// After a failed accept: 100 ms, doubled for each failure in a row up to 3.2 s, so a lasting
+// error (no free descriptor) neither spins nor floods the log, and a passing one costs little.
+constexpr int64_t kAcceptErrorPauseMs = 100;
+constexpr int64_t kAcceptErrorPauseMaxMs = 3200;
 
 // A slot owns its connection's socket; a free slot holds none. The mutex guards the
 // slots' ownership changes and shutdown; a connection thread uses its own slot's socket.
@@ -161,6 +165,7 @@ bool IsSocketCreationError(int rc) {
 bool IsListenerError(int rc) { return rc == -EBADF || rc == -EINVAL || rc == -ENOTSOCK || rc == -EOPNOTSUPP; }
 
 [[noreturn]] void AcceptLoop() {
+  int64_t pauseMs = kAcceptErrorPauseMs;
   for (;;) {
     platform::UniqueFd socket;
     std::string peer;
@@ -171,9 +176,11 @@ bool IsListenerError(int rc) { return rc == -EBADF || rc == -EINVAL || rc == -EN
       }
       common::LogLine("%t %s: Error accepting socket\n", Program());
       if (IsListenerError(rc)) EndProgram(5);
-      platform::SleepMs(kAcceptErrorPauseMs);
+      platform::SleepMs(pauseMs);
+      pauseMs = std::min(pauseMs * 2, kAcceptErrorPauseMaxMs);
       continue;
     }
+    pauseMs = kAcceptErrorPauseMs;
     const int slot = TakeSlot(socket);
     if (slot < 0) {
       // Every slot holds a live connection: refuse this one rather than take a busy slot.

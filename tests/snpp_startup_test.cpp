@@ -104,6 +104,32 @@ TEST_F(SnppStartup, PageIniChangeRefreshesTheNames) {
   EXPECT_EQ(c->ReadLines(3), "215 Start of Name and Group List\r\n216 carl\r\n217 End of Names and Groups\r\n");
 }
 
+// Out of descriptors, accepting fails: the failure is shown, the server goes on, and the
+// clients that waited are greeted as soon as descriptors are free again.
+TEST_F(SnppStartup, AcceptErrorsFromDescriptorExhaustionPass) {
+  const uint16_t port = testsupport::FreeTcpPort();
+  dir_.Write("SNPP.INI", "TcpPort=" + std::to_string(port) + "\n");
+  testsupport::ChildProcess server("/bin/sh", {"-c", "ulimit -n 16 && exec " + testsupport::ProgramPath("corvnet32")},
+                                   dir_.Path(), {{"CORVEL_PIPE", dir_.File("pipe")}});
+  ASSERT_TRUE(testsupport::WaitForFileText(dir_.File("log.txt"), "Server started successfully", snpptest::kWaitMs))
+      << server.Output();
+  std::vector<std::unique_ptr<SnppTestClient>> greeted, waiting;
+  for (int i = 0; i < 20; ++i) {
+    auto c = std::make_unique<SnppTestClient>();
+    ASSERT_TRUE(c->Connect(port));
+    (c->ReadLines(1, 300) == kGreeting ? greeted : waiting).push_back(std::move(c));
+  }
+  ASSERT_FALSE(waiting.empty()) << "the descriptor limit did not bite";
+  ASSERT_FALSE(greeted.empty());
+  ASSERT_TRUE(testsupport::WaitForFileText(dir_.File("sh.out"), "CORVNET32: Error accepting socket", snpptest::kWaitMs));
+  for (auto& c : greeted) c->Send("QUIT\r\n");
+  greeted.clear();
+  for (auto& c : waiting) EXPECT_EQ(c->ReadLines(1), kGreeting);
+  waiting.front()->Send("RESE\r\n");
+  EXPECT_EQ(waiting.front()->ReadLines(1), "250 RESET OK\r\n");
+  EXPECT_TRUE(server.Running());
+}
+
 // Start-up without its pieces: each ends the program as designed, with its line.
 TEST_F(SnppStartup, MissingSnppIniEndsWithStatusZero) {
   Corvnet server(dir_, dir_.File("pipe"), 0);
