@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <map>
 
 #include "tools/corvsim/terminal.h"
 
@@ -13,6 +15,13 @@ std::string Upper(std::string_view s) {
   std::string out;
   for (char c : s) out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return out;
+}
+
+// Milliseconds since the simulator started, for the record's CALL lines (tests measure the
+// dial thread's waits between calls with them).
+long long SinceStart() {
+  static const auto start = std::chrono::steady_clock::now();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
 void Result(SimLine& line, const std::string& text) { line.Write("\r\n" + text + "\r\n"); }
@@ -80,6 +89,8 @@ bool Refused(const AtLine& at, const SectionConfig& modem) {
 
 void RunModem(SimLine& line, const SimConfig& config) {
   int calls = 0;
+  std::map<std::string, long> failedCalls;
+  SinceStart();
   if (config.Direct) {
     // A line straight into the paging system: the terminal is always there.
     for (;;) {
@@ -89,7 +100,7 @@ void RunModem(SimLine& line, const SimConfig& config) {
         continue;
       }
       CallInfo call{++calls, ""};
-      line.Record("CALL call=" + std::to_string(call.CallNumber) + " direct");
+      line.Record("CALL call=" + std::to_string(call.CallNumber) + " t=" + std::to_string(SinceStart()) + " direct");
       RunCall(line, *config.Direct, call);
     }
   }
@@ -127,7 +138,7 @@ void RunModem(SimLine& line, const SimConfig& config) {
 
     CallInfo call{++calls, at.Dialled};
     const SectionConfig* number = config.FindNumber(at.Dialled);
-    line.Record("CALL call=" + std::to_string(call.CallNumber) + " dialled=" + RecordEscape(at.Dialled) +
+    line.Record("CALL call=" + std::to_string(call.CallNumber) + " t=" + std::to_string(SinceStart()) + " dialled=" + RecordEscape(at.Dialled) +
                 " number=" + (number ? number->Number : std::string("unknown")));
     if (number == nullptr) {
       if (!line.Pause(static_cast<int>(modem.GetInt("dial_ms", 300)))) continue;
@@ -155,7 +166,12 @@ void RunModem(SimLine& line, const SimConfig& config) {
       Result(line, "NO CARRIER");
       continue;
     }
-    const std::string result = number->Get("result", "CONNECT 9600");
+    // fail_first = N: the first N calls to the number get fail_result (BUSY) instead.
+    std::string result = number->Get("result", "CONNECT 9600");
+    if (failedCalls[number->Number] < number->GetInt("fail_first", 0)) {
+      ++failedCalls[number->Number];
+      result = number->Get("fail_result", "BUSY");
+    }
     const std::string upper = Upper(result);
     if (upper == "SILENCE") {
       line.Record("RESULT call=" + std::to_string(call.CallNumber) + " silence");
