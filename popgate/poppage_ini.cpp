@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "common/log.h"
@@ -49,10 +50,15 @@ struct ParseContext {
 void FinishMailbox(ParseContext& pc) {
   if (pc.Current.Name.empty()) return;
   GatewayContext& g = pc.Gateway;
-  g.Mailboxes.push_back(std::move(pc.Current));
-  pc.Current = Mailbox{};
-  if (g.Mailboxes.size() >= g.Capacity) g.Capacity += kTableGrowth;
-  g.Mailboxes.reserve(g.Capacity);
+  try {
+    g.Mailboxes.push_back(std::move(pc.Current));
+    pc.Current = Mailbox{};
+    if (g.Mailboxes.size() >= g.Capacity) g.Capacity += kTableGrowth;
+    g.Mailboxes.reserve(g.Capacity);
+  } catch (const std::bad_alloc&) {
+    common::LogLine("%t %s: Error - calloc\n", g.ProgramName);
+    std::exit(0);
+  }
 }
 
 std::string Cut(const std::string& text, size_t width) {
@@ -173,12 +179,17 @@ int ParsePopPageIniText(std::string_view text, std::string_view fileName, Gatewa
 }
 
 int ReadPopPageIni(const std::string& path, GatewayContext& context) {
-  std::string text;
-  if (directory::ReadIniFile(path, text) != 0) {
-    common::LogLine("%t %s: Error opening POPPAGE.INI file - File not found\n", context.ProgramName);
+  try {
+    std::string text;
+    if (directory::ReadIniFile(path, text) != 0) {
+      common::LogLine("%t %s: Error opening POPPAGE.INI file - File not found\n", context.ProgramName);
+      return 1;
+    }
+    return ParsePopPageIniText(text, path, context);
+  } catch (const std::bad_alloc&) {
+    common::LogLine("%t %s: Error getting memeory for PAGE.INI file\n", context.ProgramName);
     return 1;
   }
-  return ParsePopPageIniText(text, path, context);
 }
 
 int ReadMapCodePage(const std::string& path) {

@@ -64,7 +64,7 @@ class PopGateway : public ::testing::Test {
   static void SetUpTestSuite() {
     dovecot_ = new Dovecot();
     for (const char* user : {"two", "comma", "names", "endpage", "nosubject", "from", "replyeq", "replydiff",
-                             "empty", "dots", "big", "mime", "stopped", "boxa", "boxb", "debug"}) {
+                             "empty", "dots", "cp850", "big", "mime", "stopped", "boxa", "boxb", "debug"}) {
       dovecot_->AddUser(user, std::string("pw-") + user);
     }
     started_ = dovecot_->Start();
@@ -217,6 +217,17 @@ TEST_F(PopGateway, MimeMailsFromACommonMailClientPageTheTextTheirSendersWrote) {
   EXPECT_EQ(r[1].Message, "Backup failed on host \"nas1\".");
   EXPECT_TRUE(g->WaitForLog("Sending Page for 'J\x94rg' to Paging Server from Ren\x82 Dubois  <rene@example.org>\n"))
       << g->Log();
+}
+
+TEST_F(PopGateway, MimeTextGoesIntoTheCodePageThePagingServerIsSetTo) {
+  dovecot_->Drop("cp850", Mail("MIME-Version: 1.0\r\nSubject: alice\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+                               "Content-Transfer-Encoding: 8bit\r\n",
+                               "S\xC3\xB8ren \xE2\x82\xAC" "5"));
+  Gateway g(MailboxSection("cp850", dovecot_->Port(), "cp850", "pw-cp850"));
+  g.Work().Write("page.ini", "MapCodePage = CP850\n");
+  g.Start();
+  ASSERT_TRUE(g.Server().WaitForRequests(1, kWaitMs));
+  EXPECT_EQ(g.Server().Requests()[0].Message, "S\x9Bren ?5");  // o-slash in CP850; no euro sign there
 }
 
 TEST_F(PopGateway, PagingServerFailingForOneRecipientDoesNotStopTheOthers) {
