@@ -1,6 +1,7 @@
 // popgate/gateway.cpp - corvpop32's start-up and poll threads.
 #include "popgate/gateway.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,7 @@ namespace popgate {
 
 namespace {
 constexpr const char* kVersion = "1.8 Rev 5";
+constexpr int64_t kMinPollTimeSec = 1;
 }  // namespace
 
 void PollThread(const GatewayContext& context, size_t index) {
@@ -35,7 +37,9 @@ void PollThread(const GatewayContext& context, size_t index) {
       endOfMessage = session.EndOfMessage;
     }
     common::DebugLine("MIR: %d\n", endOfMessage);
-    platform::SleepMs(int64_t{box.PollTime} * 1000);
+    // A PollTime below one second would poll without pause, and with a server that refuses
+    // at once, flood the log: poll at most once a second.
+    platform::SleepMs(std::max<int64_t>(box.PollTime, kMinPollTimeSec) * 1000);
   }
 }
 

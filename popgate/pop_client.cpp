@@ -114,7 +114,10 @@ int PopLogin(PopSession& s) {
   }
   std::string reason;
   const bool useTls = box.PopPort == kPopsPort;
-  const int opened = s.Connection.Open(box.PopHostName, static_cast<uint16_t>(box.PopPort), useTls,
+  // A port outside 1..65535 would wrap into some other port: no connection at all.
+  const int opened = box.PopPort < 1 || box.PopPort > 65535
+                         ? static_cast<int>(kConnectFailed)
+                         : s.Connection.Open(box.PopHostName, static_cast<uint16_t>(box.PopPort), useTls,
                                        kConnectTimeoutMs, reason);
   switch (opened) {
     case kOpened:

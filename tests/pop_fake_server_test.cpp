@@ -171,4 +171,33 @@ TEST(PopScriptedServer, ConnectionRefusedIsLoggedInDetailWithDebugOn) {
   EXPECT_NE(g.Log().find("CORVPOP32: Error - Can not connect to server\n"), std::string::npos) << g.Log();
 }
 
+TEST(PopScriptedServer, PollTimeOfZeroPollsAtMostOnceASecond) {
+  TempDir work;
+  work.Write("POPPAGE.INI", "[Box]\nPopHostName = \"127.0.0.1\"\nPopPort = " +
+                                std::to_string(testsupport::FreeTcpPort()) + "\nPollTime = 0\n");
+  FakePagingServer server(work.File("corvd.sock"));
+  ChildProcess gateway(testsupport::ProgramPath("corvpop32"), {}, work.Path(),
+                       {{"CORVEL_PIPE", work.File("corvd.sock")}, {"CORVEL_TIME_SCALE", "4"}});
+  ASSERT_TRUE(testsupport::WaitForFileText(work.File("log.txt"), "Error connecting and logging in", kWaitMs));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // four program seconds
+  const int polls = testsupport::CountInFile(work.File("log.txt"), "Error connecting and logging in");
+  EXPECT_GE(polls, 2);
+  EXPECT_LE(polls, 7);
+  gateway.Stop(SIGKILL);
+}
+
+TEST(PopScriptedServer, PortOutsideTheTcpRangeConnectsNowhere) {
+  ScriptedPopServer pop("+OK ready\r\n", [](const std::string& c) { return Standard(c, 0, ""); });
+  // 65536 + the server's port would wrap onto the server's port in 16 bits.
+  TempDir work;
+  work.Write("POPPAGE.INI", "[Box]\nPopHostName = \"127.0.0.1\"\nPopPort = " + std::to_string(65536 + pop.Port()) +
+                                "\nPollTime = 3600\n");
+  FakePagingServer server(work.File("corvd.sock"));
+  ChildProcess gateway(testsupport::ProgramPath("corvpop32"), {}, work.Path(),
+                       {{"CORVEL_PIPE", work.File("corvd.sock")}, {"CORVEL_TIME_SCALE", "4"}});
+  ASSERT_TRUE(testsupport::WaitForFileText(work.File("log.txt"), "Error connecting and logging in", kWaitMs));
+  EXPECT_EQ(pop.Commands(), "");
+  gateway.Stop(SIGKILL);
+}
+
 }  // namespace
