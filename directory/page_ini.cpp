@@ -249,7 +249,6 @@ ValueForm Word(Kw k, Action a) { return {TokenKind::Keyword, k, a}; }
 
 // The grammar: each setting keyword, then "=", then one of its value forms.
 std::vector<IniStateRow<IniParseState>> BuildStateTable() {
-  const Action none = [](IniParseState&, const IniLexer&) {};
   const SettingRule rules[] = {
       {kParity, {Word(kEven, SetParity), Word(kOdd, SetParity), Word(kNone, SetParity), Word(kSpace, SetParity),
                  Word(kMark, SetParity)}},
@@ -268,7 +267,7 @@ std::vector<IniStateRow<IniParseState>> BuildStateTable() {
       {kOverrideTcpPort, {Number(SetOverrideTcpPort)}},
       {kOverrideHostName, {Text(SetOverrideHostName)}},
       {kOverrideLanServerName, {Text(SetOverrideLanServerName)}},
-      {kMaxPagesPerConnection, {Number(none)}},  // accepted; every call sends up to 20 pages
+      {kMaxPagesPerConnection, {Number(nullptr)}},  // accepted; every call sends up to 20 pages
       {kPageID, {Text(SetPageId)}},
       {kPagerType, {Word(kNumeric, SetPagerType), Word(kAlphanumeric, SetPagerType)}},
       {kSystemName, {Text(SetPersonSystemName)}},
