@@ -44,6 +44,10 @@ int TcpAccept(const UniqueFd& listener, UniqueFd& out, std::string& peerAddress)
   const int fd = ::accept4(listener.Get(), reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
   if (fd < 0) return -errno;
   out.Reset(fd);
+  // Replies of several lines go out in small sends; without this the last one waits for
+  // the client's delayed ACK.
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   char text[INET_ADDRSTRLEN] = {};
   ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
   peerAddress = text;
