@@ -183,8 +183,9 @@ void MailToPages(std::string_view received, bool complete, const MailOptions& op
   if (options.Debug) AppendDebugFile(options.DebugFile, received);
   std::string mail = UnstuffMail(received);
   bool plainComplete = complete;
-  if (NeedsMimeDecoding(mail)) {
-    mail = PlainFormOfMimeMail(mail, complete, options.MapCodePage);
+  std::string plain;
+  if (NeedsMimeDecoding(mail) && PlainFormOfMimeMail(mail, complete, options.MapCodePage, plain)) {
+    mail = std::move(plain);
     plainComplete = true;  // the plain form always ends with its closing dot line
   }
   const MailPlan plan = PlanMailPages(mail, plainComplete);

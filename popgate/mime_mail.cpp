@@ -327,7 +327,7 @@ std::string HtmlToText(std::string_view html) {
   return out;
 }
 
-std::string PlainFormOfMimeMail(std::string_view mail, bool complete, int mapCodePage) {
+bool PlainFormOfMimeMail(std::string_view mail, bool complete, int mapCodePage, std::string& plain) {
   InitGMime();
   const size_t firstLineEnd = mail.find('\n');
   const std::string_view replyLine = firstLineEnd == std::string_view::npos ? std::string_view("+OK\r\n")
@@ -338,7 +338,7 @@ std::string PlainFormOfMimeMail(std::string_view mail, bool complete, int mapCod
   GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(message.data(), message.size()));
   GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
   GPtr<GMimeMessage> parsed(g_mime_parser_construct_message(parser.get(), nullptr));
-  if (!parsed) return std::string(mail);
+  if (!parsed) return false;
 
   std::string out(replyLine);
   GMimeObject* object = GMIME_OBJECT(parsed.get());
@@ -359,7 +359,8 @@ std::string PlainFormOfMimeMail(std::string_view mail, bool complete, int mapCod
     out.append("\r\n").append(WithCrLf(ToPagerCodePage(text, mapCodePage))).append("\r\n");
   }
   out.append(".\r\n");  // no text part: no empty line either
-  return out;
+  plain = std::move(out);
+  return true;
 }
 
 }  // namespace popgate

@@ -18,8 +18,9 @@ bool NeedsMimeDecoding(std::string_view mail);
 // text/plain part that is not an attachment (or the text of the first text/html part when
 // there is none) with CR LF line ends, and the closing dot line. A mail without any text
 // part gets no empty line, so the rules report it as having no message. complete as for
-// PlanMailPages: a cut mail is decoded as far as it goes.
-std::string PlainFormOfMimeMail(std::string_view mail, bool complete, int mapCodePage);
+// PlanMailPages: a cut mail is decoded as far as it goes. False, with plain untouched, when
+// the mail cannot be parsed as MIME at all: the rules then read it as it stands.
+[[nodiscard]] bool PlainFormOfMimeMail(std::string_view mail, bool complete, int mapCodePage, std::string& plain);
 
 // UTF-8 text in the pagers' code page: CP437 (mapCodePage 0) or CP850 (1); characters the
 // code page lacks become "?". Invalid UTF-8 sequences count as such characters.

@@ -10,6 +10,12 @@ namespace {
 
 std::string Received(const std::string& mail) { return "+OK 900 octets\r\n" + mail + "\r\n.\r\n"; }
 
+std::string Plain(const std::string& mail, bool complete, int codePage) {
+  std::string plain;
+  EXPECT_TRUE(PlainFormOfMimeMail(mail, complete, codePage, plain));
+  return plain;
+}
+
 // What a common mail client (Thunderbird) sends for a short message with an HTML copy.
 const char kAlternativeMail[] =
     "Message-ID: <0d5f@example.org>\r\n"
@@ -55,7 +61,7 @@ TEST(NeedsMimeDecoding, EncodedOrStructuredMailIsDecoded) {
 }
 
 TEST(PlainFormOfMimeMail, AlternativeMailPagesItsPlainTextToTheDecodedNames) {
-  const std::string plain = PlainFormOfMimeMail(Received(kAlternativeMail), true, 0);
+  const std::string plain = Plain(Received(kAlternativeMail), true, 0);
   const MailPlan plan = PlanMailPages(plain, true);
   ASSERT_EQ(plan.Result, MailPlan::kPage) << plain;
   // CP437: o-umlaut 0x94, u-umlaut 0x81, a-umlaut 0x84.
@@ -76,7 +82,7 @@ TEST(PlainFormOfMimeMail, Base64PartAttachmentsAndMixedMail) {
       "--b1\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n\r\n"
       "RGlzayBmdWxsIG9uIGRiMQpDYWxsIG1lIQ==\r\n"  // "Disk full on db1\nCall me!"
       "--b1--\r\n";
-  const MailPlan plan = PlanMailPages(PlainFormOfMimeMail(Received(mail), true, 0), true);
+  const MailPlan plan = PlanMailPages(Plain(Received(mail), true, 0), true);
   ASSERT_EQ(plan.Result, MailPlan::kPage);
   EXPECT_EQ(plan.Recipients, std::vector<std::string>{"alice"});
   EXPECT_EQ(plan.Body, "Disk full on db1\r\nCall me!");
@@ -88,7 +94,7 @@ TEST(PlainFormOfMimeMail, HtmlOnlyMailPagesItsText) {
       "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
       "<html><head><style>p {color:red}</style></head><body><p>Caf=E9 &amp; <b>bar</b></p>"
       "<p>line&nbsp;two<br>three</p><!-- hidden --></body></html>\r\n";
-  const MailPlan plan = PlanMailPages(PlainFormOfMimeMail(Received(mail), true, 0), true);
+  const MailPlan plan = PlanMailPages(Plain(Received(mail), true, 0), true);
   ASSERT_EQ(plan.Result, MailPlan::kPage);
   EXPECT_EQ(plan.Body, "Caf\x82 & bar\r\nline two\r\nthree");
 }
@@ -97,9 +103,9 @@ TEST(PlainFormOfMimeMail, MailWithoutTextPartHasNoMessage) {
   const std::string mail =
       "MIME-Version: 1.0\r\nSubject: alice\r\nContent-Type: image/png\r\n"
       "Content-Transfer-Encoding: base64\r\n\r\niVBORw0KGgo=\r\n";
-  EXPECT_EQ(PlanMailPages(PlainFormOfMimeMail(Received(mail), true, 0), true).Result, MailPlan::kNoBody);
+  EXPECT_EQ(PlanMailPages(Plain(Received(mail), true, 0), true).Result, MailPlan::kNoBody);
   // Without a Subject the rules still find none.
-  EXPECT_EQ(PlanMailPages(PlainFormOfMimeMail(Received("MIME-Version: 1.0\r\nContent-Type: text/html\r\n\r\n<p>x</p>"),
+  EXPECT_EQ(PlanMailPages(Plain(Received("MIME-Version: 1.0\r\nContent-Type: text/html\r\n\r\n<p>x</p>"),
                                               true, 0),
                           true)
                 .Result,
