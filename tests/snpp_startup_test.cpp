@@ -151,21 +151,6 @@ TEST_F(SnppStartup, CommentOnlySnppIniListensOnAPortTheSystemChose) {
   EXPECT_EQ(c.ReadLines(1), kGreeting);
 }
 
-TEST_F(SnppStartup, TcpPort444FromSnppIni) {
-  {
-    platform::UniqueFd probe;
-    uint16_t bound = 0;
-    if (platform::TcpListen("", 444, 1, probe, bound) != 0) GTEST_SKIP() << "port 444 cannot be bound here";
-  }
-  dir_.Write("SNPP.INI", "TcpPort=444\n");
-  Corvnet server(dir_, dir_.File("pipe"), 0);
-  ASSERT_TRUE(server.Started()) << server.Process().Output();
-  SnppTestClient c;
-  ASSERT_TRUE(c.Connect(444));
-  EXPECT_EQ(c.ReadLines(1), kGreeting);
-  EXPECT_EQ(server.Log().find("No TcpPort"), std::string::npos);
-}
-
 TEST_F(SnppStartup, PortInUseIsTriedFiveTimesThenExitsWithStatusThree) {
   platform::UniqueFd holder;
   uint16_t port = 0;
