@@ -121,6 +121,14 @@ TEST_F(SnppCommands, PageWithoutIdAndTheEmptyTokenRule) {
   EXPECT_STREQ(session_.Recipients[0].PagerId.data(), "123");
 }
 
+TEST_F(SnppCommands, NulFromThePeerEndsTheLine) {
+  EXPECT_EQ(DoCommand(std::string("PAGE ab\0cd\r\n", 12), &session_, out_), kReplyPagerIdAccepted);
+  EXPECT_STREQ(session_.Recipients[0].PagerId.data(), "ab");
+  DoCommand("DATA\r\n", &session_, out_);
+  DoCommand(std::string("text\0hidden\r\n", 13), &session_, out_);
+  EXPECT_EQ(session_.MessageText, "text");
+}
+
 TEST_F(SnppCommands, UnclosedQuoteDoesNotCarryTheLineEndIntoTheId) {
   EXPECT_EQ(Run({"PAGE \"bill"}), std::vector<int>{kReplyPagerIdAccepted});
   EXPECT_STREQ(session_.Recipients[0].PagerId.data(), "bill");

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <new>
 
 #include "common/log.h"
 #include "common/pipe_client.h"
@@ -70,7 +71,20 @@ NameCache& Names() {
   return cache;
 }
 
+namespace {
+int FetchNamesAndGroups(NameCache& cache);
+}  // namespace
+
 int GetNamesAndGroups(NameCache& cache) {
+  try {
+    return FetchNamesAndGroups(cache);
+  } catch (const std::bad_alloc&) {
+    return 1;  // no memory for the buffers or the lists: a failed fetch
+  }
+}
+
+namespace {
+int FetchNamesAndGroups(NameCache& cache) {
   std::vector<char> reply(common::kPipeReplyCapacity);
   std::vector<std::string> names;
   std::vector<GroupEntry> groups;
@@ -122,5 +136,6 @@ int GetNamesAndGroups(NameCache& cache) {
   }
   return result;
 }
+}  // namespace
 
 }  // namespace snpp

@@ -107,13 +107,18 @@ void SessionThread(int slot) {
     return;
   }
   common::DebugLine("Connection Open\n");
-  connection->Greet();
-  char buffer[kReceiveBytes];
-  for (;;) {
-    common::DebugLine("\nWaiting for data\n");
-    const int n = platform::TcpReceive(socket, buffer, -1);
-    if (n <= 0) break;
-    if (!connection->Receive(std::string_view(buffer, static_cast<size_t>(n)))) break;
+  try {
+    connection->Greet();
+    char buffer[kReceiveBytes];
+    for (;;) {
+      common::DebugLine("\nWaiting for data\n");
+      const int n = platform::TcpReceive(socket, buffer, -1);
+      if (n <= 0) break;
+      if (!connection->Receive(std::string_view(buffer, static_cast<size_t>(n)))) break;
+    }
+  } catch (const std::bad_alloc&) {
+    // Out of memory in the middle of a command: this connection ends, the server goes on.
+    common::LogLine("%t %s: Thread memory error\n", Program());
   }
   common::DebugLine("Connection Closed\n");
   connection.reset();
