@@ -71,6 +71,13 @@ int HeadSystem(const DialWork& work) {
   return person < 0 ? -1 : work.Dir->SystemForPerson(work.Dir->Persons[static_cast<size_t>(person)]);
 }
 
+bool HeadIsNumeric(const DialWork& work) {
+  if (!work.Dir || !core::HasPages(work.Queue)) return false;
+  const core::QueueEntry& head = work.Queue.Entries[static_cast<size_t>(work.Queue.ReadIndex.load())];
+  const int person = FindPerson(*work.Dir, head);
+  return person >= 0 && work.Dir->Persons[static_cast<size_t>(person)].PagerType == directory::PagerType::Numeric;
+}
+
 int DeliverHead(DialWork& work) {
   work.Dir = core::CurrentDirectory(work.State);
   work.SystemIndex = -1;

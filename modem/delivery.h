@@ -55,6 +55,10 @@ constexpr int kDeliverDisconnected = 2;  // the terminal ended the session durin
 // entry's Name, else whose PageID is its PageID), or -1 (also for an empty queue).
 int HeadSystem(const DialWork& work);
 
+// True when the head page's recipient is a Numeric person: numeric paging serves it, so a
+// TAP call for the same system must not send it as a block.
+bool HeadIsNumeric(const DialWork& work);
+
 // Delivers the head page of the queue (modem/deliver.cpp): finds the recipient and its
 // system, and hands the page to the driver of the person's PagerType or the system's
 // SystemType. The driver's result, or 1 when the recipient or its system is unknown (the

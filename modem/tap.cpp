@@ -178,7 +178,7 @@ int DeliverTap(DialWork& work) {
                       work.Current.MessageNumber, common::FieldText(work.Current.Name));
       static_cast<void>(core::DropHead(work.Queue));
     }
-    if (!(HeadSystem(work) == work.SystemIndex && system.MultipleMessageMode &&
+    if (!(HeadSystem(work) == work.SystemIndex && !HeadIsNumeric(work) && system.MultipleMessageMode &&
           system.MaxPagesPerConnection > blocks))
       break;
   }
