@@ -79,6 +79,8 @@ class FakePagingServer {
     std::lock_guard lock(mutex_);
     log_ = std::move(text);
   }
+  // List requests answered with an error text instead of a list reply.
+  void FailLists(bool fail) { failLists_ = fail; }
   void RefuseName(const std::string& name) {
     std::lock_guard lock(mutex_);
     refused_.insert(name);
@@ -137,6 +139,7 @@ class FakePagingServer {
     std::lock_guard lock(mutex_);
     requests_.push_back(seen);
     auto text = [](const std::string& s) { return std::vector<char>(s.begin(), s.end()); };
+    if (failLists_ && head.RequestType >= common::kListPersons) return text("ERR");
     switch (head.RequestType) {
       case common::kPageRequest:
         ++pageCount_;
@@ -179,6 +182,7 @@ class FakePagingServer {
   std::vector<std::thread> workers_;
   std::atomic<bool> stopping_{false};
   std::atomic<size_t> pageCount_{0};
+  std::atomic<bool> failLists_{false};
   mutable std::mutex mutex_;
   std::vector<std::string> persons_;
   std::vector<std::string> groupNames_;

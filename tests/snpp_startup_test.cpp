@@ -161,6 +161,16 @@ TEST_F(SnppStartup, PortInUseIsTriedFiveTimesThenExitsWithStatusThree) {
   EXPECT_EQ(testsupport::CountInFile(dir_.File("log.txt"), "Error Binding to port - Exiting - Try ReBooting"), 1);
 }
 
+TEST_F(SnppStartup, FailedNameFetchEndsWithStatusZero) {
+  pipe_->FailLists(true);
+  Corvnet server(dir_, dir_.File("pipe"), testsupport::FreeTcpPort());
+  EXPECT_EQ(server.Process().Wait(snpptest::kWaitMs), 0);
+  const std::string log = server.Log();
+  EXPECT_NE(log.find("CORVNET32: Paging server not found.  Make sure Paging Server is running\n"), std::string::npos);
+  EXPECT_NE(log.find("CORVNET32: Error geting Names and Groups from the paging server\n"), std::string::npos);
+  EXPECT_EQ(log.find("Server started successfully"), std::string::npos);
+}
+
 TEST_F(SnppStartup, AbsentPagingServerIsAwaitedThenGivenUp) {
   pipe_->Stop();
   Corvnet server(dir_, dir_.File("pipe"), testsupport::FreeTcpPort(), {{"CORVEL_TIME_SCALE", "1000"}});
