@@ -10,3 +10,13 @@ foreach(t protocols_sim_test protocols_conversation_test)
     target_link_libraries(${t} PRIVATE corvmodem)
   endif()
 endforeach()
+
+# The pipe tests run build/bin/corvd32 and build/bin/corvsim.
+if(TARGET protocols_pipe_test)
+  target_link_libraries(protocols_pipe_test PRIVATE corvcommon corvplatform)
+  foreach(p corvd32 corvsim)
+    if(TARGET ${p})
+      add_dependencies(protocols_pipe_test ${p})
+    endif()
+  endforeach()
+endif()

@@ -461,7 +461,7 @@ TEST(ProtocolsTapManual, OneMThreePagesInOneCallFourthForAnotherSystemWaits) {
   const std::vector<std::string> expected = {"TAPM page id=111 msg=first", "TAPM page id=222 msg=second",
                                              "TAPM page id=333 msg=third"};
   EXPECT_EQ(pages, expected);
-  EXPECT_EQ(line.RecordsStarting("TAPM M").size(), 1u);
+  EXPECT_EQ(line.RecordsStarting("TAPM mode").size(), 1u);
   EXPECT_EQ(s.HeadName(line.Path()), "Dan");
   EXPECT_EQ(s.CountLog("CORVD32: Paged "), 3);
   EXPECT_EQ(s.State().PagesSent.load(), 3);
@@ -480,7 +480,7 @@ TEST(ProtocolsTapManual, TerminalNeedingTwoMGetsTheSecondAndThePage) {
   s.Queue(line.Path(), "Ann", "\x81" "ber");
   modem::DialWork work(s.State(), s.Port(line.Path()));
   EXPECT_EQ(modem::DeliverQueue(work), 0);
-  EXPECT_EQ(line.RecordsStarting("TAPM M").size(), 2u);
+  EXPECT_EQ(line.RecordsStarting("TAPM mode").size(), 2u);
   // The TAP character map applies to manual mode too.
   EXPECT_EQ(line.RecordsStarting("TAPM page"), std::vector<std::string>{"TAPM page id=111 msg=}ber"});
   EXPECT_EQ(s.CountLog("CORVD32: Paged Ann\n"), 1);
@@ -498,7 +498,7 @@ TEST(ProtocolsTapManual, NoIdPromptAfterTwoMKeepsThePage) {
   s.Queue(line.Path(), "Ann", "hello");
   modem::DialWork work(s.State(), s.Port(line.Path()));
   EXPECT_EQ(modem::DeliverQueue(work), 1);
-  EXPECT_EQ(line.RecordsStarting("TAPM M").size(), 2u);
+  EXPECT_EQ(line.RecordsStarting("TAPM mode").size(), 2u);
   EXPECT_EQ(s.CountLog("CORVD32: Error - Pager ID prompt not seen\n"), 1);
   EXPECT_EQ(s.HeadName(line.Path()), "Ann");
 }
@@ -567,8 +567,8 @@ TEST(ProtocolsScript, DialConnectIdAndLineFeedWithoutMessageIsUnableToSend) {
   modem::DialWork work(s.State(), s.Port(line.Path()));
   EXPECT_EQ(modem::DeliverQueue(work), 0);  // every wait succeeded
   EXPECT_EQ(line.RecordsStarting("AT ATDT"), std::vector<std::string>{"AT ATDT5551212"});
-  EXPECT_EQ(line.RecordsStarting("SCRIPT call"),
-            std::vector<std::string>{"SCRIPT call received=1234567\\x0D steps=1/1"});
+  EXPECT_EQ(line.RecordsStarting("SCRIPT end"),
+            std::vector<std::string>{"SCRIPT end received=1234567\\x0D steps=1/1"});
   EXPECT_EQ(s.CountLog("CORVD32: Error - Unalbe to send page.\n"), 1);
   EXPECT_EQ(s.State().FailedPages.load(), 1);
   EXPECT_EQ(s.State().PagesSent.load(), 0);
@@ -630,8 +630,8 @@ TEST(ProtocolsScript, WaitThatTimesOutStopsTheScriptButThePageCountsAsSent) {
   s.Queue(line.Path(), "Ann", "hello");
   modem::DialWork work(s.State(), s.Port(line.Path()));
   EXPECT_EQ(modem::DeliverQueue(work), 1);
-  EXPECT_EQ(line.RecordsStarting("SCRIPT call"),
-            std::vector<std::string>{"SCRIPT call received=1234567 hello\\x0D steps=0/0"});
+  EXPECT_EQ(line.RecordsStarting("SCRIPT end"),
+            std::vector<std::string>{"SCRIPT end received=1234567 hello\\x0D steps=0/0"});
   EXPECT_EQ(s.CountLog("CORVD32: Paged Ann\n"), 1);
   EXPECT_FALSE(core::HasPages(s.Port(line.Path())));
 }

@@ -95,7 +95,7 @@ TEST(SimTapmTerminal, OneOrTwoMAndPagesInARow) {
   // The answer to a message prompts for the next pager ID, so it ends in RETURN too.
   EXPECT_NE(one.OnBytes("HELLO\r456\r").find("RETURN"), std::string::npos);
   one.OnBytes("WORLD\r");
-  const std::vector<std::string> expected = {"TAPM M 1", "TAPM page id=123 msg=HELLO",
+  const std::vector<std::string> expected = {"TAPM mode m=1", "TAPM page id=123 msg=HELLO",
                                              "TAPM page id=456 msg=WORLD"};
   EXPECT_EQ(one.Records(), expected);
 
@@ -113,7 +113,7 @@ TEST(SimTapmTerminal, RefusedIdGetsNoMessagePrompt) {
   t.OnBytes("M\r");
   EXPECT_TRUE(t.OnBytes("999\r").empty());
   EXPECT_TRUE(t.OnBytes("text\r").empty());
-  EXPECT_EQ(t.Records().back(), "TAPM id=999 refused");
+  EXPECT_EQ(t.Records().back(), "TAPM refused id=999");
 }
 
 TEST(SimScriptEndpoint, AnswersConfiguredPairsAndRecordsLinesWithTimes) {
@@ -132,7 +132,7 @@ TEST(SimScriptEndpoint, AnswersConfiguredPairsAndRecordsLinesWithTimes) {
   const std::vector<std::string> expected = {
       "SCRIPT line t=200 ATDT5551212\\x0D", "SCRIPT line t=300 1234567\\x0D",
       "SCRIPT line t=2400 Hello\\x0D",
-      "SCRIPT call received=ATDT5551212\\x0D1234567\\x0DHello\\x0D steps=3/3"};
+      "SCRIPT end received=ATDT5551212\\x0D1234567\\x0DHello\\x0D steps=3/3"};
   EXPECT_EQ(e.Records(), expected);
 }
 

@@ -98,7 +98,7 @@ void ScriptEndpoint::OnHangup(int64_t nowMs) {
     records_.push_back("SCRIPT line t=" + std::to_string(nowMs - connectMs_) + " " + UcpEscape(line_));
     line_.clear();
   }
-  records_.push_back("SCRIPT call received=" + UcpEscape(all_) + " steps=" + std::to_string(next_) + "/" +
+  records_.push_back("SCRIPT end received=" + UcpEscape(all_) + " steps=" + std::to_string(next_) + "/" +
                      std::to_string(steps_.size()));
 }
 

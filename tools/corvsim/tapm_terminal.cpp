@@ -39,14 +39,14 @@ std::string TapmTerminal::OnLine(const std::string& line) {
         return "\r\nType M for manual entry\r\n";
       }
       ++mSeen_;
-      records_.push_back("TAPM M " + std::to_string(mSeen_));
+      records_.push_back("TAPM mode m=" + std::to_string(mSeen_));
       if (!options_.IdPrompt || mSeen_ < options_.MNeeded) return "\r\n";
       state_ = State::PagerId;
       return kIdPrompt;
     case State::PagerId:
       pagerId_ = line;
       if (options_.NoMessagePrompt.count(line) != 0) {
-        records_.push_back("TAPM id=" + UcpEscape(line) + " refused");
+        records_.push_back("TAPM refused id=" + UcpEscape(line));
         state_ = State::Silent;
         return {};
       }
