@@ -84,25 +84,6 @@ TEST_F(PopPageIni, FileWithoutSectionDefinesNoMailbox) {
   EXPECT_TRUE(context_.Mailboxes.empty());
 }
 
-TEST_F(PopPageIni, StartValuesOfANewMailbox) {
-  EXPECT_EQ(Parse("[M]\n"), 0);
-  ASSERT_EQ(context_.Mailboxes.size(), 1u);
-  const Mailbox& m = context_.Mailboxes[0];
-  EXPECT_EQ(m.PopPageType, 1);
-  EXPECT_EQ(m.PagingServerType, 0);
-  EXPECT_EQ(m.MailType, 0);
-  EXPECT_FALSE(m.PopSaveMessages);
-  EXPECT_FALSE(m.AckEMail);
-  EXPECT_EQ(m.PageFromStartHour, 0);
-  EXPECT_EQ(m.PageFromEndHour, 24);
-  EXPECT_EQ(m.PageFromEndMinute, 0);
-  EXPECT_EQ(m.PollTime, 120);
-  EXPECT_EQ(m.PopPort, 110);
-  EXPECT_EQ(m.SNPPPort, 5100);
-  EXPECT_EQ(m.MaxMessageSize, 1000);
-  EXPECT_EQ(m.SMTPPort, 25);
-}
-
 TEST_F(PopPageIni, EveryKeyAndEnumerationInAnyLetterCase) {
   EXPECT_EQ(Parse("[Box]\n"
                   "pollTIME = 30\n"
