@@ -24,7 +24,7 @@ BrowserRun SendFromBrowser(const webtest::WebServer& web, const testsupport::Tem
   testsupport::ChildProcess node("/usr/bin/node", {testsupport::SourcePath("tests/browser/send_page.js"), job},
                                  dir.Path(), {{"PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD", "1"}});
   BrowserRun run;
-  run.Status = node.Wait(90000);
+  run.Status = node.Wait(100000);
   if (run.Status == -1) node.Stop(9, 5000);
   run.Report = node.Output();
   return run;

@@ -211,7 +211,9 @@ int RunCgi(const CgiRequest& request, std::string& out) {
     const std::string_view first = NextToken(rest, "=&");
     if (first.find("group") != std::string_view::npos) {
       const std::string_view group = NextToken(rest, "=&\n\r");
-      if (!group.empty()) run.GroupFilter = std::string(group.substr(0, kGroupNameField - 1));
+      // A browser writes a group name with a blank as "Sales+Team" or "Sales%20Team".
+      const std::string name = DecodeFormField("=" + std::string(group)).Value;
+      if (!name.empty()) run.GroupFilter = name.substr(0, kGroupNameField - 1);
     }
   }
   const std::optional<std::string> pathTranslated = Optional(request, "PATH_TRANSLATED");

@@ -145,20 +145,20 @@ TEST_F(Cgi, ScheduledPagesCarryTheirTimes) {
   ASSERT_EQ(r.size(), 4u);
   EXPECT_EQ(r[0].Head.RequestType, 0);
   EXPECT_EQ(r[0].Head.TimeMode, 1);
-  EXPECT_EQ(r[0].Head.Month, 12);
-  EXPECT_EQ(r[0].Head.Day, 31);
-  EXPECT_EQ(r[0].Head.Year, 99);
-  EXPECT_EQ(r[0].Head.Hour, 17);
-  EXPECT_EQ(r[0].Head.Minute, 5);
+  EXPECT_EQ(static_cast<int>(r[0].Head.Month), 12);
+  EXPECT_EQ(static_cast<int>(r[0].Head.Day), 31);
+  EXPECT_EQ(static_cast<int>(r[0].Head.Year), 99);
+  EXPECT_EQ(static_cast<int>(r[0].Head.Hour), 17);
+  EXPECT_EQ(static_cast<int>(r[0].Head.Minute), 5);
   EXPECT_EQ(r[1].Head.RequestType, 5);
   EXPECT_EQ(r[1].Head.TimeMode, 0);
-  EXPECT_EQ(r[1].Head.Month, 1);
-  EXPECT_EQ(r[1].Head.Day, 2);
-  EXPECT_EQ(r[1].Head.Year, 98);
-  EXPECT_EQ(r[1].Head.Hour, 8);
-  EXPECT_EQ(r[1].Head.Minute, 0);
+  EXPECT_EQ(static_cast<int>(r[1].Head.Month), 1);
+  EXPECT_EQ(static_cast<int>(r[1].Head.Day), 2);
+  EXPECT_EQ(static_cast<int>(r[1].Head.Year), 98);
+  EXPECT_EQ(static_cast<int>(r[1].Head.Hour), 8);
+  EXPECT_EQ(static_cast<int>(r[1].Head.Minute), 0);
   EXPECT_EQ(r[2].Head.TimeMode, 2);
-  EXPECT_EQ(r[2].Head.Minute, 30);
+  EXPECT_EQ(static_cast<int>(r[2].Head.Minute), 30);
   EXPECT_EQ(r[3].Head.TimeMode, 0);
 }
 
@@ -265,6 +265,12 @@ TEST_F(Cgi, PageModeServesTheTemplateWithTheGroupOfTheQuery) {
   const auto requests = server_->Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(common::FieldText(requests[0].Head.Name), "Sales");
+
+  r.Environment["QUERY_STRING"] = "group=Night+Shift%21";
+  out.clear();
+  EXPECT_EQ(RunCgi(r, out), 0);
+  ASSERT_EQ(server_->Requests().size(), 2u);
+  EXPECT_EQ(common::FieldText(server_->Requests()[1].Head.Name), "Night Shift!");
 
   r.Environment["PATH_TRANSLATED"] = prefix_ + "<none>.htm?x=1";
   out.clear();

@@ -5,8 +5,8 @@
 'use strict';
 const { chromium } = require('playwright-core');
 
-const kStepMs = 20000;
-const kWholeRunMs = 60000;
+const kStepMs = 30000;
+const kWholeRunMs = 80000;
 
 async function main() {
   const job = JSON.parse(process.argv[2]);
