@@ -124,9 +124,13 @@ TEST_F(SnppStartup, AcceptErrorsFromDescriptorExhaustionPass) {
   ASSERT_TRUE(testsupport::WaitForFileText(dir_.File("sh.out"), "CORVNET32: Error accepting socket", snpptest::kWaitMs));
   for (auto& c : greeted) c->Send("QUIT\r\n");
   greeted.clear();
-  for (auto& c : waiting) EXPECT_EQ(c->ReadLines(1), kGreeting);
-  waiting.front()->Send("RESE\r\n");
-  EXPECT_EQ(waiting.front()->ReadLines(1), "250 RESET OK\r\n");
+  // Each waiting client is greeted in turn; each one served and gone frees the next descriptor.
+  for (auto& c : waiting) {
+    EXPECT_EQ(c->ReadLines(1), kGreeting);
+    c->Send("RESE\r\nQUIT\r\n");
+    EXPECT_EQ(c->ReadLines(2), "250 RESET OK\r\n221 OK, Goodbye\r\n");
+    c->Close();
+  }
   EXPECT_TRUE(server.Running());
 }
 
