@@ -486,6 +486,24 @@ TEST(ProtocolsTapManual, TerminalNeedingTwoMGetsTheSecondAndThePage) {
   EXPECT_EQ(s.CountLog("CORVD32: Paged Ann\n"), 1);
 }
 
+TEST(ProtocolsTapManual, NoGreetingAfterConnectKeepsThePage) {
+  LineOptions o;
+  o.Kind = Endpoint::Tapm;
+  o.Tapm.Greeting = false;
+  FakeLine line(o);
+  Server s;
+  s.AddSystem("Manual", SystemType::TapM, line.Path(), "5550001");
+  s.AddPerson("Ann", "111", "Manual");
+  s.Install();
+  s.Queue(line.Path(), "Ann", "hello");
+  modem::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(modem::DeliverQueue(work), 1);
+  EXPECT_EQ(s.CountLog("CORVD32: Error - No ID message\n"), 1);
+  EXPECT_TRUE(line.RecordsStarting("TAPM mode").empty());  // no "M" was sent
+  EXPECT_EQ(s.HeadName(line.Path()), "Ann");
+  EXPECT_EQ(s.State().FailedPages.load(), 0);
+}
+
 TEST(ProtocolsTapManual, NoIdPromptAfterTwoMKeepsThePage) {
   LineOptions o;
   o.Kind = Endpoint::Tapm;
