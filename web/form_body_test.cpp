@@ -36,7 +36,7 @@ TEST(FormBody, EscapesDecodeInEitherCaseAndEqualsSplitsOnce) {
 }
 
 TEST(FormBody, TruncatedOrNonHexEscapeIsKeptAsWrittenAndFlagged) {
-  // The design read past the field's end for "%" in the last two places.
+  // A "%" in the last two places of a field must not read past its end.
   FormField end = DecodeFormField("message=100%");
   EXPECT_TRUE(end.BadEscape);
   EXPECT_EQ(end.Value, "100%");

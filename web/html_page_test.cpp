@@ -140,7 +140,7 @@ TEST_F(Template, SnppListUsesTheGroupFilter) {
   EXPECT_EQ(server.Received(), "LIST Sales\nQUIT\n");
 }
 
-TEST(ScriptPath, ScriptNameWinsElseTheDesignRule) {
+TEST(ScriptPath, ScriptNameWinsElseTheFolderRule) {
   EXPECT_EQ(ScriptPathFor("/cgi-bin/corvweb", "/x/y/corvweb"), "/cgi-bin/corvweb");
   EXPECT_EQ(ScriptPathFor(nullptr, "/srv/scripts/tools/corvweb"), "/scripts/tools/corvweb");
   EXPECT_EQ(ScriptPathFor("", "/usr/lib/cgi-bin/corvweb"), "/cgi-bin/corvweb");

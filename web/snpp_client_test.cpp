@@ -61,8 +61,8 @@ TEST_F(SnppClientLog, TypicalPageSendsTheCommandsByteForByteAndSucceeds) {
 }
 
 TEST_F(SnppClientLog, RefusedSendIsAFailureAlthoughTheMessageWasAccepted) {
-  // The design judged the page by whatever line came last; the 250 of the message block
-  // could then pass a refused page as sent. Only the reply to SEND counts.
+  // A client that judges by whatever line came last would let the 250 of the message block
+  // pass a refused page as sent. Only the reply to SEND counts.
   FakeSnppBehaviour refusing;
   refusing.SendReply = "554 Message Failed";
   FakeSnppServer server(refusing);
@@ -77,7 +77,7 @@ TEST_F(SnppClientLog, RefusedSendIsAFailureAlthoughTheMessageWasAccepted) {
 }
 
 TEST_F(SnppClientLog, SlowReplyToSendIsWaitedForNotGuessed) {
-  // 700 ms is longer than one poll of the design's pacing: its client took the 250 of the
+  // 700 ms is longer than one 500 ms poll: a polling client would take the 250 of the
   // message for the verdict. In lock step the 554 that comes late decides.
   FakeSnppBehaviour slow;
   slow.SendDelayMs = 700;

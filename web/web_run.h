@@ -32,7 +32,7 @@ struct WebRun {
   int PageType = 0;
   int Delay = 0;
   std::optional<std::string> Date, Time, Date1, Time1;
-  std::string ScriptPath;                   // SCRIPT_NAME, or the design's own rule
+  std::string ScriptPath;                   // SCRIPT_NAME, or /cgi-bin/ (or /scripts/tools/) + program
   SnppClient Snpp;                          // also holds NameChoices in pipe mode
   bool RemoteNoted = false;                 // the remote-pipe notice was written once
 
