@@ -43,6 +43,8 @@ void StoreTexts(core::AtEntry& slot, const char* name, const char* pageId, const
 }
 
 // The queued lines carry the time stamp of the request, then are shown and appended plainly.
+// Their minute is written "%2.2d": the "%02.2d" these lines were first written with prints the
+// same, since printf ignores the zero flag when a precision is given.
 void LogQueuedLine(const std::string& line) {
   common::WriteConsole(line);
   common::AppendLogFile(std::string_view(line));

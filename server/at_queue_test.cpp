@@ -56,15 +56,15 @@ std::time_t LocalSeconds(int year, int month, int day, int hour, int minute) {
 TEST_F(AtQueue, ScheduleAtStoresTheRequestAndLogsIt) {
   EXPECT_EQ(ScheduleAt(*state_, "Ann", "1001", "at nine", 5, 9, 3, 4, 2031), 0);
   const core::AtEntry& s = Slot(0);
-  EXPECT_EQ(s.InUse, 1);
-  EXPECT_EQ(s.Year, 2031);
-  EXPECT_EQ(s.Month, 4);
-  EXPECT_EQ(s.Day, 3);
-  EXPECT_EQ(s.Hour, 9);
-  EXPECT_EQ(s.Minute, 5);
-  EXPECT_EQ(s.WeekDay, 0);
+  EXPECT_EQ(+s.InUse, 1);
+  EXPECT_EQ(+s.Year, 2031);
+  EXPECT_EQ(+s.Month, 4);
+  EXPECT_EQ(+s.Day, 3);
+  EXPECT_EQ(+s.Hour, 9);
+  EXPECT_EQ(+s.Minute, 5);
+  EXPECT_EQ(+s.WeekDay, 0);
   EXPECT_STREQ(s.PageID, "1001");
-  EXPECT_EQ(s.MessageNumber, 1);
+  EXPECT_EQ(+s.MessageNumber, 1);
   EXPECT_TRUE(state_->AtDirty);
   EXPECT_NE(Log().find(" CORVD32: Queued(#1): Will page Ann at 2031-4-3 9:05\n"), std::string::npos);
 }
@@ -81,13 +81,13 @@ TEST_F(AtQueue, NinetyMinutesAfterElevenAtNightIsHalfPastMidnightNextDay) {
   const std::time_t at2300 = LocalSeconds(2026, 12, 31, 23, 0);
   ASSERT_EQ(ScheduleAfterFrom(*state_, "Bob", "1002", "late", 90, at2300), 0);
   const core::AtEntry& s = Slot(0);
-  EXPECT_EQ(s.Year, 2027);
-  EXPECT_EQ(s.Month, 1);
-  EXPECT_EQ(s.Day, 1);
-  EXPECT_EQ(s.Hour, 0);
-  EXPECT_EQ(s.Minute, 30);
-  EXPECT_EQ(s.WeekDay, 5);  // 1 January 2027 is a Friday
-  EXPECT_EQ(s.YearDay, 0);
+  EXPECT_EQ(+s.Year, 2027);
+  EXPECT_EQ(+s.Month, 1);
+  EXPECT_EQ(+s.Day, 1);
+  EXPECT_EQ(+s.Hour, 0);
+  EXPECT_EQ(+s.Minute, 30);
+  EXPECT_EQ(+s.WeekDay, 5);  // 1 January 2027 is a Friday
+  EXPECT_EQ(+s.YearDay, 0);
   EXPECT_NE(Log().find("Queued(#1): Will delay page of Bob till 2027-1- 1 0:30\n"), std::string::npos);
 }
 
@@ -96,9 +96,9 @@ TEST_F(AtQueue, DelayAcrossTheSpringClockChangeCountsRealMinutes) {
   // 29 March 2026, 01:30 CET; 90 minutes later the clocks show 04:00 CEST.
   const std::time_t before = LocalSeconds(2026, 3, 29, 1, 30);
   ASSERT_EQ(ScheduleAfterFrom(*state_, "Bob", "1002", "dst", 90, before), 0);
-  EXPECT_EQ(Slot(0).Hour, 4);
-  EXPECT_EQ(Slot(0).Minute, 0);
-  EXPECT_EQ(Slot(0).DaylightSaving, 1);
+  EXPECT_EQ(+Slot(0).Hour, 4);
+  EXPECT_EQ(+Slot(0).Minute, 0);
+  EXPECT_EQ(+Slot(0).DaylightSaving, 1);
 }
 
 TEST_F(AtQueue, DueWhenNotLaterThanNowSecondsIgnored) {
@@ -126,16 +126,16 @@ TEST_F(AtQueue, DuePassMovesPagesToMainWithTheirNumbers) {
   ASSERT_EQ(ScheduleAt(*state_, "Bob", "1002", "future", 0, 8, 1, 1, 2099), 1);
   ASSERT_EQ(ScheduleAt(*state_, "Team", "Team", "group", 0, 8, 1, 1, 2001), 2);
   EXPECT_EQ(AtDuePass(*state_, platform::LocalTime(platform::Now())), 2);
-  EXPECT_EQ(Slot(0).InUse, 0);
-  EXPECT_EQ(Slot(1).InUse, 1);
-  EXPECT_EQ(Slot(2).InUse, 0);
+  EXPECT_EQ(+Slot(0).InUse, 0);
+  EXPECT_EQ(+Slot(1).InUse, 1);
+  EXPECT_EQ(+Slot(2).InUse, 0);
   ASSERT_EQ(core::QueuedCount(*state_->Main), 4);  // Ann, then the three members of Team
   core::QueueEntry entry;
   ASSERT_EQ(core::PopHead(*state_, *state_->Main, &entry), 0);
   EXPECT_STREQ(entry.Message, "past");
-  EXPECT_EQ(entry.MessageNumber, 1);
+  EXPECT_EQ(+entry.MessageNumber, 1);
   ASSERT_EQ(core::PopHead(*state_, *state_->Main, &entry), 0);
-  EXPECT_EQ(entry.MessageNumber, 3);
+  EXPECT_EQ(+entry.MessageNumber, 3);
 }
 
 TEST_F(AtQueue, DeletePatterns) {
@@ -146,9 +146,9 @@ TEST_F(AtQueue, DeletePatterns) {
 
   // By the person's pager ID: the page scheduled for the ID itself goes too; hour 0 is any hour.
   DeleteAt(*state_, "Ann", "1001", 0, 0, 5, 6, 2030);
-  EXPECT_EQ(Slot(0).InUse, 0);
-  EXPECT_EQ(Slot(1).InUse, 0);
-  EXPECT_EQ(Slot(2).InUse, 1);
+  EXPECT_EQ(+Slot(0).InUse, 0);
+  EXPECT_EQ(+Slot(1).InUse, 0);
+  EXPECT_EQ(+Slot(2).InUse, 1);
   EXPECT_NE(Log().find("CORVD32: Deleting page for 'Ann' at 2030-6-5 10:15\n"), std::string::npos);
   EXPECT_NE(Log().find("CORVD32: Deleting page for 'Ann' at 2030-6-5 11:30\n"), std::string::npos);
 
@@ -187,12 +187,12 @@ TEST_F(AtQueue, HandMadeFileLoadsAndIsNumberedAnew) {
   EXPECT_EQ(AtSlotsInUse(*state_), 2);
   EXPECT_STREQ(Slot(0).Name, "Ann");
   EXPECT_STREQ(Slot(0).Message, "first");
-  EXPECT_EQ(Slot(0).Hour, 13);
-  EXPECT_EQ(Slot(0).Minute, 45);
-  EXPECT_EQ(Slot(0).MessageNumber, 8);
+  EXPECT_EQ(+Slot(0).Hour, 13);
+  EXPECT_EQ(+Slot(0).Minute, 45);
+  EXPECT_EQ(+Slot(0).MessageNumber, 8);
   EXPECT_STREQ(Slot(1).PageID, "1002");
-  EXPECT_EQ(Slot(1).Year, 2041);
-  EXPECT_EQ(Slot(1).MessageNumber, 9);
+  EXPECT_EQ(+Slot(1).Year, 2041);
+  EXPECT_EQ(+Slot(1).MessageNumber, 9);
   EXPECT_FALSE(state_->AtDirty);
 }
 
@@ -226,9 +226,9 @@ TEST_F(AtQueue, SavedFileDecodesRecordByRecord) {
   auto restarted = core::StateFromIni(core::kTwoPortIni, dir_.File("log.txt"));
   LoadAtFile(*restarted, dir_.File("at.dat"));
   EXPECT_STREQ(restarted->AtTable[0].Name, "Carl");
-  EXPECT_EQ(restarted->AtTable[0].MessageNumber, 1);
-  EXPECT_EQ(restarted->AtTable[1].MessageNumber, 2);
-  EXPECT_EQ(restarted->AtTable[1].Year, 2035);
+  EXPECT_EQ(+restarted->AtTable[0].MessageNumber, 1);
+  EXPECT_EQ(+restarted->AtTable[1].MessageNumber, 2);
+  EXPECT_EQ(+restarted->AtTable[1].Year, 2035);
 }
 
 TEST_F(AtQueue, SaveWithoutChangeWritesNothing) {
@@ -275,7 +275,7 @@ TEST_F(AtQueue, CutAndOverlongRecords) {
   dir_.Write("cut.dat", cut);
   auto fourth = core::StateFromIni(core::kTwoPortIni, dir_.File("log.txt"));
   LoadAtFile(*fourth, dir_.File("cut.dat"));
-  EXPECT_EQ(fourth->AtTable[0].InUse, 1);
+  EXPECT_EQ(+fourth->AtTable[0].InUse, 1);
   EXPECT_EQ(strlen(fourth->AtTable[0].Message), 8u);
   EXPECT_EQ(fourth->MessageCounter.load(), 1);
 }

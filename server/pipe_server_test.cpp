@@ -100,7 +100,7 @@ TEST_F(Requests, YearRuleForScheduledPages) {
     head.Hour = 12;
     head.Minute = 30;
     ASSERT_EQ(Send(head, "Ann", "at"), "OK");
-    EXPECT_EQ(state_->AtTable[static_cast<size_t>(slot)].Year, year) << given;
+    EXPECT_EQ(+state_->AtTable[static_cast<size_t>(slot)].Year, year) << given;
     EXPECT_STREQ(state_->AtTable[static_cast<size_t>(slot++)].PageID, "1001");
   }
   common::RequestRecord after = Head(0, 2);
