@@ -191,6 +191,8 @@ bool IsListenerError(int rc) { return rc == -EBADF || rc == -EINVAL || rc == -EN
       // Every slot holds a live connection: refuse this one rather than take a busy slot.
       SocketOutput out(socket);
       SendReply(kReplyUnavailable, out);
+      common::LogLine("%t %s: Connection from %s refused - all %d connections in use\n", Program(), peer,
+                      kSessionSlots);
       continue;
     }
     try {

@@ -262,6 +262,7 @@ TEST_F(SnppWithCorvd, OneHundredFiftyConnectionsAndTheNextIsRefused) {
   bool closed = false;
   EXPECT_EQ(extra.ReadUntilClosed(closed), "421 Gateway Service Unavailable\r\n");
   EXPECT_TRUE(closed);
+  EXPECT_NE(Log().find("CORVNET32: Connection from 127.0.0.1 refused - all 150 connections in use\n"), std::string::npos);
   // Every held connection is still served; a page from the last one arrives.
   clients.front()->Send("RESE\r\n");
   EXPECT_EQ(clients.front()->ReadLines(1), "250 RESET OK\r\n");
