@@ -33,6 +33,10 @@ TEST_F(SendSnpp, TypicalPagePrintsNothingAndReachesThePagingServer) {
   EXPECT_EQ(Send({"Ann", "Hello"}, stack_.Dir().Path()), "");
   stack_.Dir().Write("msg.txt", "Bob\nfrom a file\n");
   EXPECT_EQ(Send({"@msg.txt"}, stack_.Dir().Path()), "");
+  // A file written on Windows with a line holding only a dot: the exchange stays in step.
+  stack_.Dir().Write("dots.txt", "first\r\n.\r\nlast\r\n.");
+  EXPECT_EQ(Send({"Cy", "@dots.txt"}, stack_.Dir().Path()), "");
+  ASSERT_TRUE(testsupport::WaitForFileText(stack_.Log(), "CORVNET32: Queued page for: Cy", 5000)) << stack_.LogText();
   ASSERT_TRUE(testsupport::WaitForFileText(stack_.Log(), "Will page Bob now", 5000)) << stack_.LogText();
   const std::string log = stack_.LogText();
   EXPECT_NE(log.find("CORVNET32: Queued page for: Ann\n"), std::string::npos) << log;

@@ -194,6 +194,15 @@ std::string MessageBlock(const SnppClient& client) {
   constexpr size_t kEndMarker = 5;  // CR LF . CR LF
   const size_t room = client.CommandAreaSize > kEndMarker + 1 ? client.CommandAreaSize - kEndMarker - 1 : 0;
   std::string block = client.MessageText.substr(0, room);
+  // A line of the message made of a dot and a carriage return would end the server's data
+  // mode early, and its remaining lines would be answered as commands, out of step. The
+  // server turns every carriage return of a message into a blank, so writing the blank here
+  // gives the pager the same text and keeps the exchange whole.
+  for (size_t i = 0; i + 1 < block.size(); ++i) {
+    if (block[i] == '.' && block[i + 1] == '\r' && (i == 0 || block[i - 1] == '\n')) block[i + 1] = ' ';
+  }
+  // A last line of only a dot would meet the end marker's CR; a blank after it keeps it text.
+  if (!block.empty() && block.back() == '.' && (block.size() == 1 || block[block.size() - 2] == '\n')) block += ' ';
   block += "\r\n.\r\n";
   return block;
 }

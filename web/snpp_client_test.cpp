@@ -168,6 +168,18 @@ TEST(SnppClientWeb, MessageIsCutToTheCommandArea) {
   EXPECT_EQ(SnppSendPage(client), 0);
 }
 
+TEST(SnppClientWeb, DotLineInsideTheMessageCannotEndTheDataEarly) {
+  SnppClient client;
+  client.MessageText = ".\r\nfirst\r\n.\r\nlast .\r\n..\r\n.";
+  EXPECT_EQ(MessageBlock(client), ". \nfirst\r\n. \nlast .\r\n..\r\n. \r\n.\r\n");
+
+  FakeSnppServer server(FakeSnppBehaviour{});
+  SnppClient paged = ClientFor(server);
+  paged.MessageText = "one\r\n.\r\ntwo";
+  EXPECT_EQ(SnppSendPage(paged), 0);
+  EXPECT_EQ(server.Received(), "PAGE \"Ann\"\nDATA\none\r\n. \ntwo\r\n.\r\nSEND\nQUIT\n");
+}
+
 TEST(SnppClientWeb, PagerIdWithALineEndCannotStartACommandOfItsOwn) {
   FakeSnppServer server(FakeSnppBehaviour{});
   SnppClient client = ClientFor(server);
