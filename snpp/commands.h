@@ -15,7 +15,7 @@ namespace snpp {
 
 constexpr const char* kVersion = "1.8 Rev 5";
 
-// Reply codes (the design's own numbering; the text of each is ReplyText(code)).
+// Reply codes (the gateway's own numbering of its reply table; the text of each is ReplyText(code)).
 constexpr int kNoReply = 0;
 constexpr int kReplyGreeting = 324;
 constexpr int kReplyGoodbye = 325;
@@ -49,7 +49,7 @@ constexpr int kReplyEndOfLog = 351;
 // The text of a reply code, without its CR LF; empty for a code outside the table.
 std::string_view ReplyText(int code);
 
-// Capacities of a session (each includes the terminator of the design's fields).
+// Capacities of a session (each field width includes its terminator).
 constexpr size_t kMaxRecipients = 300;
 constexpr size_t kPagerIdField = 32;
 constexpr size_t kHoldTimeField = 30;
@@ -64,7 +64,7 @@ struct Recipient {
   std::array<char, kHoldTimeField> HoldTime{};
 };
 
-// One connection's state. A value-initialised session is the design's zeroed one.
+// One connection's state. A value-initialised session is an empty (zeroed) one.
 struct SnppSession {
   bool DataMode = false;
   std::vector<Recipient> Recipients;  // never more than kMaxRecipients entries
@@ -83,7 +83,7 @@ class SnppOutput {
   virtual void Send(std::string_view bytes) = 0;
 };
 
-// The design's tokenizer. A token ends at a blank, "=", "+", CR, LF or ",", or is quoted
+// The command-line tokenizer. A token ends at a blank, "=", "+", CR, LF or ",", or is quoted
 // with " or ' (and then runs to the same quote, or to the end when it is never closed).
 // Leading blanks, tabs, CRs and LFs are skipped. An empty token gives no token and no rest;
 // a token that ran to the end of the text gives no rest.

@@ -28,7 +28,7 @@ std::vector<std::string> Tokens(std::string_view text) {
   return out;
 }
 
-TEST(NextToken, SplitsAtTheDesignsSeparatorsAndKeepsQuotedBlanks) {
+TEST(NextToken, SplitsAtItsSeparatorsAndKeepsQuotedBlanks) {
   EXPECT_EQ(Tokens("5551212 5551234 bill \"Orlen Vask\"\r\n"),
             (std::vector<std::string>{"5551212", "5551234", "bill", "Orlen Vask"}));
   EXPECT_EQ(Tokens("a=b+c,d\te\r\n"), (std::vector<std::string>{"a", "b", "c", "d\te"}));  // a tab ends no token

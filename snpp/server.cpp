@@ -56,8 +56,7 @@ std::mutex gListenerMutex;
 platform::UniqueFd gListener;
 std::atomic<bool> gStopping{false};
 
-// Ends the process at once, as the design does, without running destructors under
-// threads that are still working.
+// Ends the process at once, without running destructors under threads that are still working.
 [[noreturn]] void EndProgram(int status) {
   std::fflush(nullptr);
   std::_Exit(status);

@@ -138,7 +138,7 @@ TEST_F(SnppStartup, AcceptErrorsFromDescriptorExhaustionPass) {
   EXPECT_TRUE(server.Running());
 }
 
-// Start-up without its pieces: each ends the program as designed, with its line.
+// Start-up without its pieces: each ends the program with its status and its line.
 TEST_F(SnppStartup, MissingSnppIniEndsWithStatusZero) {
   Corvnet server(dir_, dir_.File("pipe"), 0);
   EXPECT_EQ(server.Process().Wait(snpptest::kWaitMs), 0);
