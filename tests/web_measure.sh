@@ -5,8 +5,10 @@
 #  - requests per second of corvweb's status view run by lighttpd (CGI, one process each).
 # Usage: tests/web_measure.sh [build-folder]   (default: build)
 set -euo pipefail
+build=""
+[ -n "${1:-}" ] && build=$(realpath "$1")
 cd "$(dirname "$0")/.."
-build=$(realpath "${1:-build}")
+build=${build:-$(realpath build)}
 bin="$build/bin"
 for p in corvd32 corvnet32 corvsend corvweb; do
   [ -x "$bin/$p" ] || { echo "missing $bin/$p: build it first" >&2; exit 1; }
