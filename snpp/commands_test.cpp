@@ -303,17 +303,5 @@ TEST_F(SnppCommands, ReportsRelayEachLineAfter214) {
   EXPECT_EQ(out_.Text, "");
 }
 
-TEST(ReplyTable, TextsOfTheRepliesClientsDependOn) {
-  EXPECT_EQ(ReplyText(kReplyGreeting), "220 SNPP Gateway Ready (Corvel.Version1.8 Rev 5)");
-  EXPECT_EQ(ReplyText(kReplyBeginInput), "354 Begin Input, End With <CRLF>.<CRLF>");
-  EXPECT_EQ(ReplyText(kReplyUnavailable), "421 Gateway Service Unavailable");
-  EXPECT_EQ(ReplyText(kReplyIncomplete), "503 Error, Pager ID or Message Incomplete");
-  EXPECT_EQ(ReplyText(kReplyTryAgain), "500 Command Not Implemented, Try Again");
-  EXPECT_EQ(ReplyText(999), "");
-  Captured out;
-  SendReply(kReplyGoodbye, out);
-  EXPECT_EQ(out.Text, "221 OK, Goodbye\r\n");
-}
-
 }  // namespace
 }  // namespace snpp

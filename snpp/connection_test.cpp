@@ -14,13 +14,6 @@ class Captured : public SnppOutput {
   std::string Text;
 };
 
-TEST(SnppConnection, GreetsWithTheGatewayBanner) {
-  Captured out;
-  SnppConnection c(out);
-  c.Greet();
-  EXPECT_EQ(out.Text, "220 SNPP Gateway Ready (Corvel.Version1.8 Rev 5)\r\n");
-}
-
 TEST(SnppConnection, LinesAreAnsweredInOrderWhateverTheSegments) {
   Captured out;
   SnppConnection c(out);
@@ -45,36 +38,6 @@ TEST(SnppConnection, OverlongLineKeepsItsFirst3999CharactersAndItsLineFeed) {
   for (size_t i = 0; i < line.size(); i += kReceiveBytes) EXPECT_TRUE(c.Receive(line.substr(i, kReceiveBytes)));
   EXPECT_EQ(out.Text, "250 Message OK\r\n");
   EXPECT_EQ(c.Session().MessageText, std::string(3994, 'x') + "\n");
-}
-
-TEST(SnppConnection, QuitEndsAtOnceAndDropsWhatFollows) {
-  Captured out;
-  SnppConnection c(out);
-  EXPECT_FALSE(c.Receive("QUIT\r\nRESE\r\nHELP\r\n"));
-  EXPECT_EQ(out.Text, "221 OK, Goodbye\r\n");
-}
-
-TEST(SnppConnection, FifthCountedErrorIsAnsweredThenTheConnectionEnds) {
-  Captured out;
-  SnppConnection c(out);
-  EXPECT_TRUE(c.Receive("XXXX\r\nYYYY\r\nPAGE\r\nZZZZ\r\n"));
-  EXPECT_EQ(c.Session().CommandErrors, 4);
-  EXPECT_FALSE(c.Receive("WWWW\r\nRESE\r\n"));
-  EXPECT_EQ(out.Text,
-            "500 Command Not Implemented, Try Again\r\n"
-            "500 Command Not Implemented, Try Again\r\n"
-            "550 Error, Invalid Pager ID\r\n"
-            "500 Command Not Implemented, Try Again\r\n"
-            "500 Command Not Implemented, Try Again\r\n"
-            "421 Too Many Errors, Goodbye\r\n");
-}
-
-TEST(SnppConnection, DataIsAnsweredWith354AndEndsWith250) {
-  Captured out;
-  SnppConnection c(out);
-  EXPECT_TRUE(c.Receive("DATA\r\nXXXX\r\nYYYY\r\nZZZZ\r\nWWWW\r\nVVVV\r\n.\r\n"));
-  EXPECT_EQ(out.Text, "354 Begin Input, End With <CRLF>.<CRLF>\r\n250 DATA Accepted\r\n");
-  EXPECT_EQ(c.Session().CommandErrors, 0);  // nothing counts in data mode
 }
 
 }  // namespace

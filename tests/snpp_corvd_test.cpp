@@ -308,20 +308,33 @@ TEST_F(SnppWithCorvd, CommentOnlySnppIniAndTcpPort444) {
 }
 
 // A real third-party client: Perl's Net::SNPP (Debian libnet-snpp-perl).
-TEST_F(SnppWithCorvd, NetSnppPageArrivesInThePagingServersQueue) {
-  Start();
+TEST_F(SnppWithCorvd, NetSnppPagesArriveInThePagingServersQueue) {
+  Start(true);
   dir_.Write("client.pl",
              "use strict; use Net::SNPP;\n"
              "my $s = Net::SNPP->new('127.0.0.1', Port => $ARGV[0], Timeout => 10) or die \"no connection\\n\";\n"
              "$s->send(Pager => 'Bob', Message => 'Paged by Net::SNPP') or die 'send: ' . $s->message;\n"
              "print 'send: ', $s->code, ' ', $s->message;\n"
+             // data() waits for the 354 go-ahead, then sends the lines (a leading dot doubled).
+             "$s->pager_id('Ann') or die \"pager_id\\n\";\n"
+             "$s->data(\"first line\\n.dot line\\n\") or die 'data: ' . $s->message;\n"
+             "print 'data: ', $s->code, ' ', $s->message;\n"
+             "$s->_SEND or die 'send after data: ' . $s->message;\n"
+             "print 'send2: ', $s->code, ' ', $s->message;\n"
              "$s->quit;\n");
   testsupport::ChildProcess perl("/usr/bin/perl", {"client.pl", std::to_string(server_->Port())}, dir_.Path());
   ASSERT_EQ(perl.Wait(30000), 0) << perl.Output();
   EXPECT_NE(perl.Output().find("send: 250 Message Sent OK"), std::string::npos) << perl.Output();
-  EXPECT_TRUE(testsupport::WaitForFileText(dir_.File("log.txt"), "CORVNET32: Queued page for: Bob\n", kWaitMs));
+  EXPECT_NE(perl.Output().find("data: 250 DATA Accepted"), std::string::npos) << perl.Output();
+  EXPECT_NE(perl.Output().find("send2: 250 Message Sent OK"), std::string::npos) << perl.Output();
+  EXPECT_TRUE(testsupport::WaitForFileText(dir_.File("log.txt"), "CORVNET32: Queued page for: Ann\n", kWaitMs));
+  EXPECT_NE(Log().find("CORVNET32: Queued page for: Bob\n"), std::string::npos);
   EXPECT_EQ(Queued("Bob"), 1);
-  EXPECT_NE(Status().find("214     Bob\r\n"), std::string::npos);
+  EXPECT_EQ(Queued("Ann"), 1);
+  EXPECT_NE(corvd_->Output().find("\nBob:Paged by Net::SNPP \n"), std::string::npos) << corvd_->Output();
+  EXPECT_NE(corvd_->Output().find("\nAnn:first line \n..dot line\n"), std::string::npos) << corvd_->Output();
+  const std::string status = Status();
+  EXPECT_NE(status.find("214     Bob\r\n"), std::string::npos) << status;
 }
 
 }  // namespace
