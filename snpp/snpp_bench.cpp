@@ -145,6 +145,7 @@ void BM_IdleConnections(benchmark::State& state) {
     state.counters["rss_kb_held"] = static_cast<double>(rss);
     state.counters["kb_per_conn"] = greeted > 0 ? static_cast<double>(rss - before) / greeted : 0.0;
     state.counters["threads"] = static_cast<double>(ProcKb(pid, "Threads"));
+    state.counters["vsz_kb_held"] = static_cast<double>(ProcKb(pid, "VmSize"));
     state.counters["cpu_ticks_3s_idle"] = static_cast<double>(cpuIdle);
   }
 }
