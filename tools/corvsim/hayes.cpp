@@ -37,7 +37,8 @@ void ApplyLine(SimLine& line, const SectionConfig& modem, const SectionConfig* n
   line.SetNulBytes(nul);
 }
 
-// Runs one call's terminal; true when the port was closed during it.
+// Runs one call's terminal; true when the port was closed during it. The bytes that crossed
+// the line during the call are recorded (the benchmark's line-rate bound uses them).
 bool RunCall(SimLine& line, const SectionConfig& number, const CallInfo& call) {
   const std::string kind = number.Get("terminal", "tap");
   const TerminalKind* terminal = FindTerminal(kind);
@@ -45,7 +46,11 @@ bool RunCall(SimLine& line, const SectionConfig& number, const CallInfo& call) {
     line.Record("ERROR call=" + std::to_string(call.CallNumber) + " unknown-terminal=" + kind);
     return false;
   }
-  return terminal->Run(line, number, call);
+  const uint64_t in = line.BytesIn(), out = line.BytesOut();
+  const bool closed = terminal->Run(line, number, call);
+  line.Record("WIRE call=" + std::to_string(call.CallNumber) + " t=" + std::to_string(SinceStart()) +
+              " in=" + std::to_string(line.BytesIn() - in) + " out=" + std::to_string(line.BytesOut() - out));
+  return closed;
 }
 
 }  // namespace
