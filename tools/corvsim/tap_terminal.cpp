@@ -126,9 +126,11 @@ bool RunTapTerminal(SimLine& line, const SectionConfig& number, const CallInfo& 
     }
     if (state != State::kBlocks) continue;
     if (ch == kEot) {
+      // The logoff is EOT CR: take the CR too, so it does not start a session of its own.
+      if (line.ReadByte(1000) == SimLine::kHangup) hangup = true;
       line.Record("LOGOFF " + callTag);
       line.Write(std::string(1, kEsc) + kEot + "\r");
-      return false;
+      return hangup;
     }
     if (ch != kStx) continue;
 
