@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -102,6 +104,20 @@ class Server {
 inline int TotalAfter(const std::string& report, const std::string& prefix) {
   const size_t at = report.find(prefix);
   return at == std::string::npos ? -1 : std::atoi(report.c_str() + at + prefix.size());
+}
+
+// Status reports until one satisfies done, for at most timeoutMs; the last one. The report
+// lists one queue after the other while the router moves pages between them, so a single
+// report may miss or repeat a page in transit.
+template <typename Done>
+std::string StatusWhen(const Server& server, int flag, Done done, int timeoutMs = 5000) {
+  std::string report;
+  for (int waited = 0; waited <= timeoutMs; waited += 50) {
+    report = server.Status(flag);
+    if (done(report)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return report;
 }
 
 }  // namespace servertest

@@ -33,16 +33,18 @@ TEST_F(ServerPipe, PageIsQueuedAndLogged) {
   EXPECT_EQ(server_.Page("Nobody", "x"), "ERR: Invalid name or Now queue is full");
   EXPECT_TRUE(testsupport::WaitForFileText(server_.Dir().File("log.txt"), "CORVD32: Error - Nobody not found in paging list\n", 5000));
   EXPECT_EQ(server_.Page("Team", "both", common::kPageKnownPerson), "OK");
-  EXPECT_EQ(TotalAfter(server_.Status(0), "Total pages in All NOW Queues: "), 3);
+  const auto three = [](const std::string& r) { return TotalAfter(r, "Total pages in All NOW Queues: ") == 3; };
+  EXPECT_TRUE(three(servertest::StatusWhen(server_, 0, three)));
 }
 
 TEST_F(ServerPipe, FullMainQueueRefusesThePage) {
   Start(servertest::StandardIni());
   // The router moves 14 pages to each port queue, whose dial threads cannot deliver them.
   for (int i = 0; i < 28; ++i) ASSERT_EQ(server_.Page("Ann", "port " + std::to_string(i)), "OK");
-  for (int i = 0; i < 250 && TotalAfter(server_.Status(0), "Total Pages in Main Queue: ") != 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  const auto moved = [](const std::string& r) {
+    return TotalAfter(r, "Total Pages in Main Queue: ") == 0 && TotalAfter(r, "Total pages in All NOW Queues: ") == 28;
+  };
+  ASSERT_TRUE(moved(servertest::StatusWhen(server_, 0, moved)));
   int accepted = 0;
   std::string reply;
   for (int i = 0; i < 200; ++i) {
