@@ -60,17 +60,19 @@ TEST_F(ServerPipe, FullMainQueueRefusesThePage) {
   EXPECT_NE(server_.Log().find("CORVD32: Error - The NOW queue is full\n"), std::string::npos);
 }
 
-TEST_F(ServerPipe, ListPagesAndSuppressedNames) {
+TEST_F(ServerPipe, ListPagesOfFiftyFiftyTwentyForOneHundredTwentyNames) {
+  // 120 listed persons and, last, three left out of the lists: they take positions but no slot.
   std::string ini = std::string(servertest::kSystemsIni) + "NameSection\n";
-  for (int i = 0; i < 120; ++i) {
+  for (int i = 0; i < 123; ++i) {
     ini += servertest::Person("P" + std::to_string(i), std::to_string(5000 + i),
-                              i >= 60 && i < 63 ? "SuppressNameDisplay = Enabled\n" : "");
+                              i >= 120 ? "SuppressNameDisplay = Enabled\n" : "");
   }
   Start(ini);
   EXPECT_EQ(server_.List(common::kListPersons, 0).size(), 50u);
-  EXPECT_EQ(server_.List(common::kListPersons, 1).size(), 47u);
+  EXPECT_EQ(server_.List(common::kListPersons, 1).size(), 50u);
   const auto last = server_.List(common::kListPersons, 2);
   ASSERT_EQ(last.size(), 20u);
+  EXPECT_EQ(last.front(), "P100");
   EXPECT_EQ(last.back(), "P119");
   common::RequestRecord head = Server::Head(common::kListPersons);
   head.Parameter = 3;
