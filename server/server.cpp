@@ -22,9 +22,6 @@
 namespace server {
 namespace {
 
-// Set once StartDialThreads ran; new ports found by a reload then get a thread too.
-ServerThreads* dialThreadOwner = nullptr;
-
 template <typename Body>
 bool StartThread(ServerThreads& threads, Body body) {
   try {
@@ -95,11 +92,10 @@ void StartDialThreads(core::ServerState& state, ServerThreads& threads) {
   const int ports = state.PortCount.load();
   for (int p = 0; p < ports; ++p) StartDialThreadFor(state, *state.Ports[static_cast<size_t>(p)]);
   (void)StartThread(threads, [&state](std::stop_token stop) { RouterThread(state, stop); });
-  dialThreadOwner = &threads;
 }
 
 void StartNewDialThreads(core::ServerState& state) {
-  if (!state.DialThreadsStarted || !dialThreadOwner) return;
+  if (!state.DialThreadsStarted) return;  // start-up starts them all itself
   const int ports = state.PortCount.load();
   for (int p = 0; p < ports; ++p) StartDialThreadFor(state, *state.Ports[static_cast<size_t>(p)]);
 }
