@@ -107,13 +107,19 @@ TEST(ServerAt, EditedPageIniIsReadAgain) {
   EXPECT_EQ(server.Page("Cleo", "not yet"), "ERR: Invalid name or Now queue is full");
   // The first check (after 1.2 s) only takes the file's stamp; edit after it.
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-  server.Dir().Write("page.ini", servertest::StandardIni() + servertest::Person("Cleo", "1003"));
+  // Cleo's system has a port not seen at start-up: the reload gives it a queue and a dial thread.
+  server.Dir().Write("page.ini", servertest::StandardIni() + servertest::Person("Cleo", "1003") +
+                                     "PagerSystemsSection\n[North]\nPort = '/nonexistent/tty3'\n" +
+                                     "NameSection\n[Dan]\nPageID = '1004'\nPagerType = Alphanumeric\n" +
+                                     "SystemName = 'North'\n");
   namespace fs = std::filesystem;
   const std::string ini = server.Dir().File("page.ini");
   fs::last_write_time(ini, fs::last_write_time(ini) + std::chrono::seconds(7));  // a new time of day
   EXPECT_TRUE(testsupport::WaitForFileText(server.Dir().File("log.txt"),
                                            "CORVD32: PAGE.INI has changed - Re-reading file\n", 10000));
   EXPECT_EQ(server.Page("Cleo", "now known"), "OK");
+  EXPECT_EQ(server.Page("Dan", "through the new port"), "OK");
+  EXPECT_TRUE(testsupport::WaitForFileText(server.Dir().File("log.txt"), "/nonexistent/tty3", 10000)) << server.Log();
   EXPECT_EQ(testsupport::CountInFile(server.Dir().File("log.txt"), "PAGE.INI has changed"), 1);
 }
 
