@@ -15,7 +15,7 @@ namespace {
 bool NextPageForThisSystem(DialWork& work) {
   if (core::PeekHead(work.State, work.Queue) == nullptr) return false;
   if (work.Queue.PagerType.load() == static_cast<int>(directory::PagerType::Numeric)) return false;
-  return core::ResolveHeadSystem(work.State, work.Queue) == work.SystemIndex;
+  return HeadSystem(work) == work.SystemIndex;  // in the directory this round runs on
 }
 
 }  // namespace
