@@ -69,13 +69,15 @@ TEST(TapDelivery, SingleMessageModeSendsOneBlockPerCallAndAutoInitsOnce) {
 
 TEST(TapDelivery, NakThenAckInOneCall) {
   Rig rig;
-  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n"), SimIni("nak_first = 1\n"));
+  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n", "MaxReTrys = 3\nDialingPrefix = '9'\n"),
+            SimIni("nak_first = 1\n"));
   ASSERT_EQ(rig.Page("Ann", "again"), "OK");
   ASSERT_TRUE(rig.WaitLog("Message(#1) sent to Ann", kCallMs)) << rig.Log();
   EXPECT_EQ(rig.CountLog("Error - Pager system rejected the message(#1)\n"), 1) << rig.Log();
   EXPECT_EQ(rig.CountRecord("PAGE call=1 "), 2) << rig.Record();
   EXPECT_EQ(rig.CountRecord("verdict=NAK"), 1);
   EXPECT_EQ(rig.CountRecord("CALL "), 1);
+  EXPECT_EQ(rig.CountRecord(" dialled=9,5551234 number=5551234"), 1) << rig.Record();  // prefix, comma, number
 }
 
 TEST(TapDelivery, SixNaksInARowDropThePageAndTheNextIsSent) {
