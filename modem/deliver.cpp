@@ -1,6 +1,4 @@
 // modem/deliver.cpp - page delivery dispatch: which driver serves the head page.
-#include <string_view>
-
 #include "common/fixed_field.h"
 #include "common/log.h"
 #include "core/now_queue.h"
@@ -8,10 +6,8 @@
 #include "modem/numeric.h"
 #include "modem/script.h"
 #include "modem/tap.h"
-#include "modem/ucp.h"
-#if __has_include("modem/tap_manual.h")
 #include "modem/tap_manual.h"
-#endif
+#include "modem/ucp.h"
 
 namespace modem {
 namespace {
@@ -20,39 +16,15 @@ using DriverFn = int (*)(DialWork&);
 
 struct DeliveryDriver {
   directory::SystemType SystemType;
-  std::string_view Protocol;  // named in the log when the driver is not built
-  DriverFn Deliver;           // null: the protocol's driver is not part of this build
+  DriverFn Deliver;
 };
-
-#ifdef MODEM_HAS_DELIVER_TAPMANUAL
-constexpr DriverFn kTapManual = DeliverTapManual;
-#else
-constexpr DriverFn kTapManual = nullptr;
-#endif
-#ifdef MODEM_HAS_DELIVER_UCP
-constexpr DriverFn kUcp = DeliverUcp;
-#else
-constexpr DriverFn kUcp = nullptr;
-#endif
-#ifdef MODEM_HAS_DELIVER_SCRIPT
-constexpr DriverFn kScript = DeliverScript;
-#else
-constexpr DriverFn kScript = nullptr;
-#endif
-#ifdef MODEM_HAS_DELIVER_NUMERIC
-constexpr DriverFn kNumeric = DeliverNumeric;
-#else
-constexpr DriverFn kNumeric = nullptr;
-#endif
 
 constexpr DeliveryDriver kDrivers[] = {
-    {directory::SystemType::Tap, "TAP", DeliverTap},
-    {directory::SystemType::TapM, "TAP manual mode", kTapManual},
-    {directory::SystemType::UCP, "UCP", kUcp},
-    {directory::SystemType::Script, "Script", kScript},
+    {directory::SystemType::Tap, DeliverTap},
+    {directory::SystemType::TapM, DeliverTapManual},
+    {directory::SystemType::UCP, DeliverUcp},
+    {directory::SystemType::Script, DeliverScript},
 };
-// Numeric persons are served by numeric paging whatever their system's SystemType.
-constexpr DeliveryDriver kNumericDriver = {directory::SystemType::Tap, "Numeric", kNumeric};
 
 int FindPerson(const directory::Directory& dir, const core::QueueEntry& entry) {
   const int byName = dir.FindPersonByName(common::FieldText(entry.Name));
@@ -97,22 +69,20 @@ int DeliverHead(DialWork& work) {
     DropUnknown(work);
     return 1;
   }
-  const DeliveryDriver* driver = &kNumericDriver;
-  if (record.PagerType != directory::PagerType::Numeric) {
-    driver = nullptr;
-    for (const DeliveryDriver& d : kDrivers) {
-      if (d.SystemType == work.System().SystemType) driver = &d;
-    }
+  // Numeric persons are served by numeric paging whatever their system's SystemType.
+  DriverFn driver = record.PagerType == directory::PagerType::Numeric ? DeliverNumeric : nullptr;
+  for (const DeliveryDriver& d : kDrivers) {
+    if (driver == nullptr && d.SystemType == work.System().SystemType) driver = d.Deliver;
   }
-  if (driver == nullptr || driver->Deliver == nullptr) {
-    // No routine pretends to deliver: the page waits for a server that has the protocol,
-    // and the failed round lets the dial thread's retry policy decide.
-    common::LogLine("%t %s: Error - The %s protocol is not available - message(#%ld) for %s stays queued\n", program,
-                    driver ? driver->Protocol : std::string_view("requested"), head->MessageNumber,
+  if (driver == nullptr) {
+    // No routine pretends to deliver: the page stays queued and the failed round lets the
+    // dial thread's retry policy decide.
+    common::LogLine("%t %s: Error - No delivery protocol for system type %d - message(#%ld) for %s stays queued\n",
+                    program, static_cast<int>(work.System().SystemType), head->MessageNumber,
                     common::FieldText(head->Name));
     return 1;
   }
-  return driver->Deliver(work);
+  return driver(work);
 }
 
 int DeliverQueue(DialWork& work) {

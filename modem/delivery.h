@@ -43,13 +43,8 @@ constexpr int kDeliverDisconnected = 2;  // the terminal ended the session durin
 // during a block, otherwise the modem result that prevented the connection.
 [[nodiscard]] int DeliverTap(DialWork& work);
 
-// The other protocols (modem/tap_manual.h, ucp.h, numeric.h, script.h) define these. Each
-// header defines MODEM_HAS_DELIVER_<NAME> next to its declaration, so the dispatch table only
-// names a driver that is built.
-//   int DeliverTapManual(DialWork& work);   // MODEM_HAS_DELIVER_TAPMANUAL
-//   int DeliverUcp(DialWork& work);         // MODEM_HAS_DELIVER_UCP
-//   int DeliverNumeric(DialWork& work);     // MODEM_HAS_DELIVER_NUMERIC
-//   int DeliverScript(DialWork& work);      // MODEM_HAS_DELIVER_SCRIPT (loads ScriptFileName, runs it)
+// The other protocols: DeliverTapManual (modem/tap_manual.h), DeliverUcp (modem/ucp.h),
+// DeliverNumeric (modem/numeric.h) and DeliverScript (modem/script.h), same contract.
 
 // The system index in work.Dir for the head page's recipient (the person whose Name is the
 // entry's Name, else whose PageID is its PageID), or -1 (also for an empty queue).
@@ -62,8 +57,7 @@ bool HeadIsNumeric(const DialWork& work);
 // Delivers the head page of the queue (modem/deliver.cpp): finds the recipient and its
 // system, and hands the page to the driver of the person's PagerType or the system's
 // SystemType. The driver's result, or 1 when the recipient or its system is unknown (the
-// page is dropped with a line in the log file) or the protocol is not built (the page
-// stays queued, and a log line names the protocol).
+// page is dropped with a line in the log file).
 [[nodiscard]] int DeliverHead(DialWork& work);
 
 // Works the queue from its head until it is empty (0) or a delivery fails (its result).
