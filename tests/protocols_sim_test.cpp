@@ -81,7 +81,7 @@ TEST(SimNumericEndpoint, PlaysAtAModemsPaceAndHangUpCutsIt) {
     const std::string d = corvsim::NumericDialled(cmd);
     EXPECT_NE(corvsim::NumericRecord(d, modem::NumericWaitMs(cmd)).find("complete=yes"), std::string::npos);
   }
-  // The design's fixed 20 s would have cut a 99-digit page short.
+  // A fixed 20 s wait would have cut a 99-digit page short.
   const std::string longCmd = modem::NumericDialString("", "5551212", "1234567", std::string(99, '5'));
   EXPECT_NE(corvsim::NumericRecord(corvsim::NumericDialled(longCmd), 20000).find("complete=no"),
             std::string::npos);
