@@ -19,7 +19,10 @@ function(corvel_module name)
     target_link_libraries(${name}_tests PRIVATE ${name} ${M_TEST_DEPS} GTest::gtest GTest::gtest_main)
     target_compile_definitions(${name}_tests PRIVATE
       CORVEL_BINARY_DIR="${PROJECT_BINARY_DIR}" CORVEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 30 PROPERTIES LABELS "${M_LABELS}")
+    # gtest_discover_tests splits a list into property words, so several labels become one
+    # label joined by "+"; ctest -L matches by regular expression and still finds each word.
+    list(JOIN M_LABELS "+" labels)
+    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 30 PROPERTIES LABELS "${labels}")
   endif()
 endfunction()
 
