@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "tools/corvsim/script_endpoint.h"
-#include "tools/corvsim/ucp_terminal.h"
+#include "tools/corvsim/endpoint_loop.h"
 
 namespace corvsim {
 namespace {

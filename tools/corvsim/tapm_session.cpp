@@ -2,7 +2,7 @@
 #include "tools/corvsim/tapm_session.h"
 
 #include "tools/corvsim/tapm_terminal.h"
-#include "tools/corvsim/ucp_terminal.h"
+#include "tools/corvsim/endpoint_loop.h"
 
 namespace corvsim {
 
@@ -14,22 +14,8 @@ bool RunTapmTerminal(SimLine& line, const SectionConfig& number, const CallInfo&
   for (const std::string& id : number.GetList("no_message_prompt")) options.NoMessagePrompt.insert(id);
   const int idleMs = static_cast<int>(number.GetInt("idle_ms", 60000));
   TapmTerminal terminal(options);
-  const std::string callTag = "call=" + std::to_string(call.CallNumber);
   line.Write(terminal.OnConnect());
-  for (;;) {
-    const int c = line.ReadByte(idleMs);
-    if (c == SimLine::kHangup) {
-      line.Record("HANGUP " + callTag + " reason=port-closed");
-      return true;
-    }
-    if (c == SimLine::kTimeout) {
-      line.Record("HANGUP " + callTag + " reason=idle");
-      return false;
-    }
-    const std::string reply = terminal.OnBytes(std::string(1, static_cast<char>(c)));
-    for (const std::string& r : terminal.TakeRecords()) line.Record(TagRecord(r, call));
-    if (!reply.empty()) line.Write(reply);
-  }
+  return RunByteEndpoint(line, call, terminal, idleMs);
 }
 
 }  // namespace corvsim

@@ -12,8 +12,4 @@ namespace corvsim {
 #define CORVSIM_HAS_UCP 1
 bool RunUcpTerminal(SimLine& line, const SectionConfig& number, const CallInfo& call);
 
-// A record line of an endpoint with the call's tag before its first key=value field:
-// "TAPM page id=1 msg=..." becomes "TAPM page call=3 id=1 msg=...".
-std::string TagRecord(const std::string& record, const CallInfo& call);
-
 }  // namespace corvsim
