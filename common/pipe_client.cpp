@@ -1,7 +1,6 @@
 // common/pipe_client.cpp
 #include "common/pipe_client.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "common/log.h"
@@ -50,7 +49,7 @@ int CallPagingServerCgi(std::string_view hostName, std::span<const char> request
 
 bool IsPagingServerRunning() { return platform::PipeAnswers(platform::PipePath()); }
 
-void WaitForPagingServer(std::string_view programName) {
+int WaitForPagingServer(std::string_view programName) {
   int failedPolls = 0;
   while (!IsPagingServerRunning()) {
     platform::SleepMs(kPollMs);
@@ -58,11 +57,10 @@ void WaitForPagingServer(std::string_view programName) {
     if (failedPolls == 1) LogLine("%t %s: Waiting for Paging Server to start\n", programName);
     if (failedPolls >= kWaitPolls) {
       LogLine("%t %s: Timeout - Paging Server has not started\n", programName);
-      std::exit(0);
+      return 1;
     }
   }
+  return 0;
 }
-
-int InitPipeClient() { return 0; }
 
 }  // namespace common

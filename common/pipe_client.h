@@ -31,10 +31,8 @@ bool IsPagingServerRunning();
 
 // Start-up wait of the gateways: polls every 2 s; logs "Waiting for Paging Server to start"
 // after the first failed poll and, after the 120th, "Timeout - Paging Server has not
-// started" and ends the program with status 0.
-void WaitForPagingServer(std::string_view programName);
-
-// The pipe client's initialisation call; nothing to do here. Always 0.
-int InitPipeClient();
+// started". 0 once the server answers, 1 after the timeout (the caller's main then ends
+// with status 0).
+[[nodiscard]] int WaitForPagingServer(std::string_view programName);
 
 }  // namespace common

@@ -62,8 +62,7 @@ int RunGateway(int argc, char** argv) {
   // The pagers' code page is the paging server's: MIME text is converted into it.
   context.MapCodePage = ReadMapCodePage("page.ini");
 
-  common::WaitForPagingServer(context.ProgramName);
-  (void)common::InitPipeClient();
+  if (common::WaitForPagingServer(context.ProgramName) != 0) return 0;
   common::LogLine("%t %s: Gateway started successfully\n", context.ProgramName);
   platform::BlockStopSignals();  // before the first thread: only the main thread sees a stop
 

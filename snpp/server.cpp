@@ -223,12 +223,11 @@ int RunSnppServer(int argc, char** argv) {
                     settings.BadTcpPort);
   }
 
-  common::WaitForPagingServer(program);
+  if (common::WaitForPagingServer(program) != 0) return 0;
   if (GetNamesAndGroups(Names()) != 0) {
     common::LogLine("%t %s: Error geting Names and Groups from the paging server\n", program);
     return 0;
   }
-  (void)common::InitPipeClient();
 
   // Before any thread starts, so that only the stop thread ever sees a stop signal.
   platform::BlockStopSignals();
