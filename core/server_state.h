@@ -22,7 +22,6 @@
 
 namespace core {
 
-constexpr const char* kServerVersion = "1.8 Rev 5";
 constexpr const char* kServerProgramName = "CORVD32";
 constexpr int kMaxSystems = 50;  // slots of the system table (NextPort cursors below)
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "common/version.h"
 #include "common/log.h"
 #include "common/pipe_client.h"
 #include "platform/clock.h"
@@ -17,7 +18,6 @@
 namespace popgate {
 
 namespace {
-constexpr const char* kVersion = "1.8 Rev 5";
 constexpr int64_t kMinPollTimeSec = 1;
 }  // namespace
 
@@ -44,12 +44,12 @@ void PollThread(const GatewayContext& context, size_t index) {
 }
 
 int RunGateway(int argc, char** argv) {
-  common::WriteConsole(common::FormatText("Corvel.  Version %s\n", kVersion));
+  common::WriteConsole(common::FormatText("Corvel.  Version %s\n", common::kVersion));
   common::WriteConsole("Post Office Protocol(POP) Paging Gateway\n");
   common::WriteConsole("For use with OS/2 or NT Pager Server\n");
   GatewayContext context;
   common::SetProgramName(context.ProgramName);
-  common::LogLine("%t %s: Corvel Internet Mail Gateway Starting.  Version %s\n", context.ProgramName, kVersion);
+  common::LogLine("%t %s: Corvel Internet Mail Gateway Starting.  Version %s\n", context.ProgramName, common::kVersion);
   try {
     context.Mailboxes.reserve(context.Capacity);
   } catch (const std::bad_alloc&) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "common/version.h"
 #include "common/format_text.h"
 #include "common/log.h"
 #include "core/server_state.h"
@@ -50,7 +51,7 @@ int LoadClientConfiguration(core::ServerState& state) {
 }  // namespace
 
 std::string UsageText() {
-  return common::FormatText("Corvel.   Version %s\n", core::kServerVersion) +
+  return common::FormatText("Corvel.   Version %s\n", common::kVersion) +
          "corvsend [@msgfile.txt] id Message\n"
          "      corvsend \"Bill\" \"My message\"\n"
          "      corvsend @filename.txt\n"

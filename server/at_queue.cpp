@@ -43,15 +43,14 @@ void StoreTexts(core::AtEntry& slot, const char* name, const char* pageId, const
 }
 
 // The queued lines carry the time stamp of the request, then are shown and appended plainly.
-// Their minute is written "%2.2d": the "%02.2d" these lines were first written with prints the
-// same, since printf ignores the zero flag when a precision is given.
+// Their minute is written with two digits ("%02d").
 void LogQueuedLine(const std::string& line) {
   common::WriteConsole(line);
   common::AppendLogFile(std::string_view(line));
 }
 
 std::string SlotTime(int year, int month, int day, int hour, int minute) {
-  return PrintF("%d-%d-%d %d:%2.2d", year, month, day, hour, minute);
+  return common::FormatText("%d-%d-%d %d:%02d", year, month, day, hour, minute);
 }
 
 }  // namespace
@@ -86,9 +85,8 @@ int ScheduleAt(core::ServerState& state, const char* name, const char* pageId, c
     common::LogLine("%t %s: Error - The AT queue is full\n", common::ProgramName());
     return -1;
   }
-  LogQueuedLine(stamp + PrintF(" %s: Queued(#%ld): Will page %s at %d-%d-%d %d:%2.2d\n",
-                               common::ProgramName().c_str(), static_cast<long>(number), name ? name : "",
-                               year, month, day, hour, minute));
+  LogQueuedLine(stamp + common::FormatText(" %s: Queued(#%ld): Will page %s at %d-%d-%d %d:%02d\n",
+                                           common::ProgramName(), number, name, year, month, day, hour, minute));
   return s;
 }
 
@@ -101,7 +99,7 @@ int ScheduleAfterFrom(core::ServerState& state, const char* name, const char* pa
                       const char* message, int minutes, std::time_t nowSec) {
   const std::string stamp = common::FormatText("%t");
   const std::tm when = platform::LocalTime(nowSec + static_cast<std::time_t>(minutes) * 60);
-  if (state.Debug) common::WriteConsole(PrintF(":Min=%ld:", static_cast<long>(minutes)));
+  if (state.Debug) common::WriteConsole(common::FormatText(":Min=%ld:", minutes));
   int32_t number = 0;
   int s = -1;
   {
@@ -129,9 +127,9 @@ int ScheduleAfterFrom(core::ServerState& state, const char* name, const char* pa
     common::LogLine("%t %s: Error - The AT queue is full\n", common::ProgramName());
     return -1;
   }
-  LogQueuedLine(stamp + PrintF(" %s: Queued(#%ld): Will delay page of %s till %d-%d-%2d %d:%2.2d\n",
-                               common::ProgramName().c_str(), static_cast<long>(number), name ? name : "",
-                               when.tm_year + 1900, when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min));
+  LogQueuedLine(stamp + common::FormatText(" %s: Queued(#%ld): Will delay page of %s till %d-%d-%2d %d:%02d\n",
+                                           common::ProgramName(), number, name, when.tm_year + 1900,
+                                           when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min));
   return s;
 }
 
@@ -140,8 +138,8 @@ void DeleteAt(core::ServerState& state, const char* name, const char* pageId, in
   const std::string_view id(pageId ? pageId : "");
   const char* who = name ? name : "";
   if (state.Debug) {
-    common::WriteConsole(PrintF("Delete time: %d-%d-%d %d:%2.2d name: '%s'\n", year, month, day, hour,
-                                minute, std::string(id).c_str()));
+    common::WriteConsole(common::FormatText("Delete time: %d-%d-%d %d:%02d name: '%s'\n", year, month, day,
+                                            hour, minute, id));
   }
   bool found = false;
   std::vector<std::string> deleted;
@@ -152,8 +150,8 @@ void DeleteAt(core::ServerState& state, const char* name, const char* pageId, in
       if (slot.InUse == 0) continue;
       const std::string slotId = common::FieldText(slot.PageID);
       if (state.Debug) {
-        common::WriteConsole(PrintF("AT index %d time: %d-%d-%d %d:%2.2d name: '%s'\n", i, slot.Year,
-                                    slot.Month, slot.Day, slot.Hour, slot.Minute, slotId.c_str()));
+        common::WriteConsole(common::FormatText("AT index %d time: %d-%d-%d %d:%02d name: '%s'\n", i,
+                                                slot.Year, slot.Month, slot.Day, slot.Hour, slot.Minute, slotId));
       }
       const bool matches = (year == 2000 || year == slot.Year) && (month == 0 || month == slot.Month) &&
                            (day == 0 || day == slot.Day) && (hour == 0 || hour == slot.Hour) &&

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <span>
 
+#include "common/version.h"
 #include "common/fixed_field.h"
 #include "common/format_text.h"
 #include "common/hex_dump.h"
@@ -55,7 +56,7 @@ int QueueReport(core::ServerState& state, core::DialContext& dc, int flag, const
 
 std::string StatusReport(core::ServerState& state, int flag) {
   const std::tm now = platform::LocalTime(platform::Now());
-  const std::string title = common::FormatText("Corvel.  Version %s\n\n", core::kServerVersion);
+  const std::string title = common::FormatText("Corvel.  Version %s\n\n", common::kVersion);
   std::string reply = title;
   reply.reserve(4096);
   if (flag > 0) reply += "NOW Queue List\n--------------\n";
@@ -82,8 +83,8 @@ std::string StatusReport(core::ServerState& state, int flag) {
       if (slot.InUse == 0) continue;
       ++atCount;
       if (flag > 0 && reply.size() + atLines.size() < kReplyCapacity) {
-        atLines += PrintF("  %d-%d-%d %d:%2.2d   %s\n", slot.Year, slot.Month, slot.Day, slot.Hour,
-                          slot.Minute, common::FieldText(slot.Name).c_str());
+        atLines += common::FormatText("  %d-%d-%d %d:%02d   %s\n", slot.Year, slot.Month, slot.Day, slot.Hour,
+                                      slot.Minute, common::FieldText(slot.Name));
       }
     }
   }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "common/version.h"
 #include "common/log.h"
 #include "core/now_queue.h"
 #include "platform/pipe_endpoint.h"
@@ -109,8 +110,8 @@ void Shutdown(core::ServerState& state) {
 }
 
 int RunServer(int argc, char** argv) {
-  common::WriteConsole(common::FormatText("Corvel. Paging Server.  Version %s\n", core::kServerVersion));
-  common::LogLine("%t %s: Paging Server Starting.  Version %s\n", core::kServerProgramName, core::kServerVersion);
+  common::WriteConsole(common::FormatText("Corvel. Paging Server.  Version %s\n", common::kVersion));
+  common::LogLine("%t %s: Paging Server Starting.  Version %s\n", core::kServerProgramName, common::kVersion);
   std::unique_ptr<core::ServerState> state = core::AllocateServerState();
   if (!state) return 1;  // a missing table would leave the server unusable
   core::ApplyDefaults(*state);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/version.h"
 #include "common/fixed_field.h"
 #include "common/log.h"
 #include "common/pipe_client.h"
@@ -21,8 +22,10 @@ struct ReplyEntry {
   std::string_view Text;
 };
 
-constexpr ReplyEntry kReplyTable[] = {
-    {kReplyGreeting, "220 SNPP Gateway Ready (Corvel.Version1.8 Rev 5)"},
+const std::string kGreeting = "220 SNPP Gateway Ready (Corvel.Version" + std::string(common::kVersion) + ")";
+
+const ReplyEntry kReplyTable[] = {
+    {kReplyGreeting, kGreeting},
     {kReplyGoodbye, "221 OK, Goodbye"},
     {kReplyEndOfHelp, "250 End of Help Information"},
     {kReplyResetOk, "250 RESET OK"},

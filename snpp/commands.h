@@ -13,8 +13,6 @@
 
 namespace snpp {
 
-constexpr const char* kVersion = "1.8 Rev 5";
-
 // Reply codes (the gateway's own numbering of its reply table; the text of each is ReplyText(code)).
 constexpr int kNoReply = 0;
 constexpr int kReplyGreeting = 324;

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/version.h"
 #include "common/log.h"
 #include "common/pipe_client.h"
 #include "platform/clock.h"
@@ -208,10 +209,10 @@ bool IsListenerError(int rc) { return rc == -EBADF || rc == -EINVAL || rc == -EN
 int RunSnppServer(int argc, char** argv) {
   common::SetProgramName("CORVNET32");
   const std::string program = Program();
-  common::WriteConsole(common::FormatText("Corvel.  Version %s\n", kVersion));
+  common::WriteConsole(common::FormatText("Corvel.  Version %s\n", common::kVersion));
   common::WriteConsole("Simple network paging protocol(SNPP) Server.\n");
   common::WriteConsole("For use with Corvel's Paging Server.\n");
-  common::LogLine("%t %s: SNPP Server Starting.  Version %s\n", program, kVersion);
+  common::LogLine("%t %s: SNPP Server Starting.  Version %s\n", program, common::kVersion);
 
   SnppSettings settings;
   if (ReadSnppIni("SNPP.INI", settings) != 0) {

@@ -1,4 +1,4 @@
-// server/pipe_bench.cpp - requests per second through the real pipe of a running corvd32.
+// bench/pipe_bench.cpp - requests per second through the real pipe of a running corvd32.
 //
 // Starts build/bin/corvd32 in a scratch folder (page.ini with 120 persons and a Main queue
 // of 29999 entries), then sends list requests and page requests from 1 and 4 client

@@ -5,7 +5,7 @@
 #     crossed the line during the calls divided by baud/10: what a line busy all the time
 #     would need);
 #  2. the CPU corvd32 uses while idle for a minute with three serial ports.
-# Usage: tools/bench-modem.sh [BUILD_DIR] [PAGES] [IDLE_SECONDS]   (defaults: build 60 60)
+# Usage: bench/modem.sh [BUILD_DIR] [PAGES] [IDLE_SECONDS]   (defaults: build 60 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(cd "${1:-build}" && pwd)

@@ -1,8 +1,8 @@
-// snpp/snpp_bench.cpp - pages accepted per second over SNPP, and what idle connections cost.
+// bench/snpp_bench.cpp - pages accepted per second over SNPP, and what idle connections cost.
 //
 // corvnet32 runs as its own process in a scratch folder, in front of a stand-in paging server
 // that answers every page "OK" at once, so the figures are those of the SNPP side: TCP, line
-// assembly, the commands and one pipe request per page. Run: build/snpp/snpp_bench.
+// assembly, the commands and one pipe request per page. Run: build/bin/snpp_bench.
 #include <benchmark/benchmark.h>
 
 #include <chrono>

@@ -3,7 +3,7 @@
 # machine against the real programs on 127.0.0.1 (not a test; nothing is judged):
 #  - corvsend wall time for one page through the local corvnet32 to corvd32;
 #  - requests per second of corvweb's status view run by lighttpd (CGI, one process each).
-# Usage: tests/web_measure.sh [build-folder]   (default: build)
+# Usage: bench/web.sh [build-folder]   (default: build)
 set -euo pipefail
 build=""
 [ -n "${1:-}" ] && build=$(realpath "$1")
