@@ -11,7 +11,8 @@ namespace popgate {
 
 // The poll threads, one per mailbox. Stop, or the destructor, asks each to stop (its
 // pause ends and its POP3 connection is shut, which ends any wait for a reply) and joins
-// it. A call to the paging server in progress still runs to its end (at most 10 s).
+// it. What does not wait on the connection runs to its end first: a connect or TLS
+// handshake under way (at most 20 s) and a call to the paging server (at most 10 s).
 class PollThreads {
  public:
   PollThreads() = default;

@@ -47,16 +47,17 @@ void LogLoginFailed(const PopSession& s) {
                   s.Box.PopHostName);
 }
 
-// Sends command and reads its one-line reply; "+OK" or the failure's debug line.
+// Sends command and reads its one-line reply. 0 for "+OK"; otherwise 1, with the debug
+// line unanswered (no reply, or a line that is none) or refused ("-ERR").
 int Command(PopSession& s, const std::string& command, const char* unanswered, const char* refused) {
   (void)SendCommand(s, command);
   PopReplyParser reply(false);
   if (ReadPopReply(s, reply) != 0 || reply.Status() == PopStatus::kBad) {
-    common::DebugLine(unanswered);
+    common::DebugLine("%s", unanswered);
     return 1;
   }
   if (reply.Status() != PopStatus::kOk) {
-    common::DebugLine(refused);
+    common::DebugLine("%s", refused);
     return 1;
   }
   return 0;
