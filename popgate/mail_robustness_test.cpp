@@ -1,11 +1,13 @@
 // Damaged and hostile mails: cut short, bytes changed, MIME structure broken. None may
-// crash the rules or the decoder, and what they produce stays within its fields.
+// crash the reply parser, the rules or the decoder, and what they produce stays within
+// its fields.
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "popgate/mail_rules.h"
 #include "popgate/mime_mail.h"
+#include "popgate/pop_reply.h"
 
 namespace popgate {
 namespace {
@@ -37,8 +39,12 @@ TEST(MailRobustness, MutatedMailsNeverCrashAndStayWithinTheirFields) {
         default: mail.resize(at); break;
       }
     }
-    const bool complete = rng() % 2 == 0;
-    std::string handled = UnstuffMail(mail);
+    PopReplyParser reply(true);
+    for (size_t used = 0; used < mail.size() && !reply.Done();) used += reply.Feed(std::string_view(mail).substr(used));
+    const bool complete = reply.Done() && !reply.Cut();
+    EXPECT_LE(reply.Text().size(), reply.Raw().size());
+    EXPECT_LE(reply.Body().size(), reply.Text().size());
+    std::string handled = reply.Text();
     bool decoded = false;
     std::string plain;
     if (NeedsMimeDecoding(handled) && PlainFormOfMimeMail(handled, complete, static_cast<int>(rng() % 2), plain)) {

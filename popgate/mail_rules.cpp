@@ -60,24 +60,6 @@ void AppendDebugFile(const std::string& path, std::string_view mail) {
 
 }  // namespace
 
-std::string UnstuffMail(std::string_view received) {
-  std::string out;
-  out.reserve(received.size());
-  size_t pos = received.find('\n');
-  if (pos == std::string_view::npos) return std::string(received);
-  out.append(received.substr(0, pos + 1));  // the reply line is the server's, not the mail's
-  ++pos;
-  while (pos < received.size()) {
-    size_t end = received.find('\n', pos);
-    end = end == std::string_view::npos ? received.size() : end + 1;
-    std::string_view line = received.substr(pos, end - pos);
-    if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.remove_prefix(1);
-    out.append(line);
-    pos = end;
-  }
-  return out;
-}
-
 void SplitAddress(std::string_view value, std::string& name, std::string& address) {
   name.clear();
   address.clear();
@@ -179,13 +161,12 @@ int SendMailPage(std::string_view programName, std::string_view name, std::strin
   return 0;
 }
 
-void MailToPages(std::string_view received, bool complete, const MailOptions& options) {
+void MailToPages(std::string_view received, std::string_view mail, bool complete, const MailOptions& options) {
   if (options.Debug) AppendDebugFile(options.DebugFile, received);
-  std::string mail = UnstuffMail(received);
   bool plainComplete = complete;
   std::string plain;
   if (NeedsMimeDecoding(mail) && PlainFormOfMimeMail(mail, complete, options.MapCodePage, plain)) {
-    mail = std::move(plain);
+    mail = plain;
     plainComplete = true;  // the plain form always ends with its closing dot line
   }
   const MailPlan plan = PlanMailPages(mail, plainComplete);

@@ -14,11 +14,6 @@ constexpr size_t kRecipientNameMax = 31;    // the request record's Name field
 constexpr size_t kPageTextMax = 3999;       // characters of one mail page
 constexpr size_t kSenderFieldWidth = 300;   // sender name, sender and reply address
 
-// POP3 adds a "." in front of every line of a mail that begins with "." (RFC 1939 byte
-// stuffing). Removes that dot from every line after the first (the server's reply line),
-// leaving the closing line that holds only a dot as it is.
-std::string UnstuffMail(std::string_view received);
-
 // What the rules make of one mail.
 struct MailPlan {
   enum Verdict { kPage, kNoSubject, kNoBody };
@@ -56,8 +51,10 @@ struct MailOptions {
 // logged ("Error queuing page for: NAME").
 int SendMailPage(std::string_view programName, std::string_view name, std::string_view text);
 
-// Handles one mail as received after RETR: debug copy, dot unstuffing, MIME decoding when
-// the mail needs it, the rules, the log lines and one page request per recipient.
-void MailToPages(std::string_view received, bool complete, const MailOptions& options);
+// Handles one mail retrieved with RETR: received is the reply as it came (kept in the
+// debug file), mail the same without the dot stuffing (PopReplyParser's Text). MIME
+// decoding when the mail needs it, the rules, the log lines and one page request per
+// recipient. complete as for PlanMailPages.
+void MailToPages(std::string_view received, std::string_view mail, bool complete, const MailOptions& options);
 
 }  // namespace popgate

@@ -89,13 +89,6 @@ TEST(SplitAddress, RunStopsAtCharactersOutsideTheSetAndAtASecondAtSign) {
   EXPECT_EQ(name, "@c");
 }
 
-TEST(UnstuffMail, RemovesTheDotPop3AddedToLinesBeginningWithADot) {
-  EXPECT_EQ(UnstuffMail("+OK 30 octets\r\nSubject: x\r\n\r\n..hidden\r\n...\r\nok\r\n.\r\n"),
-            "+OK 30 octets\r\nSubject: x\r\n\r\n.hidden\r\n..\r\nok\r\n.\r\n");
-  // A dot in the middle of a line, or the reply line, is not touched.
-  EXPECT_EQ(UnstuffMail("+OK ..\r\na..b\r\n.\r\n"), "+OK ..\r\na..b\r\n.\r\n");
-}
-
 TEST(MailPageText, CarriageReturnsBecomeBlanksAndTheTextIsCut) {
   EXPECT_EQ(MailPageText("a\r\nb\rc"), "a \nb c");
   EXPECT_EQ(MailPageText(std::string(5000, 'x')).size(), 3999u);

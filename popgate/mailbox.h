@@ -8,7 +8,8 @@
 
 namespace popgate {
 
-// Field widths of the design, terminator included; texts are cut to width - 1.
+// Text field widths, counted with the terminator of a fixed C field: a text keeps at most
+// width - 1 characters, the longest value a POPPAGE.INI setting can hold.
 constexpr size_t kMailboxNameWidth = 200;
 constexpr size_t kDirectoryWidth = 260;
 constexpr size_t kHostFieldWidth = 100;
@@ -17,7 +18,8 @@ constexpr int kPopsPort = 995;  // POP3 inside TLS
 
 // One mailbox's settings. The member initialisers are the start values of a new mailbox.
 // Only PollTime, PopPort, PopHostName, PopUser and PopPassword drive the gateway; the
-// others are parsed and kept so a POPPAGE.INI written for the original product reads the same.
+// others are parsed and kept, so that existing POPPAGE.INI files that set them still read
+// without syntax errors.
 struct Mailbox {
   std::string Name;                // the section name
   int PopPageType = 1;             // UserMail 0, GateWay 1

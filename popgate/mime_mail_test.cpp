@@ -120,6 +120,35 @@ TEST(ToPagerCodePage, LettersTheCodePageLacksBecomeQuestionMarks) {
   EXPECT_EQ(ToPagerCodePage("\xE6\x97\xA5", 1), "?");
 }
 
+TEST(ToPagerCodePage, LettersLandOnThePublishedCodePoints) {
+  // From the published IBM437 and IBM850 tables; "?" where the page has no such letter.
+  const struct {
+    const char* Utf8;
+    const char* Cp437;
+    const char* Cp850;
+  } kLetters[] = {
+      {"\xC3\x87", "\x80", "\x80"},  // C cedilla
+      {"\xC3\x84", "\x8E", "\x8E"},  // A umlaut
+      {"\xC3\x96", "\x99", "\x99"},  // O umlaut
+      {"\xC3\x9C", "\x9A", "\x9A"},  // U umlaut
+      {"\xC3\x9F", "\xE1", "\xE1"},  // sharp s
+      {"\xC2\xA3", "\x9C", "\x9C"},  // pound sign
+      {"\xC3\xB1", "\xA4", "\xA4"},  // n tilde
+      {"\xC2\xB5", "\xE6", "\xE6"},  // micro sign
+      {"\xC2\xA2", "\x9B", "\xBD"},  // cent sign: moved in IBM850 to make room for o slash
+      {"\xC2\xA5", "\x9D", "\xBE"},  // yen sign
+      {"\xC3\x98", "?", "\x9D"},     // O slash
+      {"\xC3\x97", "?", "\x9E"},     // multiplication sign
+      {"\xC3\xA3", "?", "\xC6"},     // a tilde
+      {"\xC3\x81", "?", "\xB5"},     // A acute
+      {"\xC3\xB0", "?", "\xD0"},     // eth
+  };
+  for (const auto& l : kLetters) {
+    EXPECT_EQ(ToPagerCodePage(l.Utf8, 0), l.Cp437) << l.Utf8;
+    EXPECT_EQ(ToPagerCodePage(l.Utf8, 1), l.Cp850) << l.Utf8;
+  }
+}
+
 TEST(HtmlToText, NumericReferencesAndScripts) {
   EXPECT_EQ(HtmlToText("<div>A&#252;&#xE9;</div><script>alert('x')</script><div>B</div>"),
             "A\xC3\xBC\xC3\xA9\nB");

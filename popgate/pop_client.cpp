@@ -1,9 +1,12 @@
 // popgate/pop_client.cpp - the POP3 dialogue of one poll.
 #include "popgate/pop_client.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <chrono>
-#include <cstdlib>
-#include <system_error>
+#include <condition_variable>
+#include <mutex>
 
 #include "common/log.h"
 #include "platform/clock.h"
@@ -12,116 +15,129 @@ namespace popgate {
 
 namespace {
 
-void ClearMail(PopSession& s) {
-  std::lock_guard lock(s.Lock);
-  s.MailBuffer.clear();
-  s.MailCut = false;
-}
+using Clock = std::chrono::steady_clock;
 
-// Sends one command. The line counter seen so far is taken as read first, so the wait
-// that follows waits for the answer to this command, not for a late line of the last one.
+// Blocks read off before closing: a bound against a server that keeps sending.
+constexpr int kMaxDrainBlocks = 64;
+
+// Sends one command. Bytes still pending belong to an earlier reply (a server that said
+// more than it was asked): they are dropped, so the next read is the answer to this command.
 int SendCommand(PopSession& s, const std::string& command) {
-  {
-    std::lock_guard lock(s.Lock);
-    s.LastSeenCount = s.LineCounter;
-  }
+  s.Pending.clear();
   return s.Connection.Send(command);
 }
 
-void EndLine(PopSession& s) {
-  std::string& line = s.LineBuffer;
-  if (!line.empty() && line[0] == '+' && line.size() > 3 && s.StatPending) {
-    s.MessageCount = std::atoi(line.c_str() + 4);
+// Feeds the pending bytes to parser until they are used up or the reply is complete.
+// True when at least one line ended.
+bool FeedPending(PopSession& s, PopReplyParser& parser) {
+  bool lineEnded = false;
+  size_t used = 0;
+  while (used < s.Pending.size() && !parser.Done()) {
+    used += parser.Feed(std::string_view(s.Pending).substr(used));
+    if (!parser.LineEnded()) continue;
+    lineEnded = true;
+    if (!parser.Line().empty()) common::DebugLine("buf:'%s'\n", parser.Line());
   }
-  if (line.size() >= 2 && line[0] == '.' && line[1] == '\r') s.EndOfMessage = 1;
-  if (!line.empty()) line.pop_back();
-  if (!line.empty()) common::DebugLine("buf:'%s'\n", line);
-  line.clear();
-  ++s.LineCounter;
+  s.Pending.erase(0, used);
+  return lineEnded;
+}
+
+void LogLoginFailed(const PopSession& s) {
+  common::LogLine("%t %s: Error connecting and logging in to the POP server(%s)\n", s.Options.ProgramName,
+                  s.Box.PopHostName);
+}
+
+// Sends command and reads its one-line reply. 0 for "+OK"; otherwise 1, with the debug
+// line unanswered (no reply, or a line that is none) or refused ("-ERR").
+int Command(PopSession& s, const std::string& command, const char* unanswered, const char* refused) {
+  (void)SendCommand(s, command);
+  PopReplyParser reply(false);
+  if (ReadPopReply(s, reply) != 0 || reply.Status() == PopStatus::kBad) {
+    common::DebugLine("%s", unanswered);
+    return 1;
+  }
+  if (reply.Status() != PopStatus::kOk) {
+    common::DebugLine("%s", refused);
+    return 1;
+  }
+  return 0;
+}
+
+// RETR, MailToPages and DELE of mail number n. 0 when done; 1 when the poll is to end
+// (the failure logged unless a stop cut it off).
+int HandleMail(PopSession& s, int n, std::stop_token stop) {
+  const std::string& program = s.Options.ProgramName;
+  common::DebugLine("Starting to work on message: %d\n", n);
+  s.EndOfMessage = 0;
+  (void)SendCommand(s, common::FormatText("RETR %d\r\n", n));
+  PopReplyParser mail(true);
+  if (ReadPopReply(s, mail) != 0 || mail.Status() != PopStatus::kOk) {
+    if (!stop.stop_requested()) common::LogLine("%t %s: Error geting Mail message\n", program);
+    return 1;  // not deleted: it waits for the next poll
+  }
+  s.EndOfMessage = 1;
+  MailToPages(mail.Raw(), mail.Text(), !mail.Cut(), s.Options);
+
+  (void)SendCommand(s, common::FormatText("DELE %d\r\n", n));
+  PopReplyParser deleted(false);
+  if (ReadPopReply(s, deleted) != 0) {  // any answer will do: the mail has been handled
+    if (!stop.stop_requested()) common::LogLine("%t %s: Error remove Mail message from server\n", program);
+    return 1;
+  }
+  common::DebugLine("Done with message: %d\n", n);
+  return 0;
+}
+
+// STAT, then every waiting mail in number order.
+void HandleMailbox(PopSession& s, std::stop_token stop) {
+  s.EndOfMessage = 0;
+  (void)SendCommand(s, "STAT\r\n");
+  PopReplyParser stat(false);
+  const int count = ReadPopReply(s, stat) == 0 ? StatMailCount(stat.StatusLine()) : 0;
+  common::DebugLine("Number of messages in mail box: %d\n", count);
+  for (int n = 1; n <= count && !stop.stop_requested(); ++n) {
+    if (HandleMail(s, n, stop) != 0) break;
+  }
 }
 
 }  // namespace
 
-void HandleReceivedBlock(PopSession& s, std::string_view block) {
-  {
-    std::lock_guard lock(s.Lock);
-    for (size_t i = 0; i < block.size(); ++i) {
-      const char c = block[i];
-      // A LF right after a CR only completes the CR's line; counting it as a line of its
-      // own would let the next wait return on it before the next reply has come.
-      const bool completesCr = c == '\n' && s.AfterCr;
-      s.AfterCr = false;
-      if (c != '\n' && s.LineBuffer.size() < kLineBufferSize - 1) s.LineBuffer.push_back(c);
-      if (s.MailBuffer.size() < kMailBufferSize - 1) {
-        s.MailBuffer.push_back(c);
-      } else {
-        s.MailCut = true;  // keep reading to the end of the mail, keep what fits
-      }
-      if (i == 1 && !s.LineBuffer.empty()) {
-        if (s.LineBuffer[0] == '+') s.ReplyStatus = 0;
-        if (s.LineBuffer[0] == '-') s.ReplyStatus = 1;
-      }
-      if (c == '\r') {
-        EndLine(s);
-        s.AfterCr = true;
-      } else if (c == '\n' && !completesCr) {
-        EndLine(s);
-      }
-    }
-  }
-  s.LineArrived.notify_all();
+bool PauseUnlessStopped(std::stop_token stop, int64_t ms) {
+  std::mutex mutex;
+  std::condition_variable_any wake;
+  std::unique_lock hold(mutex);
+  wake.wait_for(hold, stop, std::chrono::milliseconds(platform::ScaledMs(ms)), [] { return false; });
+  return !stop.stop_requested();
 }
 
-void PopReceiver(PopSession& s) {
-  char block[kReceiveBlock + 1];
+int ReadPopReply(PopSession& s, PopReplyParser& parser) {
+  const auto lineWait = std::chrono::milliseconds(platform::ScaledMs(s.ReplyWaitMs));
+  auto deadline = Clock::now() + lineWait;
+  char block[kReceiveBlock];
   for (;;) {
-    const int n = s.Connection.Receive(std::span<char>(block, kReceiveBlock));
-    if (n <= 0) break;
-    HandleReceivedBlock(s, std::string_view(block, static_cast<size_t>(n)));
+    if (FeedPending(s, parser)) deadline = Clock::now() + lineWait;
+    if (parser.Done()) return 0;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return 1;
+    const int n = s.Connection.Receive(block, static_cast<int>(std::min<int64_t>(left.count(), INT_MAX)));
+    if (n <= 0) return 1;  // silent (-ETIMEDOUT), closed or broken: no reply either way
+    s.Pending.assign(block, static_cast<size_t>(n));
   }
-  {
-    std::lock_guard lock(s.Lock);
-    s.ReceiverEnded = true;
-  }
-  s.LineArrived.notify_all();
 }
 
-int WaitForPopReply(PopSession& s) {
-  std::unique_lock lock(s.Lock);
-  const auto limit = std::chrono::milliseconds(platform::ScaledMs(int64_t{kReplyWaits} * kReplyWaitStepMs));
-  const bool arrived =
-      s.LineArrived.wait_for(lock, limit, [&s] { return s.LineCounter != s.LastSeenCount || s.ReceiverEnded; }) &&
-      s.LineCounter != s.LastSeenCount;
-  s.LastSeenCount = s.LineCounter;
-  return arrived ? 0 : 1;
-}
-
-void QuitAndClose(PopSession& s) {
-  (void)s.Connection.Send("QUIT\r\n");
-  s.Connection.Shutdown();
-  if (s.Receiver.joinable()) s.Receiver.join();
-  s.Connection.Close();
-}
-
-int PopLogin(PopSession& s) {
+int OpenPopConnection(PopSession& s) {
   const Mailbox& box = s.Box;
   const std::string& program = s.Options.ProgramName;
-  {
-    std::lock_guard lock(s.Lock);
-    s.MessageCount = 0;
-    s.MailBuffer.clear();
-    s.MailCut = false;
-  }
+  s.Pending.clear();
   std::string reason;
-  const bool useTls = box.PopPort == kPopsPort;
   // A port outside 1..65535 would wrap into some other port: no connection at all.
   const int opened = box.PopPort < 1 || box.PopPort > 65535
                          ? static_cast<int>(kConnectFailed)
-                         : s.Connection.Open(box.PopHostName, static_cast<uint16_t>(box.PopPort), useTls,
-                                       kConnectTimeoutMs, reason);
+                         : s.Connection.Open(box.PopHostName, static_cast<uint16_t>(box.PopPort),
+                                             box.PopPort == kPopsPort, kConnectTimeoutMs, reason);
   switch (opened) {
     case kOpened:
-      break;
+      return 0;
     case kLookUpFailed:
       if (common::DebugOn()) common::LogLine("%t %s: Gethostbyname failed\n", program);
       return 1;
@@ -136,135 +152,53 @@ int PopLogin(PopSession& s) {
       if (common::DebugOn()) common::LogLine("%t %s: Error - Can not connect to server\n", program);
       return 1;
   }
-  {
-    std::lock_guard lock(s.Lock);
-    s.MailBuffer.clear();
-    s.ReplyStatus = -1;
-    s.LineBuffer.clear();
-    s.AfterCr = false;
-    s.ReceiverEnded = false;
-    s.LastSeenCount = s.LineCounter;
-  }
-  try {
-    s.Receiver = std::thread(PopReceiver, std::ref(s));
-  } catch (const std::system_error&) {
-    s.Connection.Close();
-    return 1;
-  }
-  auto status = [&s] {
-    std::lock_guard lock(s.Lock);
-    return s.ReplyStatus;
-  };
-  auto resetStatus = [&s] {
-    std::lock_guard lock(s.Lock);
-    s.ReplyStatus = -1;
-  };
-
-  (void)WaitForPopReply(s);
-  if (status() == -1) {
-    common::DebugLine("POP Server greeting not seen\n");
-    QuitAndClose(s);
-    return 1;
-  }
-  common::DebugLine("I Saw greeting\n");  // a "-" greeting is not judged: USER follows
-
-  platform::SleepMs(kGreetingPauseMs);
-  ClearMail(s);
-  resetStatus();
-  common::DebugLine("Sending user name\n");
-  (void)SendCommand(s, common::FormatText("USER %s\r\n", box.PopUser));
-  (void)WaitForPopReply(s);
-  if (status() == -1) {
-    common::DebugLine("Status from USER not reveived\n");
-    QuitAndClose(s);
-    return 1;
-  }
-  if (status() == 1) {
-    common::DebugLine("Invalid USER\n");
-    QuitAndClose(s);
-    return 1;
-  }
-
-  resetStatus();
-  common::DebugLine("Sending password\n");
-  (void)SendCommand(s, common::FormatText("PASS %s\r\n", box.PopPassword));
-  (void)WaitForPopReply(s);
-  if (status() == -1) {
-    common::DebugLine("Status from PASS not reveived\n");
-    QuitAndClose(s);
-    return 1;
-  }
-  if (status() == 1) {
-    common::DebugLine("Invalid password\n");
-    QuitAndClose(s);
-    return 1;
-  }
-  return 0;
 }
 
-void PollMailbox(PopSession& s) {
-  const std::string& program = s.Options.ProgramName;
-  if (PopLogin(s) != 0) {
-    common::LogLine("%t %s: Error connecting and logging in to the POP server(%s)\n", program, s.Box.PopHostName);
+int PopLogin(PopSession& s, std::stop_token stop) {
+  PopReplyParser greeting(false);
+  if (ReadPopReply(s, greeting) != 0 || greeting.Status() == PopStatus::kBad) {
+    common::DebugLine("POP Server greeting not seen\n");
+    return 1;
+  }
+  common::DebugLine("I Saw greeting\n");  // a "-ERR" greeting is not judged: USER follows
+
+  if (!PauseUnlessStopped(stop, kGreetingPauseMs)) return 1;
+  common::DebugLine("Sending user name\n");
+  if (Command(s, common::FormatText("USER %s\r\n", s.Box.PopUser), "Status from USER not reveived\n",
+              "Invalid USER\n") != 0) {
+    return 1;
+  }
+  common::DebugLine("Sending password\n");
+  return Command(s, common::FormatText("PASS %s\r\n", s.Box.PopPassword), "Status from PASS not reveived\n",
+                 "Invalid password\n");
+}
+
+void PollMailbox(PopSession& s, std::stop_token stop) {
+  if (OpenPopConnection(s) != 0) {
+    if (!stop.stop_requested()) LogLoginFailed(s);
     return;
   }
+  bool loggedIn = false;
   {
-    std::lock_guard lock(s.Lock);
-    s.MessageCount = 0;
-    s.EndOfMessage = 0;
-    s.StatPending = true;
-  }
-  (void)SendCommand(s, "STAT\r\n");
-  (void)WaitForPopReply(s);
-  int count = 0;
-  {
-    std::lock_guard lock(s.Lock);
-    s.StatPending = false;
-    count = s.MessageCount;
-  }
-  common::DebugLine("Number of messages in mail box: %d\n", count);
-
-  for (int n = 1; n <= count; ++n) {
-    common::DebugLine("Starting to work on message: %d\n", n);
-    {
-      std::lock_guard lock(s.Lock);
-      s.MailBuffer.clear();
-      s.MailCut = false;
-      s.EndOfMessage = 0;
-    }
-    (void)SendCommand(s, common::FormatText("RETR %d\r\n", n));
-    bool timedOut = false;
-    for (;;) {
-      const int waited = WaitForPopReply(s);
-      std::lock_guard lock(s.Lock);
-      if (s.EndOfMessage != 0) break;
-      if (waited == 1) {
-        timedOut = true;
-        break;
-      }
-    }
-    if (timedOut) {
-      common::LogLine("%t %s: Error geting Mail message\n", program);
-      break;  // not deleted: it waits for the next poll
-    }
-    std::string mail;
-    bool cut = false;
-    {
-      std::lock_guard lock(s.Lock);
-      mail = s.MailBuffer;
-      cut = s.MailCut;
-    }
-    MailToPages(mail, !cut, s.Options);
-
-    (void)SendCommand(s, common::FormatText("DELE %d\r\n", n));
-    if (WaitForPopReply(s) == 1) {
-      common::LogLine("%t %s: Error remove Mail message from server\n", program);
-      break;
-    }
-    common::DebugLine("Done with message: %d\n", n);
-  }
-  if (count <= 0) ClearMail(s);
+    // Every wait of the dialogue is a receive on this connection: shutting it ends them.
+    std::stop_callback wake(stop, [&s] { s.Connection.Shutdown(); });
+    loggedIn = PopLogin(s, stop) == 0;
+    if (loggedIn) HandleMailbox(s, stop);
+  }  // no Shutdown from a stop after this point: the connection is closed next
   QuitAndClose(s);
+  if (!loggedIn && !stop.stop_requested()) LogLoginFailed(s);
+}
+
+void QuitAndClose(PopSession& s) {
+  (void)SendCommand(s, "QUIT\r\n");
+  // Closing a socket with bytes unread resets the connection, and the reset may overtake
+  // the QUIT, which is what makes the server delete the mails marked with DELE: read off
+  // what is already there first.
+  char block[kReceiveBlock];
+  for (int i = 0; i < kMaxDrainBlocks && s.Connection.Receive(block, 0) > 0; ++i) {
+  }
+  s.Connection.Shutdown();
+  s.Connection.Close();
 }
 
 }  // namespace popgate

@@ -1,70 +1,61 @@
 // popgate/pop_client.h - one poll of one mailbox: the POP3 dialogue (greeting, USER, PASS,
-// STAT, RETR, DELE, QUIT) and the receiving thread that reads the server's replies.
+// STAT, RETR, DELE, QUIT), one command and one reply at a time on the poll thread.
 #pragma once
 
-#include <condition_variable>
-#include <mutex>
+#include <cstdint>
+#include <stop_token>
 #include <string>
-#include <thread>
 
 #include "popgate/mail_rules.h"
 #include "popgate/mailbox.h"
 #include "popgate/pop_connection.h"
+#include "popgate/pop_reply.h"
 
 namespace popgate {
 
-constexpr size_t kReceiveBlock = 1000;    // bytes taken from the connection at a time
-constexpr size_t kLineBufferSize = 1000;  // the reply line being assembled, terminator included
-constexpr int kReplyWaits = 31;           // WaitForPopReply: 31 waits of 500 ms
-constexpr int kReplyWaitStepMs = 500;
+constexpr size_t kReceiveBlock = 1000;   // bytes taken from the connection at a time
+constexpr int kReplyWaitMs = 31 * 500;   // program time a reply's next line may take to come
 constexpr int kConnectTimeoutMs = 20000;
-constexpr int kGreetingPauseMs = 2000;    // between the greeting and USER
+constexpr int kGreetingPauseMs = 2000;   // between the greeting and USER
 
-// The POP3 working state of one mailbox; the poll thread and the receiving thread share it
-// under Lock. Made once per mailbox by its poll thread and used for every poll.
+// The POP3 working state of one mailbox, made once by its poll thread and used for every
+// poll; only that thread touches it.
 struct PopSession {
   PopSession(const Mailbox& box, const MailOptions& options) : Box(box), Options(options) {}
 
   const Mailbox& Box;
   MailOptions Options;
-
-  std::mutex Lock;
-  std::condition_variable LineArrived;
-  std::string MailBuffer;      // every byte received since its last reset, at most 29999
-  bool MailCut = false;        // bytes were dropped because MailBuffer was full
-  int ReplyStatus = -1;        // -1 none seen, 0 "+", 1 "-"
-  std::string LineBuffer;      // the reply line being assembled (its first 999 characters)
-  bool AfterCr = false;        // the last line ended at a CR: a LF now only completes it
-  int MessageCount = 0;
-  int EndOfMessage = 0;        // 1 once the line holding only "." has been seen
-  int LineCounter = 0;
-  int LastSeenCount = 0;
-  bool StatPending = false;
-  bool ReceiverEnded = false;
-
+  int EndOfMessage = 0;  // 1 once the last RETR's closing dot line came; reset at STAT and RETR
+  int64_t ReplyWaitMs = kReplyWaitMs;  // program time each line of a reply may take
   PopConnection Connection;
-  std::thread Receiver;
+  std::string Pending;   // bytes received after the reply they came with (at most one block)
 };
 
-// The receiving thread of one connection: reads blocks until the connection closes.
-void PopReceiver(PopSession& session);
+// Sleeps ms of program time (CORVEL_TIME_SCALE applies) unless a stop comes first. False
+// when stopped.
+bool PauseUnlessStopped(std::stop_token stop, int64_t ms);
 
-// 0 when a new line arrived since the last wait, 1 when none came within 31 x 500 ms (or
-// the connection closed first).
-int WaitForPopReply(PopSession& session);
+// Reads one reply into parser, a block at a time. Each line must end within ReplyWaitMs
+// of program time after the one before: a server silent for longer is given up. Every non-empty
+// line is shown with the debug switch on ("buf:'...'"). 0 when the reply is complete; 1
+// when the server fell silent or the connection closed (also by a stop) first.
+[[nodiscard]] int ReadPopReply(PopSession& session, PopReplyParser& parser);
 
-// Connects, reads the greeting and logs in. 0 when logged in; 1 otherwise, with the
-// connection closed (QUIT sent first once the receiving thread runs).
-int PopLogin(PopSession& session);
+// Connects to the mailbox's server, in TLS on port 995. 0 when open; 1 otherwise, with
+// the cause logged when the debug switch is on (a TLS failure always on the console).
+[[nodiscard]] int OpenPopConnection(PopSession& session);
 
-// One complete session: login, STAT, RETR / MailToPages / DELE for every waiting mail,
-// QUIT. Failures are logged; the receiving thread is joined before this returns.
-void PollMailbox(PopSession& session);
+// On an open connection: the greeting (any status will do), USER and PASS (each must be
+// answered "+OK"), with the pause before USER. 0 when logged in, 1 otherwise.
+[[nodiscard]] int PopLogin(PopSession& session, std::stop_token stop);
 
-// Sends QUIT, closes the connection without waiting for the reply, joins the receiver.
+// One complete session: connect, login, STAT, then RETR / MailToPages / DELE for each
+// waiting mail (at most kMaxMailsPerPoll), QUIT. Failures are logged and end the poll. A
+// stop shuts the connection, which ends every wait at once; a poll cut off that way logs
+// no failure.
+void PollMailbox(PopSession& session, std::stop_token stop = {});
+
+// Sends QUIT and closes the connection without waiting for the reply.
 void QuitAndClose(PopSession& session);
-
-// Handles one received block as the receiving thread does (tests feed it directly).
-void HandleReceivedBlock(PopSession& session, std::string_view block);
 
 }  // namespace popgate

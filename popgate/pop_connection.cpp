@@ -5,6 +5,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -93,7 +94,6 @@ int PopConnection::Handshake(const std::string& host, int timeoutMs, std::string
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::vector<char> raw(16384);
-  std::lock_guard lock(lock_);
   for (;;) {
     const int r = SSL_do_handshake(ssl_);
     if (FlushTlsOutput() != 0) {
@@ -133,7 +133,6 @@ int PopConnection::FlushTlsOutput() {
 
 int PopConnection::Send(std::string_view text) {
   if (ssl_ == nullptr) return platform::TcpSendAll(fd_, text) == 0 ? 0 : -1;
-  std::lock_guard lock(lock_);
   // Into a memory buffer, SSL_write takes everything at once.
   if (!text.empty() && SSL_write(ssl_, text.data(), static_cast<int>(text.size())) <= 0) {
     ERR_clear_error();
@@ -142,29 +141,31 @@ int PopConnection::Send(std::string_view text) {
   return FlushTlsOutput();
 }
 
-int PopConnection::Receive(std::span<char> buf) {
+int PopConnection::Receive(std::span<char> buf, int timeoutMs) {
   if (ssl_ == nullptr) {
-    const int n = platform::TcpReceive(fd_, buf, -1);
-    return n >= 0 ? n : -1;
+    const int n = platform::TcpReceive(fd_, buf, timeoutMs);
+    return n >= 0 || n == -ETIMEDOUT ? n : -1;
   }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   std::vector<char> raw(16384);
   for (;;) {
-    {
-      std::lock_guard lock(lock_);
-      const int n = SSL_read(ssl_, buf.data(), static_cast<int>(buf.size()));
-      // Reading may have produced TLS records to answer (key updates, alerts).
-      if (FlushTlsOutput() != 0 && n <= 0) return -1;
-      if (n > 0) return n;
-      const int error = SSL_get_error(ssl_, n);
-      if (error == SSL_ERROR_ZERO_RETURN) return 0;
-      if (error != SSL_ERROR_WANT_READ) {
-        ERR_clear_error();
-        return -1;
-      }
+    const int n = SSL_read(ssl_, buf.data(), static_cast<int>(buf.size()));
+    // Reading may have produced TLS records to answer (key updates, alerts).
+    if (FlushTlsOutput() != 0 && n <= 0) return -1;
+    if (n > 0) return n;
+    const int error = SSL_get_error(ssl_, n);
+    if (error == SSL_ERROR_ZERO_RETURN) return 0;
+    if (error != SSL_ERROR_WANT_READ) {
+      ERR_clear_error();
+      return -1;
     }
-    const int got = platform::TcpReceive(fd_, raw, -1);  // without the lock: sends go on
-    if (got <= 0) return got == 0 ? 0 : -1;
-    std::lock_guard lock(lock_);
+    int waitMs = -1;
+    if (timeoutMs >= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      waitMs = static_cast<int>(std::max<int64_t>(left.count(), 0));  // 0 still takes what is there
+    }
+    const int got = platform::TcpReceive(fd_, raw, waitMs);
+    if (got <= 0) return got == 0 || got == -ETIMEDOUT ? got : -1;
     BIO_write(SSL_get_rbio(ssl_), raw.data(), got);
   }
 }
@@ -174,7 +175,6 @@ void PopConnection::Shutdown() {
 }
 
 void PopConnection::Close() {
-  std::lock_guard lock(lock_);
   if (ssl_ != nullptr) SSL_free(ssl_);
   ssl_ = nullptr;
   if (ctx_ != nullptr) SSL_CTX_free(ctx_);

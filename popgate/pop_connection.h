@@ -1,12 +1,12 @@
 // popgate/pop_connection.h - one POP3 connection: plain TCP, or TLS over it (port 995).
 //
-// TLS runs over memory buffers, so OpenSSL never touches the socket: the receiving thread
-// blocks in the platform receive without holding anything, while the poll thread may send
-// at the same time. The TLS state is only used under the connection's lock.
+// TLS runs over memory buffers, so OpenSSL never touches the socket: every wait is the
+// platform receive with its time limit, and Shutdown from another thread (a stop) wakes
+// it the same way for both kinds. Only the poll thread that opened the connection sends,
+// receives and closes.
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,24 +43,24 @@ class PopConnection {
   // Sends all of text. 0, or -1 when the connection is gone.
   [[nodiscard]] int Send(std::string_view text);
 
-  // Waits for data (no time limit; Shutdown wakes it). Bytes stored, 0 when the peer or
-  // Shutdown closed the connection, -1 on error.
-  [[nodiscard]] int Receive(std::span<char> buf);
+  // Waits at most timeoutMs (-1: no limit) for data. Bytes stored, 0 when the peer or
+  // Shutdown closed the connection, -ETIMEDOUT when nothing came in time, -1 on error.
+  [[nodiscard]] int Receive(std::span<char> buf, int timeoutMs);
 
-  // Ends both directions; a thread blocked in Receive returns. Safe from any thread.
+  // Ends both directions; a Receive waiting in another thread returns 0. Safe from any
+  // thread while the connection is open.
   void Shutdown();
 
-  // Releases the socket and the TLS state. Call after the receiving thread has ended.
+  // Releases the socket and the TLS state. Nothing may call Shutdown from then on.
   void Close();
 
   bool IsOpen() const { return fd_.Get() >= 0; }
 
  private:
   int Handshake(const std::string& host, int timeoutMs, std::string& reason);
-  int FlushTlsOutput();  // under lock_
+  int FlushTlsOutput();
 
   platform::UniqueFd fd_;
-  std::mutex lock_;
   SSL_CTX* ctx_ = nullptr;
   SSL* ssl_ = nullptr;
 };

@@ -17,8 +17,9 @@ using directory::IniKeyword;
 using directory::IniLexer;
 using directory::TokenKind;
 
-// The keyword list, in the design's order. Words that no rule below uses (On, Off,
-// UserMailPagerSection, ...) are still listed: they are syntax errors wherever they stand.
+// The keyword list. Words that no rule below uses (On, Off, UserMailPagerSection, ...) are
+// still listed, so they read as keywords and are syntax errors wherever they stand, not
+// unknown words.
 enum Kw : int {
   kStar, kEquals, kSemicolon, kDash, kComma, kOpenBrace, kCloseBrace, kLineFeed,
   kEnabled, kDisabled, kOn, kOff, kTrue, kFalse, kOpen, kClosed, kIcon, kZoomed,
@@ -42,13 +43,14 @@ constexpr std::array<IniKeyword, kKeywordCount> kKeywords{{
 
 struct ParseContext {
   GatewayContext& Gateway;
-  Mailbox Current;  // the mailbox being read; settings before the first section land here
+  Mailbox Current;        // the mailbox being read; settings before the first section land here
+  bool NoMemory = false;  // the table could not grow: nothing more is stored
 };
 
 // A finished mailbox goes into the table; one without a name (only settings so far) stays
 // current, so the settings above the first section header start the first mailbox.
 void FinishMailbox(ParseContext& pc) {
-  if (pc.Current.Name.empty()) return;
+  if (pc.Current.Name.empty() || pc.NoMemory) return;
   GatewayContext& g = pc.Gateway;
   try {
     g.Mailboxes.push_back(std::move(pc.Current));
@@ -57,7 +59,7 @@ void FinishMailbox(ParseContext& pc) {
     g.Mailboxes.reserve(g.Capacity);
   } catch (const std::bad_alloc&) {
     common::LogLine("%t %s: Error - calloc\n", g.ProgramName);
-    std::exit(0);
+    pc.NoMemory = true;  // the parse runs to its end; the caller ends the program
   }
 }
 
@@ -175,7 +177,8 @@ int ParsePopPageIniText(std::string_view text, std::string_view fileName, Gatewa
   IniLexer lexer(text, kKeywords, kPopPageTokenMax);
   const int errors = directory::RunIniParseLoop<ParseContext>(lexer, Table(), pc, fileName);
   FinishMailbox(pc);
-  return errors == 0 ? 0 : 1;
+  if (pc.NoMemory) return kPopPageNoMemory;
+  return errors == 0 ? kPopPageRead : kPopPageFaulty;
 }
 
 int ReadPopPageIni(const std::string& path, GatewayContext& context) {
@@ -183,12 +186,12 @@ int ReadPopPageIni(const std::string& path, GatewayContext& context) {
     std::string text;
     if (directory::ReadIniFile(path, text) != 0) {
       common::LogLine("%t %s: Error opening POPPAGE.INI file - File not found\n", context.ProgramName);
-      return 1;
+      return kPopPageFaulty;
     }
     return ParsePopPageIniText(text, path, context);
   } catch (const std::bad_alloc&) {
     common::LogLine("%t %s: Error getting memeory for PAGE.INI file\n", context.ProgramName);
-    return 1;
+    return kPopPageFaulty;
   }
 }
 

@@ -11,9 +11,14 @@ namespace popgate {
 
 constexpr size_t kPopPageTokenMax = 99;
 
+constexpr int kPopPageRead = 0;      // read without error
+constexpr int kPopPageFaulty = 1;    // missing, unreadable or with syntax errors
+constexpr int kPopPageNoMemory = 2;  // the mailbox table could not grow ("Error - calloc")
+
 // Reads the file at path into context.Mailboxes (appending). Log lines: "Error opening
 // POPPAGE.INI file - File not found" for a missing file, one syntax-error line per bad
-// line. 0 when read without error, 1 otherwise; the mailboxes read so far stay either way.
+// line, "Error - calloc" when the table cannot grow (the gateway then ends). One of the
+// values above; the mailboxes read so far stay either way.
 [[nodiscard]] int ReadPopPageIni(const std::string& path, GatewayContext& context);
 
 // The same over text in memory; fileName is only shown in syntax-error lines.

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "tests/pop_support.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -16,7 +17,8 @@ using testsupport::TempDir;
 constexpr int kWaitMs = 20000;
 
 // A POP3 server that answers each command line with what Reply returns ("" = silence) and
-// records the commands. One connection at a time.
+// records the commands and when each connection came. One connection at a time; without
+// a Reply each connection is closed as soon as it is accepted.
 class ScriptedPopServer {
  public:
   using Reply = std::function<std::string(const std::string& command)>;
@@ -34,12 +36,11 @@ class ScriptedPopServer {
     return commands_;
   }
   bool WaitForCommand(const std::string& text, int timeoutMs) const {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-      if (Commands().find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return testsupport::WaitUntil([&] { return Commands().find(text) != std::string::npos; }, timeoutMs);
+  }
+  std::vector<std::chrono::steady_clock::time_point> Connections() const {
+    std::lock_guard lock(mutex_);
+    return connections_;
   }
 
  private:
@@ -48,6 +49,11 @@ class ScriptedPopServer {
       platform::UniqueFd conn;
       std::string peer;
       if (platform::TcpAccept(listener_, conn, peer) != 0) return;
+      {
+        std::lock_guard lock(mutex_);
+        connections_.push_back(std::chrono::steady_clock::now());
+      }
+      if (!reply_) continue;
       if (!greeting_.empty()) (void)platform::TcpSendAll(conn, greeting_);
       std::string pending;
       char buf[1024];
@@ -77,6 +83,7 @@ class ScriptedPopServer {
   std::thread thread_;
   mutable std::mutex mutex_;
   std::string commands_;
+  std::vector<std::chrono::steady_clock::time_point> connections_;
 };
 
 class GatewayRun {
@@ -172,18 +179,22 @@ TEST(PopScriptedServer, ConnectionRefusedIsLoggedInDetailWithDebugOn) {
 }
 
 TEST(PopScriptedServer, PollTimeOfZeroPollsAtMostOnceASecond) {
+  ScriptedPopServer closing("", nullptr);  // every poll fails at once: only the pause parts them
   TempDir work;
-  work.Write("POPPAGE.INI", "[Box]\nPopHostName = \"127.0.0.1\"\nPopPort = " +
-                                std::to_string(testsupport::FreeTcpPort()) + "\nPollTime = 0\n");
+  work.Write("POPPAGE.INI", "[Box]\nPopHostName = \"127.0.0.1\"\nPopPort = " + std::to_string(closing.Port()) +
+                                "\nPollTime = 0\n");
   FakePagingServer server(work.File("corvd.sock"));
   ChildProcess gateway(testsupport::ProgramPath("corvpop32"), {}, work.Path(),
                        {{"CORVEL_PIPE", work.File("corvd.sock")}, {"CORVEL_TIME_SCALE", "4"}});
-  ASSERT_TRUE(testsupport::WaitForFileText(work.File("log.txt"), "Error connecting and logging in", kWaitMs));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // four program seconds
-  const int polls = testsupport::CountInFile(work.File("log.txt"), "Error connecting and logging in");
-  EXPECT_GE(polls, 2);
-  EXPECT_LE(polls, 7);
+  constexpr size_t kPolls = 6;
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return closing.Connections().size() >= kPolls; }, kWaitMs));
   gateway.Stop(SIGKILL);
+  // Five pauses of at least a second of program time (250 ms here) lie between the first
+  // and the sixth poll; without the pause the polls would follow each other within
+  // milliseconds. The margin is for a slow accept of the first connection.
+  const auto connections = closing.Connections();
+  EXPECT_GE(connections[kPolls - 1] - connections[0], std::chrono::milliseconds(1000));
+  EXPECT_GE(testsupport::CountInFile(work.File("log.txt"), "Error connecting and logging in"), 5);
 }
 
 TEST(PopScriptedServer, PortOutsideTheTcpRangeConnectsNowhere) {

@@ -54,6 +54,12 @@ std::string MailboxSection(const std::string& name, uint16_t port, const std::st
          "\"\nPopPort = " + std::to_string(port) + "\nPollTime = " + std::to_string(pollTime) + "\n";
 }
 
+int Occurrences(const std::string& text, const std::string& word) {
+  int n = 0;
+  for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+  return n;
+}
+
 std::string Mail(const std::string& headers, const std::string& body) {
   return "Return-Path: <sender@example.org>\r\nDate: Tue, 8 Dec 2026 09:00:00 +0000\r\n" + headers +
          "Message-ID: <t@example.org>\r\n\r\n" + body + "\r\n";
@@ -155,11 +161,8 @@ TEST_F(PopGateway, EmptyMailboxSendsOnlyUserPassStatAndQuit) {
   poptest::RecordingProxy proxy(dovecot_->Port());
   Gateway g(MailboxSection("empty", proxy.Port(), "empty", "pw-empty"));
   g.Start();
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-  while (proxy.ClientText().find("QUIT") == std::string::npos && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // anything sent after QUIT would show now
+  // Once the gateway has closed its connection, all it sent is recorded.
+  ASSERT_TRUE(proxy.WaitForClientEnd("QUIT", kWaitMs)) << proxy.ClientText();
   EXPECT_EQ(proxy.ClientText(), "USER empty\r\nPASS pw-empty\r\nSTAT\r\nQUIT\r\n");
   EXPECT_TRUE(g.Server().Requests().empty());
 }
@@ -247,9 +250,12 @@ TEST_F(PopGateway, PagingServerFailingForOneRecipientDoesNotStopTheOthers) {
 TEST_F(PopGateway, TwoSectionsArePolledEachWithItsOwnPollTime) {
   dovecot_->Drop("boxa", Mail("Subject: alice\r\n", "first for a"));
   dovecot_->Drop("boxb", Mail("Subject: bob\r\n", "first for b"));
-  // PollTime 2 s (half a second at the test's time scale) for A; an hour for B.
-  Gateway g(MailboxSection("A", dovecot_->Port(), "boxa", "pw-boxa", 2) +
-            MailboxSection("B", dovecot_->Port(), "boxb", "pw-boxb", 3600));
+  // PollTime 2 s (half a second at the test's time scale) for A; an hour for B. Each
+  // mailbox is reached through a proxy of its own, which counts its polls.
+  poptest::RecordingProxy proxyA(dovecot_->Port());
+  poptest::RecordingProxy proxyB(dovecot_->Port());
+  Gateway g(MailboxSection("A", proxyA.Port(), "boxa", "pw-boxa", 2) +
+            MailboxSection("B", proxyB.Port(), "boxb", "pw-boxb", 3600));
   g.Start();
   ASSERT_TRUE(g.Server().WaitForRequests(2, kWaitMs));
   ASSERT_TRUE(dovecot_->WaitForMailCount("boxa", 0, kWaitMs));
@@ -259,8 +265,11 @@ TEST_F(PopGateway, TwoSectionsArePolledEachWithItsOwnPollTime) {
   ASSERT_TRUE(g.Server().WaitForRequests(3, kWaitMs));
   EXPECT_EQ(g.Server().Requests()[2].Name, "carol");
   EXPECT_TRUE(dovecot_->WaitForMailCount("boxa", 0, kWaitMs));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  EXPECT_EQ(dovecot_->MailCount("boxb"), 1);  // B's next poll is an hour away
+  // Three more polls of A: had B polled at A's pace, it would have polled again by then.
+  const int polledA = Occurrences(proxyA.ClientText(), "STAT\r\n");
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return Occurrences(proxyA.ClientText(), "STAT\r\n") >= polledA + 3; }, kWaitMs));
+  EXPECT_EQ(Occurrences(proxyB.ClientText(), "STAT\r\n"), 1);  // B's next poll is an hour away
+  EXPECT_EQ(dovecot_->MailCount("boxb"), 1);
   EXPECT_EQ(g.Server().Requests().size(), 3u);
 }
 
@@ -297,10 +306,7 @@ TEST(PopGatewayLogin, WrongPasswordFailsTheLoginAndLeavesTheMail) {
   EXPECT_TRUE(g.WaitForLog("CORVPOP32: Error connecting and logging in to the POP server(127.0.0.1)\n")) << g.Log();
   EXPECT_EQ(dovecot_->MailCount("wrongpass"), 1);
   EXPECT_TRUE(g.Server().Requests().empty());
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(5000);
-  while (proxy.ClientText().find("QUIT") == std::string::npos && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  EXPECT_TRUE(proxy.WaitForClientEnd("QUIT", kWaitMs)) << proxy.ClientText();
   EXPECT_EQ(proxy.ClientText(), "USER wrongpass\r\nPASS not-the-password\r\nQUIT\r\n");
 }
 

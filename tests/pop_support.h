@@ -5,6 +5,7 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 #include "platform/pipe_endpoint.h"
 #include "platform/tcp.h"
 #include "tests/support/process.h"
+#include "tests/support/wait.h"
 
 namespace poptest {
 
@@ -32,13 +34,12 @@ using testsupport::TempDir;
 
 // True when a TCP connection to 127.0.0.1:port succeeds within timeoutMs.
 inline bool WaitForTcpPort(uint16_t port, int timeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < end) {
-    platform::UniqueFd fd;
-    if (platform::TcpConnect("127.0.0.1", port, 500, fd) == 0) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
+  return testsupport::WaitUntil(
+      [port] {
+        platform::UniqueFd fd;
+        return platform::TcpConnect("127.0.0.1", port, 500, fd) == 0;
+      },
+      timeoutMs, 50);
 }
 
 // Runs a program to its end (bounded); true when it exited with status 0.
@@ -135,12 +136,7 @@ class Dovecot {
   }
 
   bool WaitForMailCount(const std::string& user, int count, int timeoutMs) const {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-      if (MailCount(user) == count) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return MailCount(user) == count;
+    return testsupport::WaitUntil([&] { return MailCount(user) == count; }, timeoutMs, 50);
   }
 
   // Writes the configuration and starts dovecot; true when its port answers.
@@ -256,12 +252,7 @@ class FakePagingServer {
     return requests_;
   }
   bool WaitForRequests(size_t n, int timeoutMs) const {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-      if (Requests().size() >= n) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return Requests().size() >= n;
+    return testsupport::WaitUntil([&] { return Requests().size() >= n; }, timeoutMs);
   }
 
  private:
@@ -306,7 +297,8 @@ class FakePagingServer {
   std::vector<ReceivedRequest> requests_;
 };
 
-// A TCP proxy in front of a POP3 server that records what the client sends.
+// A TCP proxy in front of a POP3 server that records what the client sends and sees when
+// the client ends its connection.
 class RecordingProxy {
  public:
   explicit RecordingProxy(uint16_t serverPort) : serverPort_(serverPort) {
@@ -324,6 +316,14 @@ class RecordingProxy {
     std::lock_guard lock(mutex_);
     return clientText_;
   }
+  // Connections whose client side has ended (closed, or silent for 30 s): nothing more
+  // can come from them.
+  int ClientsEnded() const { return clientsEnded_; }
+  // Waits until the client has sent text and then ended its connection.
+  bool WaitForClientEnd(const std::string& text, int timeoutMs) const {
+    return testsupport::WaitUntil(
+        [&] { return ClientText().find(text) != std::string::npos && clientsEnded_ >= clientsStarted_; }, timeoutMs);
+  }
 
  private:
   void Serve() {
@@ -333,12 +333,14 @@ class RecordingProxy {
       if (platform::TcpAccept(listener_, *client, peer) != 0) return;
       auto server = std::make_shared<platform::UniqueFd>();
       if (platform::TcpConnect("127.0.0.1", serverPort_, 5000, *server) != 0) continue;
+      ++clientsStarted_;
       pumps_.emplace_back([this, client, server] { Pump(*client, *server, true); });
       pumps_.emplace_back([this, client, server] { Pump(*server, *client, false); });
     }
   }
   void Pump(const platform::UniqueFd& from, const platform::UniqueFd& to, bool record) {
     char buf[4096];
+    bool forward = true;  // a side that is gone is still read to its end, and recorded
     for (;;) {
       const int n = platform::TcpReceive(from, buf, 30000);
       if (n <= 0) break;
@@ -346,10 +348,14 @@ class RecordingProxy {
         std::lock_guard lock(mutex_);
         clientText_.append(buf, static_cast<size_t>(n));
       }
-      if (platform::TcpSendAll(to, std::span<const char>(buf, static_cast<size_t>(n))) != 0) break;
+      if (forward && platform::TcpSendAll(to, std::span<const char>(buf, static_cast<size_t>(n))) != 0) {
+        forward = false;
+      }
     }
-    platform::TcpShutdown(to);
-    platform::TcpShutdown(from);
+    // Only the direction that ended is passed on, so each side still ends its own stream
+    // and the client's close is seen as the client's, not as the echo of the server's.
+    ::shutdown(to.Get(), SHUT_WR);
+    if (record) ++clientsEnded_;
   }
 
   uint16_t serverPort_;
@@ -358,6 +364,8 @@ class RecordingProxy {
   std::thread thread_;
   std::vector<std::thread> pumps_;
   std::atomic<bool> stop_{false};
+  std::atomic<int> clientsStarted_{0};
+  std::atomic<int> clientsEnded_{0};
   mutable std::mutex mutex_;
   std::string clientText_;
 };

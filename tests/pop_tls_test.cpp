@@ -39,12 +39,13 @@ TempDir* PopTls::certDir_ = nullptr;
 TestCertificates PopTls::certificates_;
 bool PopTls::madeCertificates_ = false;
 
-// Reads from the connection until text arrived or the connection ended (bounded).
+// Reads from the connection until text arrived, the connection ended or nothing came for
+// 10 s (bounded).
 std::string ReceiveUntil(popgate::PopConnection& c, const std::string& text) {
   std::string got;
   char buf[1000];
   for (int i = 0; i < 20 && got.find(text) == std::string::npos; ++i) {
-    const int n = c.Receive(buf);
+    const int n = c.Receive(buf, 10000);
     if (n <= 0) break;
     got.append(buf, static_cast<size_t>(n));
   }
