@@ -150,8 +150,10 @@ void DeleteAt(core::ServerState& state, const char* name, const char* pageId, in
       if (slot.InUse == 0) continue;
       const std::string slotId = common::FieldText(slot.PageID);
       if (state.Debug) {
-        common::WriteConsole(common::FormatText("AT index %d time: %d-%d-%d %d:%02d name: '%s'\n", i,
-                                                slot.Year, slot.Month, slot.Day, slot.Hour, slot.Minute, slotId));
+        // The slot is a packed record: its fields are copied, never referred to.
+        common::WriteConsole(common::FormatText("AT index %d time: %d-%d-%d %d:%02d name: '%s'\n", i, int{slot.Year},
+                                                int{slot.Month}, int{slot.Day}, int{slot.Hour}, int{slot.Minute},
+                                                slotId));
       }
       const bool matches = (year == 2000 || year == slot.Year) && (month == 0 || month == slot.Month) &&
                            (day == 0 || day == slot.Day) && (hour == 0 || hour == slot.Hour) &&

@@ -83,8 +83,9 @@ std::string StatusReport(core::ServerState& state, int flag) {
       if (slot.InUse == 0) continue;
       ++atCount;
       if (flag > 0 && reply.size() + atLines.size() < kReplyCapacity) {
-        atLines += common::FormatText("  %d-%d-%d %d:%02d   %s\n", slot.Year, slot.Month, slot.Day, slot.Hour,
-                                      slot.Minute, common::FieldText(slot.Name));
+        // The slot is a packed record: its fields are copied, never referred to.
+        atLines += common::FormatText("  %d-%d-%d %d:%02d   %s\n", int{slot.Year}, int{slot.Month}, int{slot.Day},
+                                      int{slot.Hour}, int{slot.Minute}, common::FieldText(slot.Name));
       }
     }
   }
