@@ -9,7 +9,7 @@
 #include "common/log.h"
 #include "core/server_state.h"
 #include "core/configuration_load.h"
-#include "web/snpp_client.h"
+#include "snppclient/snpp_client.h"
 
 namespace send {
 
@@ -102,14 +102,14 @@ int RunSend(const std::vector<std::string>& args) {
   }
 
   const SnppServer server = ResolveServer(*core::CurrentDirectory(*state), settings, recipient);
-  web::SnppClient client;
+  snppclient::SnppClient client;
   client.ServerHost = server.Host.substr(0, kHostLength);
   client.ServerPort = server.Port;
-  client.ReceiveBlockSize = web::kSendBlockSize;
-  client.CommandAreaSize = web::kSendCommandArea;
+  client.ReceiveBlockSize = kReceiveBlockSize;
+  client.CommandAreaSize = kCommandArea;
   client.PagerId = recipient;
   client.MessageText = message;
-  if (web::SnppSendPage(client) != 0) common::WriteConsole("Error sending page to SNPP server.\n");
+  if (snppclient::SnppSendPage(client) != 0) common::WriteConsole("Error sending page to SNPP server.\n");
   if (state->ErrorFile) std::fclose(state->ErrorFile);
   return 0;
 }

@@ -153,7 +153,7 @@ int SendPageRequest(WebRun& run, const std::string& name, const std::string& mes
   run.Snpp.ServerPort = run.Settings.TcpPort;
   run.Snpp.PagerId = name;
   run.Snpp.MessageText = message;
-  if (SnppSendPage(run.Snpp) != 0) {
+  if (snppclient::SnppSendPage(run.Snpp) != 0) {
     run.Out += "<pre>Error sending page to SNPP server.\n</pre>";
     return 1;
   }
@@ -165,7 +165,10 @@ int ShowReport(WebRun& run, bool status) {
   if (run.SnppMode()) {
     run.Snpp.ServerHost = run.Settings.HostName;
     run.Snpp.ServerPort = run.Settings.TcpPort;
-    if (SnppGetReport(run.Snpp, status ? "MSTA" : "MLOG") == 0) return 0;
+    std::string report;
+    const int got = snppclient::SnppGetReport(run.Snpp, status ? "MSTA" : "MLOG", report);
+    if (got >= 0) PrintPre(run.Out, report);  // what arrived is shown, also when it is not whole
+    if (got == 0) return 0;
     run.Out += failure;
     return 1;
   }

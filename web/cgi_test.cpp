@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "web/fake_paging_server.h"
-#include "web/fake_snpp_server.h"
+#include "tests/support/fake_snpp_server.h"
 
 namespace web {
 namespace {
@@ -279,8 +279,8 @@ TEST_F(Cgi, PageModeServesTheTemplateWithTheGroupOfTheQuery) {
 }
 
 TEST_F(Cgi, SnppModeSendsAtOnceAndReportsFailures) {
-  testing::FakeSnppBehaviour good;
-  testing::FakeSnppServer snpp(good);
+  testsupport::FakeSnppBehaviour good;
+  testsupport::FakeSnppServer snpp(good);
   File("wwwpage.ini", "HostName = \"127.0.0.1\"\nTcpPort = " + std::to_string(snpp.Port()) + "\n");
   std::string out;
   EXPECT_EQ(RunCgi(Post("pagetype=1&delay=30&name=Ann&message=Hi"), out), 0);
@@ -288,9 +288,9 @@ TEST_F(Cgi, SnppModeSendsAtOnceAndReportsFailures) {
   EXPECT_EQ(snpp.Received(), "PAGE \"Ann\"\nDATA\nHi\r\n.\r\nSEND\nQUIT\n");
   EXPECT_TRUE(server_->Requests().empty());
 
-  testing::FakeSnppBehaviour refusing;
+  testsupport::FakeSnppBehaviour refusing;
   refusing.SendReply = "554 Message Failed";
-  testing::FakeSnppServer bad(refusing);
+  testsupport::FakeSnppServer bad(refusing);
   File("wwwpage.ini", "HostName = \"127.0.0.1\"\nTcpPort = " + std::to_string(bad.Port()) + "\n");
   out.clear();
   EXPECT_EQ(RunCgi(Post("name=Ann&message=Hi"), out), 0);
@@ -300,9 +300,9 @@ TEST_F(Cgi, SnppModeSendsAtOnceAndReportsFailures) {
 }
 
 TEST_F(Cgi, SnppModeViewsAndAnUnknownHost) {
-  testing::FakeSnppBehaviour report;
+  testsupport::FakeSnppBehaviour report;
   report.ReportLines = {"Corvel.  Version 1.8 Rev 5", "<b>Ann</b>"};
-  testing::FakeSnppServer snpp(report);
+  testsupport::FakeSnppServer snpp(report);
   File("wwwpage.ini", "HostName = \"127.0.0.1\"\nTcpPort = " + std::to_string(snpp.Port()) + "\n");
   std::string out;
   EXPECT_EQ(RunCgi(View({"status"}), out), 0);

@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "web/fake_paging_server.h"
-#include "web/fake_snpp_server.h"
+#include "tests/support/fake_snpp_server.h"
 
 namespace web {
 namespace {
@@ -107,8 +107,8 @@ TEST_F(Template, PipeListLoopStopsWhenTheTableIsFull) {
   server.RepeatFullPages = true;  // a server that answers every page with 50 names
   WebRun run;
   FetchNames(run);
-  EXPECT_EQ(run.Snpp.NameChoices.size(), kNameChoicesSize);
-  EXPECT_EQ(server.Requests().size(), kNameChoicesSize / 50);
+  EXPECT_EQ(run.Snpp.NameChoices.size(), snppclient::kNameChoicesSize);
+  EXPECT_EQ(server.Requests().size(), snppclient::kNameChoicesSize / 50);
 }
 
 TEST_F(Template, NoPagingServerGivesAnEmptyList) {
@@ -129,9 +129,9 @@ TEST_F(Template, RemoteLanServerIsNamedInTheList) {
 }
 
 TEST_F(Template, SnppListUsesTheGroupFilter) {
-  testing::FakeSnppBehaviour behaviour;
+  testsupport::FakeSnppBehaviour behaviour;
   behaviour.Names = {"Ann", "Bob & Co"};
-  testing::FakeSnppServer server(behaviour);
+  testsupport::FakeSnppServer server(behaviour);
   WebRun run;
   run.Settings.HostName = "127.0.0.1";
   run.Settings.TcpPort = server.Port();
