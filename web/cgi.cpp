@@ -191,7 +191,7 @@ int ShowReport(WebRun& run, bool status) {
 
 namespace {
 
-// Step 1, reading the request: the configuration, the script path, the group of the query
+// Reading the request: the configuration, the script path, the group of the query
 // string (group=Name lists only the members of that group) and the sender's host.
 void ReadRequest(const CgiRequest& request, WebRun& run) {
   run.Settings.TcpPort = kDefaultSnppPort;
@@ -214,7 +214,7 @@ void ReadRequest(const CgiRequest& request, WebRun& run) {
   run.RemoteAddr = Optional(request, "REMOTE_ADDR");
 }
 
-// Step 2, choosing what to answer: a page (the URL names the program followed by the
+// Choosing what to answer: a page (the URL names the program followed by the
 // page's path), a view (one argument), or else a posted form.
 struct Choice {
   enum Kind { kPage, kView, kPost } What = kPost;
@@ -293,7 +293,7 @@ constexpr FormFieldRule kFormFields[] = {
     {"name", [](const std::string& v, WebRun&, PostedForm& form) { form.Names.push_back(v); }},
 };
 
-// Step 3, handling the form: reads the body and applies each field in body order.
+// Handling the form: reads the body and applies each field in body order.
 PostedForm HandleForm(const CgiRequest& request, WebRun& run) {
   const long budget = std::strtol(Find(request, "CONTENT_LENGTH")->c_str(), nullptr, 10);
   const std::vector<FormField> fields = request.Body ? ReadFormFields(request.Body, budget) : std::vector<FormField>();
@@ -327,7 +327,7 @@ std::string MessageToSend(const WebRun& run, const PostedForm& form) {
   return text;
 }
 
-// Step 4, rendering the result page: the heading, what was wrong, one result per name
+// Rendering the result page: the heading, what was wrong, one result per name
 // (sent as it is written) and the footer.
 void RenderResult(WebRun& run, const PostedForm& form) {
   if (run.Settings.StartingHtmlFile.empty()) {
@@ -353,7 +353,8 @@ void RenderResult(WebRun& run, const PostedForm& form) {
   }
 }
 
-// Steps 2 to 4 for a request already read. Returns the exit status.
+// Everything after reading the request: choose, then serve the page, show the view or
+// handle and render the form. Returns the exit status.
 int Respond(const CgiRequest& request, WebRun& run) {
   const Choice choice = ChooseView(request, run);
   switch (choice.What) {
