@@ -40,7 +40,9 @@ int main(int argc, char** argv) {
   common::SetDebug(argc > 1 && std::string_view(argv[1]).find("debug") != std::string_view::npos);
 
   uint16_t port = 0;
-  if (const int status = server.Listen(settings.TcpPort, port); status != snpp::kListening) EndProgram(status);
+  const int status = server.Listen(settings.TcpPort, port);
+  if (status == snpp::kStoppedWhileBinding) stopper.join();  // the stop path is ending the program
+  if (status != snpp::kListening) EndProgram(status);
   common::LogLine("%t %s: Server started successfully\n", common::ProgramName());
   if (settings.TcpPort == 0) {
     common::LogLine("%t %s: No TcpPort in SNPP.INI - listening on port %d\n", common::ProgramName(),

@@ -141,6 +141,18 @@ TEST_F(SnppStartup, PortInUseIsTriedFiveTimesThenExitsWithStatusThree) {
   EXPECT_EQ(testsupport::CountInFile(dir_.File("log.txt"), "Error Binding to port - Exiting - Try ReBooting"), 1);
 }
 
+TEST_F(SnppStartup, StopSignalWhileABindWaitsToBeRetriedEndsAtOnce) {
+  platform::UniqueFd holder;
+  uint16_t port = 0;
+  ASSERT_EQ(platform::TcpListen("", 0, 1, holder, port), 0);
+  Corvnet server(dir_, dir_.File("pipe"), port);  // real time: the next attempt is 3 minutes away
+  ASSERT_TRUE(testsupport::WaitForFileText(dir_.File("log.txt"), "Error Binding to port - Will retry in 3 minutes",
+                                           snpptest::kWaitMs));
+  EXPECT_EQ(server.Process().Stop(SIGTERM), 0);
+  EXPECT_NE(server.Log().find("CORVNET32: Server ended successfully\n"), std::string::npos);
+  EXPECT_EQ(server.Log().find("Exiting - Try ReBooting"), std::string::npos);
+}
+
 TEST_F(SnppStartup, FailedNameFetchEndsWithStatusZero) {
   // A paging server that answers, but every request with an error.
   pipe_.reset();
