@@ -177,7 +177,7 @@ TEST(AtRecords, DecodeFillsOnlyTheSlotsItIsGivenAndClearsEachFirst) {
   EXPECT_EQ(result.OverlongRecord, 0);
   EXPECT_STREQ(slots[1].Message, "two");
   EXPECT_EQ(slots[1].Message[5], '\0');  // nothing of what the slot held before survives
-  EXPECT_EQ(slots[1].MessageNumber, 0);
+  EXPECT_EQ(+slots[1].MessageNumber, 0);
   // A hand-made record whose texts run to the end of their fields is ended inside them.
   std::string unended = Record("", "", "m", 2040);
   std::memset(&unended[2 + 38], 'n', 64);
