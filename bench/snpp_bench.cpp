@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/tcp.h"
-#include "tests/snpp_fake_pipe.h"
+#include "tests/support/fake_paging_server.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -23,7 +23,7 @@ constexpr int kWaitMs = 10000;
 
 struct Rig {
   Rig() {
-    pipe = std::make_unique<snpptest::FakePagingServer>(dir.File("pipe"), 10);
+    pipe = std::make_unique<testsupport::FakePagingServer>(dir.File("pipe"), nullptr, 10);
     port = testsupport::FreeTcpPort();
     dir.Write("SNPP.INI", "TcpPort=" + std::to_string(port) + "\n");
     server = std::make_unique<testsupport::ChildProcess>(testsupport::ProgramPath("corvnet32"), std::vector<std::string>{},
@@ -31,7 +31,7 @@ struct Rig {
     ready = testsupport::WaitForFileText(dir.File("log.txt"), "Server started successfully", kWaitMs);
   }
   testsupport::TempDir dir;
-  std::unique_ptr<snpptest::FakePagingServer> pipe;
+  std::unique_ptr<testsupport::FakePagingServer> pipe;
   std::unique_ptr<testsupport::ChildProcess> server;
   uint16_t port = 0;
   bool ready = false;

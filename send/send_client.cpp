@@ -3,16 +3,13 @@
 
 #include <cstdio>
 #include <memory>
-#include <new>
 
 #include "common/version.h"
 #include "common/format_text.h"
 #include "common/log.h"
 #include "core/server_state.h"
-#include "directory/page_ini.h"
-#include "server/at_queue.h"
-#include "server/configuration.h"
-#include "web/snpp_client.h"
+#include "core/configuration_load.h"
+#include "snppclient/snpp_client.h"
 
 namespace send {
 
@@ -25,27 +22,6 @@ bool ReadFileText(const std::string& name, size_t limit, std::string& text) {
   text.resize(std::fread(text.data(), 1, limit, file));
   std::fclose(file);
   return true;
-}
-
-// The server's LoadConfiguration, with the one difference the client needs: an
-// Alphanumeric person whose system is unknown stays in the directory (the client only
-// routes by the system, and sends the ID on unchanged). page.ini, then at.dat, which the
-// client reads but never uses or writes. 0, or 1 when page.ini could not be read cleanly.
-int LoadClientConfiguration(core::ServerState& state) {
-  std::shared_ptr<directory::Directory> dir;
-  try {
-    dir = std::make_shared<directory::Directory>();
-  } catch (const std::bad_alloc&) {
-    common::LogLine("%t %s: Error getting memeory for PAGE.INI file\n", common::ProgramName());
-    return 1;
-  }
-  dir->CheckPersonSystems = false;
-  directory::PageIniSettings settings = core::CurrentSettings(state);
-  const int result = directory::LoadPageIni(server::kPageIniName, *dir, settings, directory::PageIniHooks{});
-  core::InstallDirectory(state, std::move(dir));
-  core::InstallSettings(state, settings);
-  server::LoadAtFile(state);
-  return result;
 }
 
 }  // namespace
@@ -115,7 +91,8 @@ int RunSend(const std::vector<std::string>& args) {
   bool startupError = false;
   core::ApplyDefaults(*state);
   common::SetProgramName(kSendProgramName);
-  if (LoadClientConfiguration(*state) != 0) startupError = true;
+  // page.ini, then at.dat, which the client reads but never uses or writes.
+  if (core::LoadConfiguration(*state, core::PageIniReader::kClient) != 0) startupError = true;
   const directory::PageIniSettings settings = core::CurrentSettings(*state);
   if (settings.Debug) state->ErrorFile = std::fopen("err.dat", "wb");
   if (startupError) {
@@ -125,14 +102,14 @@ int RunSend(const std::vector<std::string>& args) {
   }
 
   const SnppServer server = ResolveServer(*core::CurrentDirectory(*state), settings, recipient);
-  web::SnppClient client;
+  snppclient::SnppClient client;
   client.ServerHost = server.Host.substr(0, kHostLength);
   client.ServerPort = server.Port;
-  client.ReceiveBlockSize = web::kSendBlockSize;
-  client.CommandAreaSize = web::kSendCommandArea;
+  client.ReceiveBlockSize = kReceiveBlockSize;
+  client.CommandAreaSize = kCommandArea;
   client.PagerId = recipient;
   client.MessageText = message;
-  if (web::SnppSendPage(client) != 0) common::WriteConsole("Error sending page to SNPP server.\n");
+  if (snppclient::SnppSendPage(client) != 0) common::WriteConsole("Error sending page to SNPP server.\n");
   if (state->ErrorFile) std::fclose(state->ErrorFile);
   return 0;
 }

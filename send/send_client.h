@@ -16,6 +16,8 @@ constexpr size_t kRecipientLength = 149;   // the ID is held in 150 characters
 constexpr size_t kFileMessageLength = 300; // characters of message taken from a file
 constexpr size_t kFileLineLength = 99;     // characters of the recipient line of a file
 constexpr size_t kHostLength = 79;         // corvsend's server host
+constexpr size_t kReceiveBlockSize = 4000; // the SNPP client's receive block
+constexpr size_t kCommandArea = 4300;      // where the message block is formatted, end marker included
 
 // The usage text, exact: the version line and the four example lines.
 std::string UsageText();

@@ -50,15 +50,6 @@ TEST(SendArguments, IdAndMessageFromArgumentsOrFiles) {
   EXPECT_EQ(id.size(), kRecipientLength);
 }
 
-TEST(SendUsage, TextIsExact) {
-  EXPECT_EQ(UsageText(),
-            "Corvel.   Version 1.8 Rev 5\n"
-            "corvsend [@msgfile.txt] id Message\n"
-            "      corvsend \"Bill\" \"My message\"\n"
-            "      corvsend @filename.txt\n"
-            "      corvsend id @filename.txt");
-}
-
 TEST(SendResolve, OverrideHostForPersonsOfTheSystemOnly) {
   directory::Directory dir;
   directory::PageIniSettings settings;

@@ -1,10 +1,7 @@
-// server/at_queue.cpp - the AT table: scheduling, deleting, the due pass and at.dat.
+// server/at_queue.cpp - the AT table: scheduling, deleting, the due pass and its threads.
 #include "server/at_queue.h"
 
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <vector>
 
@@ -19,8 +16,6 @@ namespace {
 
 constexpr int64_t kAtDelayMs = 40000;
 constexpr int64_t kChangedAtMs = 180000;
-
-std::mutex saveMutex;  // one save at a time (ChangedAt thread and Shutdown)
 
 // Caller holds AtLock.
 int FirstFreeSlot(core::ServerState& state) {
@@ -39,7 +34,7 @@ void StoreTexts(core::AtEntry& slot, const char* name, const char* pageId, const
   common::CopyField(slot.Name, name ? name : "");
   common::CopyField(slot.PageID, pageId ? pageId : "");
   std::string_view text(message ? message : "");
-  common::CopyField(slot.Message, text.substr(0, kAtMessageMax));
+  common::CopyField(slot.Message, text.substr(0, core::kAtMessageMax));
 }
 
 // The queued lines carry the time stamp of the request, then are shown and appended plainly.
@@ -214,66 +209,6 @@ int AtSlotsInUse(core::ServerState& state) {
   return n;
 }
 
-void LoadAtFile(core::ServerState& state, const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return;
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  size_t at = 0;
-  std::lock_guard<std::mutex> hold(state.AtLock);
-  for (int i = 0; i < core::kAtSlots; ++i) {
-    if (bytes.size() - at < 2) break;
-    uint16_t length = 0;
-    std::memcpy(&length, bytes.data() + at, sizeof length);
-    at += 2;
-    if (length > core::kAtMaxRecordLength) {
-      common::LogLine("%t %s: Error - Record %d of %s is %d bytes long; the rest of the file is ignored\n",
-                      common::ProgramName(), i + 1, path, static_cast<int>(length));
-      break;
-    }
-    core::AtEntry& slot = state.AtTable[static_cast<size_t>(i)];
-    std::memset(&slot, 0, sizeof slot);
-    const size_t take = std::min<size_t>(length, bytes.size() - at);
-    std::memcpy(&slot, bytes.data() + at, take);
-    at += take;
-    // A record cut short or written by hand need not end its texts inside their fields.
-    slot.Name[sizeof slot.Name - 1] = '\0';
-    slot.PageID[sizeof slot.PageID - 1] = '\0';
-    slot.Message[sizeof slot.Message - 1] = '\0';
-    slot.MessageNumber = ++state.MessageCounter;
-    if (take < length) break;
-    if (state.Debug) common::WriteConsole("'AT:" + common::FieldText(slot.Message) + "'");
-    if (at >= bytes.size()) break;
-  }
-  state.AtDirty = false;
-}
-
-int SaveAtFile(core::ServerState& state, const std::string& path) {
-  std::lock_guard<std::mutex> saving(saveMutex);
-  std::string records;
-  {
-    std::lock_guard<std::mutex> hold(state.AtLock);
-    if (!state.AtDirty) return 1;
-    state.AtDirty = false;
-    for (int i = 0; i < core::kAtSlots; ++i) {
-      const core::AtEntry& slot = state.AtTable[static_cast<size_t>(i)];
-      if (slot.InUse != 1) continue;
-      const uint16_t length = static_cast<uint16_t>(strnlen(slot.Message, sizeof slot.Message) + core::kAtRecordExtra);
-      records.append(reinterpret_cast<const char*>(&length), sizeof length);
-      records.append(reinterpret_cast<const char*>(&slot), std::min<size_t>(length, sizeof slot));
-    }
-  }
-  const std::string temp = path + ".tmp";
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
-  if (!f) return -1;
-  const bool written = std::fwrite(records.data(), 1, records.size(), f) == records.size();
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
-    return -1;
-  }
-  return 0;
-}
-
 void AtDelayThread(core::ServerState& state, std::stop_token stop) {
   do {
     AtDuePass(state, platform::LocalTime(platform::Now()));
@@ -286,7 +221,7 @@ void ChangedAtThread(core::ServerState& state, std::stop_token stop) {
   do {
     common::DebugLine(first ? "ChangedAtTask - Started\n" : "@");
     first = false;
-    SaveAtFile(state);
+    (void)core::SaveAtFile(state);
   } while (SleepUnlessStopped(stop, kChangedAtMs));
 }
 

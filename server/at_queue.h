@@ -1,20 +1,17 @@
-// server/at_queue.h - pages for later: the 200-slot AT table, its due pass and at.dat.
+// server/at_queue.h - pages for later: the 200-slot AT table, its due pass and the
+// threads that move due pages and save the table (its file is core/at_file.h).
 //
-// Every access to the table holds ServerState::AtLock. at.dat is a sequence of records,
-// each a 16-bit length L = strlen(Message) + 167 and the first L bytes of the slot.
+// Every access to the table holds ServerState::AtLock.
 #pragma once
 
 #include <ctime>
 #include <stop_token>
 #include <string>
 
+#include "core/at_file.h"
 #include "core/server_state.h"
 
 namespace server {
-
-constexpr const char* kAtFileName = "at.dat";
-// Longest AT message: one more character would make the at.dat record run past the slot.
-constexpr int kAtMessageMax = core::kAtMaxRecordLength - core::kAtRecordExtra - 1;  // 3938
 
 // Schedules a page for a local date and time (year already four digits). Slot, or -1 when
 // the table is full ("Error - The AT queue is full" logged).
@@ -42,14 +39,6 @@ bool IsDue(const core::AtEntry& slot, const std::tm& now);
 int AtDuePass(core::ServerState& state, const std::tm& now);
 
 int AtSlotsInUse(core::ServerState& state);
-
-// Reads at.dat into the slots from 0 on, numbering each loaded page anew.
-void LoadAtFile(core::ServerState& state, const std::string& path = kAtFileName);
-
-// Writes the table when it changed since the last save: into path + ".tmp", then renamed
-// over path, so a crash mid-save never leaves a cut file. 0 written, 1 nothing to do,
-// -1 the file could not be written (not retried until the table changes again).
-int SaveAtFile(core::ServerState& state, const std::string& path = kAtFileName);
 
 // Thread bodies: due pass every 40 s; save every 180 s.
 void AtDelayThread(core::ServerState& state, std::stop_token stop);

@@ -1,15 +1,10 @@
-// server/configuration.cpp - page.ini loads, at.dat at start-up, the change watch.
+// server/configuration.cpp - the page.ini change watch: reloads when the file changes.
 #include "server/configuration.h"
 
 #include <cstdio>
-#include <memory>
-#include <new>
 
 #include "common/log.h"
-#include "core/now_queue.h"
-#include "directory/page_ini.h"
 #include "platform/file_stamp.h"
-#include "server/at_queue.h"
 #include "server/threads.h"
 
 namespace server {
@@ -27,42 +22,7 @@ bool CanOpen(const std::string& path) {
   return true;
 }
 
-void ResizeMain(core::ServerState& state, int entries) {
-  if (entries == state.Main->Capacity.load()) return;
-  if (core::ResizeQueue(*state.Main, entries) == 1) {
-    common::LogLine("%t %s: QueueSize %d not applied - pages are waiting in the Main queue\n",
-                    common::ProgramName(), entries);
-  }
-}
-
 }  // namespace
-
-int LoadDirectory(core::ServerState& state, const std::string& path) {
-  const bool present = CanOpen(path);
-  std::shared_ptr<directory::Directory> dir;
-  try {
-    dir = std::make_shared<directory::Directory>();
-  } catch (const std::bad_alloc&) {
-    common::LogLine("%t %s: Error getting memeory for PAGE.INI file\n", common::ProgramName());
-    return 1;
-  }
-  directory::PageIniSettings settings = core::CurrentSettings(state);
-  directory::PageIniHooks hooks;
-  hooks.RegisterPort = [&state](std::string_view port) { (void)core::RegisterPort(state, port); };
-  hooks.ResizeMainQueue = [&state](int entries) { ResizeMain(state, entries); };
-  const int result = directory::LoadPageIni(path, *dir, settings, hooks);
-  // A page.ini that vanished for a moment must not empty the directory in force.
-  if (!present) return result;
-  core::InstallDirectory(state, std::move(dir));
-  core::InstallSettings(state, settings);
-  return result;
-}
-
-int LoadConfiguration(core::ServerState& state) {
-  const int result = LoadDirectory(state);
-  LoadAtFile(state);
-  return result;
-}
 
 bool CheckPageIni(core::ServerState& state, IniWatch& watch, const std::string& path) {
   uint32_t stamp = 0;
@@ -77,7 +37,7 @@ bool CheckPageIni(core::ServerState& state, IniWatch& watch, const std::string& 
   if (!CanOpen(path) || platform::PackedFileTime(path, stamp) != 0) return false;
   if ((stamp & kTimeOfDayMask) == (watch.IniStamp & kTimeOfDayMask)) return false;
   common::LogLine("%t %s: PAGE.INI has changed - Re-reading file\n", common::ProgramName());
-  (void)LoadDirectory(state, path);
+  (void)core::LoadDirectory(state, path);
   watch.IniStamp = (watch.IniStamp & ~kTimeOfDayMask) | (stamp & kTimeOfDayMask);
   ++state.ReloadCount;
   return true;

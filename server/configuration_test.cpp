@@ -1,4 +1,4 @@
-// server/configuration_test.cpp - page.ini reloads and the time-of-day change test.
+// server/configuration_test.cpp - the page.ini watch: which changes reload the directory.
 #include "server/configuration.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <filesystem>
 
 #include "core/test_state.h"
-#include "server/at_queue.h"
 #include "tests/support/process.h"
 
 namespace server {
@@ -73,50 +72,6 @@ TEST_F(Reload, FileFromNineteenEightyIsStillWatched) {
             std::string::npos);
   SetLocalWriteTime(Ini(), 1980, 1, 1, 12, 30, 0);
   EXPECT_TRUE(CheckPageIni(*state_, watch_, Ini()));
-}
-
-TEST_F(Reload, QueuesAtSlotsAndDebugSurvive) {
-  Rewrite(std::string("Debug = Enabled\n") + core::kTwoPortIni, 9, 0, 0);
-  ASSERT_EQ(LoadDirectory(*state_, Ini()), 0);
-  EXPECT_TRUE(state_->Debug);
-  ASSERT_GE(core::InsertNow(*state_, *state_->Main, "Ann", "queued", true), 0);
-  ASSERT_GE(ScheduleAt(*state_, "Bob", "1002", "later", 0, 0, 1, 1, 2040), 0);
-  const std::string newPort = std::string(core::kTwoPortIni) + "PagerSystemsSection\n[Far]\nPort = 'COM9'\n";
-  Rewrite(newPort, 9, 0, 0);
-  ASSERT_EQ(LoadDirectory(*state_, Ini()), 0);
-  EXPECT_TRUE(state_->Debug);  // removing the line does not switch debug off
-  EXPECT_EQ(core::QueuedCount(*state_->Main), 1);
-  EXPECT_EQ(AtSlotsInUse(*state_), 1);
-  EXPECT_NE(core::FindPort(*state_, "COM9"), nullptr);
-  EXPECT_EQ(state_->PortCount.load(), 4);
-}
-
-TEST_F(Reload, VanishedFileKeepsTheDirectory) {
-  std::remove(Ini().c_str());
-  EXPECT_EQ(LoadDirectory(*state_, Ini()), 1);
-  EXPECT_NE(Log().find("CORVD32: Error opening PAGE.INI file - File not found\n"), std::string::npos);
-  EXPECT_GE(core::CurrentDirectory(*state_)->FindPersonByName("Ann"), 0);
-}
-
-TEST_F(Reload, QueueSizeWaitsForAnEmptyMainQueue) {
-  ASSERT_GE(core::InsertNow(*state_, *state_->Main, "Ann", "waiting", true), 0);
-  Rewrite(std::string("QueueSize = 400\n") + core::kTwoPortIni, 8, 0, 0);
-  (void)LoadDirectory(*state_, Ini());
-  EXPECT_EQ(state_->Main->Capacity.load(), 100);
-  EXPECT_NE(Log().find("CORVD32: QueueSize 400 not applied - pages are waiting in the Main queue\n"),
-            std::string::npos);
-  ASSERT_EQ(core::DropHead(*state_->Main), 0);
-  (void)LoadDirectory(*state_, Ini());
-  EXPECT_EQ(state_->Main->Capacity.load(), 400);
-}
-
-TEST_F(Reload, ReaderKeepsItsSnapshotWhileTheDirectorySwaps) {
-  const auto before = core::CurrentDirectory(*state_);
-  Rewrite("NameSection\n[Zoe]\nPageID = '9'\nPagerType = Numeric\n", 7, 0, 0);
-  ASSERT_EQ(LoadDirectory(*state_, Ini()), 0);
-  EXPECT_GE(before->FindPersonByName("Ann"), 0);
-  EXPECT_LT(core::CurrentDirectory(*state_)->FindPersonByName("Ann"), 0);
-  EXPECT_GE(core::CurrentDirectory(*state_)->FindPersonByName("Zoe"), 0);
 }
 
 }  // namespace

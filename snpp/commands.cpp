@@ -4,14 +4,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <vector>
 
-#include "common/version.h"
 #include "common/fixed_field.h"
 #include "common/log.h"
-#include "common/pipe_client.h"
 #include "common/request_record.h"
-#include "snpp/name_cache.h"
+#include "common/version.h"
+#include "snpp/command_line.h"
 
 namespace snpp {
 
@@ -55,32 +56,6 @@ const ReplyEntry kReplyTable[] = {
     {kReplyEndOfLog, "217 End of Log"},
 };
 
-enum class Command {
-  kPage, kMess, kRese, kSend, kQuit, kHelp, kData, kList, kMsta, kMlog, kCove, kHold, kSubj,
-  kUnimplemented,
-};
-
-struct CommandEntry {
-  std::string_view Word;  // matched on its first four letters, ignoring case
-  Command Action;
-};
-
-// Searched in this order; the first match wins.
-constexpr CommandEntry kCommandTable[] = {
-    {"PAGE", Command::kPage},          {"MESS", Command::kMess},
-    {"RESE", Command::kRese},          {"SEND", Command::kSend},
-    {"QUIT", Command::kQuit},          {"HELP", Command::kHelp},
-    {"DATA", Command::kData},          {"LIST", Command::kList},
-    {"LOGI", Command::kUnimplemented}, {"LEVE", Command::kUnimplemented},
-    {"ALER", Command::kUnimplemented}, {"COVE", Command::kCove},
-    {"HOLD", Command::kHold},          {"CALL", Command::kUnimplemented},
-    {"SUBJ", Command::kSubj},          {"2WAY", Command::kUnimplemented},
-    {"EXPT", Command::kUnimplemented}, {"NOQUEUE", Command::kUnimplemented},
-    {"ACKR", Command::kUnimplemented}, {"RTYP", Command::kUnimplemented},
-    {"MCRE", Command::kUnimplemented}, {"MSTA", Command::kMsta},
-    {"MLOG", Command::kMlog},          {"KTAG", Command::kUnimplemented},
-};
-
 constexpr std::string_view kHelpText =
     "214 SNPP supported functions. \r\n"
     "214 ------------------------ \r\n"
@@ -100,22 +75,14 @@ constexpr std::string_view kHelpText =
 
 constexpr size_t kReportBytes = 3000;       // of the pipe reply walked for a report
 constexpr size_t kReportLineChars = 193;    // what a 200-byte "214 ...\r\n" line holds
-constexpr std::string_view kTokenEnders = " =+\r\n,";
-constexpr std::string_view kBlanks = "\t\r\n ";
 
-const CommandEntry* FindCommand(std::string_view word) {
-  if (word.size() < 4) return nullptr;
-  for (const CommandEntry& entry : kCommandTable) {
-    bool same = true;
-    for (size_t i = 0; i < 4; ++i) {
-      if (std::toupper(static_cast<unsigned char>(word[i])) != entry.Word[i]) {
-        same = false;
-        break;
-      }
-    }
-    if (same) return &entry;
-  }
-  return nullptr;
+using Rest = std::optional<std::string_view>;
+
+// A session without a pipe fails its requests, with the reply cleared as a failed call leaves it.
+int CallPipe(SnppSession& session, std::span<const char> request, std::span<char> reply) {
+  if (session.Services.CallPagingServer) return session.Services.CallPagingServer(request, reply);
+  std::fill(reply.begin(), reply.end(), '\0');
+  return 1;
 }
 
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
@@ -123,7 +90,7 @@ bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 // PAGE: every token of rest becomes a recipient with the current HoldTime. The IDs of one
 // PAGE are taken all or none: when they would not all fit the 300 entries, none is taken
 // and the command fails, so every ID the client saw accepted is one SEND will reach.
-int DoPagerIds(SnppSession& session, std::optional<std::string_view> rest) {
+int DoPagerId(SnppSession& session, const Rest& rest) {
   std::vector<std::string_view> ids;
   for (auto token = NextToken(rest); token; token = NextToken(token->Rest)) {
     std::string_view id = token->Text;
@@ -152,8 +119,7 @@ void AppendMessage(std::string& text, std::string_view more) {
 
 // COVE, HOLD and SUBJ: store the rest (with its line end), cut to the field.
 template <size_t N>
-int StoreArgument(SnppSession& session, std::array<char, N>& field,
-                  const std::optional<std::string_view>& rest, int reply) {
+int StoreArgument(SnppSession& session, std::array<char, N>& field, const Rest& rest, int reply) {
   if (!rest) {
     ++session.CommandErrors;
     return reply;
@@ -176,6 +142,99 @@ int DataModeLine(SnppSession& session, std::string_view line) {
   return kNoReply;
 }
 
+
+int DoMessage(SnppSession& session, const Rest& rest) {
+  if (!session.MessageText.empty()) {
+    ++session.CommandErrors;
+    return kReplyAlreadyEntered;
+  }
+  if (rest) AppendMessage(session.MessageText, *rest);
+  return kReplyMessageOk;
+}
+
+int DoReset(SnppSession& session, const Rest&) {
+  session.Clear();
+  return kReplyResetOk;
+}
+
+// A SEND empties the session whatever its outcome; a failed one still counts its error.
+int DoSend(SnppSession& session, const Rest&) {
+  const int result = DoSendPage(session);
+  const int errors = session.CommandErrors + 1;
+  session.Clear();
+  if (result == 0) return kReplyMessageSent;
+  session.CommandErrors = errors;
+  return result;
+}
+
+int DoQuit(SnppSession&, const Rest&) { return kReplyGoodbye; }
+
+int DoHelpCommand(SnppSession& session, const Rest&) {
+  DoHelp(session.Out);
+  return kNoReply;
+}
+
+int DoData(SnppSession& session, const Rest&) {
+  common::DebugLine("\nSeting to dataMode\n");
+  session.DataMode = true;
+  // SNPP clients wait for this go-ahead before they send the message lines.
+  return kReplyBeginInput;
+}
+
+int DoList(SnppSession& session, const Rest& rest) {
+  static const NameCache kNoNames;
+  DoListNames(rest.value_or(std::string_view()), session.Services.Names ? *session.Services.Names : kNoNames,
+              session.Out);
+  return kReplyEndOfNames;
+}
+
+int DoStatus(SnppSession& session, const Rest&) {
+  DoServerReport(ServerReport::kStatus, session);
+  return kReplyEndOfStatus;
+}
+
+int DoLog(SnppSession& session, const Rest&) {
+  DoServerReport(ServerReport::kLog, session);
+  return kReplyEndOfLog;
+}
+
+int DoCoverage(SnppSession& session, const Rest& rest) {
+  return StoreArgument(session, session.CoverageArea, rest, kReplyAreaSelected);
+}
+
+int DoHold(SnppSession& session, const Rest& rest) { return StoreArgument(session, session.HoldTime, rest, kReplyDelayedOk); }
+
+int DoSubject(SnppSession& session, const Rest& rest) {
+  return StoreArgument(session, session.Subject, rest, kReplySubjectOk);
+}
+
+// Known to the protocol but not offered here: answered without counting an error.
+int DoNotImplemented(SnppSession&, const Rest&) { return kReplyTryAgain; }
+
+struct SnppCommand {
+  std::string_view Word;  // matched on its first four letters, ignoring case
+  int (*Handler)(SnppSession& session, const Rest& rest);
+};
+
+// Searched in this order; the first match wins.
+constexpr SnppCommand kCommandTable[] = {
+    {"PAGE", DoPagerId},        {"MESS", DoMessage},        {"RESE", DoReset},
+    {"SEND", DoSend},           {"QUIT", DoQuit},           {"HELP", DoHelpCommand},
+    {"DATA", DoData},           {"LIST", DoList},           {"LOGI", DoNotImplemented},
+    {"LEVE", DoNotImplemented}, {"ALER", DoNotImplemented}, {"COVE", DoCoverage},
+    {"HOLD", DoHold},           {"CALL", DoNotImplemented}, {"SUBJ", DoSubject},
+    {"2WAY", DoNotImplemented}, {"EXPT", DoNotImplemented}, {"NOQUEUE", DoNotImplemented},
+    {"ACKR", DoNotImplemented}, {"RTYP", DoNotImplemented}, {"MCRE", DoNotImplemented},
+    {"MSTA", DoStatus},         {"MLOG", DoLog},            {"KTAG", DoNotImplemented},
+};
+
+const SnppCommand* FindCommand(std::string_view word) {
+  for (const SnppCommand& command : kCommandTable) {
+    if (SameCommandWord(word, command.Word)) return &command;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 std::string_view ReplyText(int code) {
@@ -183,29 +242,6 @@ std::string_view ReplyText(int code) {
     if (entry.Code == code) return entry.Text;
   }
   return {};
-}
-
-std::optional<Token> NextToken(std::optional<std::string_view> text) {
-  if (!text) return std::nullopt;
-  std::string_view s = *text;
-  const size_t start = s.find_first_not_of(kBlanks);
-  if (start == std::string_view::npos) return std::nullopt;
-  s.remove_prefix(start);
-
-  size_t end = 0;
-  size_t skip = 0;  // characters of s before the token
-  if (s[0] == '"' || s[0] == '\'') {
-    skip = 1;
-    end = s.find(s[0], 1);
-  } else {
-    end = s.find_first_of(kTokenEnders);
-  }
-  if (end == std::string_view::npos) end = s.size();
-  if (end == skip) return std::nullopt;
-
-  Token token{s.substr(skip, end - skip), std::nullopt};
-  if (end < s.size()) token.Rest = s.substr(end + 1);
-  return token;
 }
 
 void SendReply(int code, SnppOutput& out) {
@@ -216,75 +252,21 @@ void SendReply(int code, SnppOutput& out) {
   out.Send(line);
 }
 
-int DoCommand(std::string_view line, SnppSession* session, SnppOutput& out) {
+int DoCommand(std::string_view line, SnppSession* session) {
   if (session == nullptr) return kNoReply;
   // The line is text: a NUL from the peer ends it.
   if (const size_t nul = line.find('\0'); nul != std::string_view::npos) line = line.substr(0, nul);
   common::DebugLine("\nDoCommand: DataMode=%d\n", session->DataMode ? 1 : 0);
   if (session->DataMode) return DataModeLine(*session, line);
 
-  const std::optional<Token> word = NextToken(line);
-  if (!word) return kNoReply;
-  const CommandEntry* command = FindCommand(word->Text);
-  if (command == nullptr) {
+  const std::optional<CommandLine> command = ParseCommandLine(line);
+  if (!command) return kNoReply;
+  const SnppCommand* entry = FindCommand(command->Word);
+  if (entry == nullptr) {
     ++session->CommandErrors;
     return kReplyTryAgain;
   }
-  const std::optional<std::string_view>& rest = word->Rest;
-
-  switch (command->Action) {
-    case Command::kPage:
-      return DoPagerIds(*session, rest);
-    case Command::kMess:
-      if (!session->MessageText.empty()) {
-        ++session->CommandErrors;
-        return kReplyAlreadyEntered;
-      }
-      if (rest) AppendMessage(session->MessageText, *rest);
-      return kReplyMessageOk;
-    case Command::kRese:
-      *session = SnppSession{};
-      return kReplyResetOk;
-    case Command::kSend: {
-      const int result = DoSendPage(*session);
-      if (result == 0) {
-        *session = SnppSession{};
-        return kReplyMessageSent;
-      }
-      const int errors = session->CommandErrors + 1;
-      *session = SnppSession{};
-      session->CommandErrors = errors;
-      return result;
-    }
-    case Command::kQuit:
-      return kReplyGoodbye;
-    case Command::kHelp:
-      DoHelp(out);
-      return kNoReply;
-    case Command::kData:
-      common::DebugLine("\nSeting to dataMode\n");
-      session->DataMode = true;
-      // SNPP clients wait for this go-ahead before they send the message lines.
-      return kReplyBeginInput;
-    case Command::kList:
-      DoListNames(rest.value_or(std::string_view()), out);
-      return kReplyEndOfNames;
-    case Command::kMsta:
-      DoServerReport(ServerReport::kStatus, out);
-      return kReplyEndOfStatus;
-    case Command::kMlog:
-      DoServerReport(ServerReport::kLog, out);
-      return kReplyEndOfLog;
-    case Command::kCove:
-      return StoreArgument(*session, session->CoverageArea, rest, kReplyAreaSelected);
-    case Command::kHold:
-      return StoreArgument(*session, session->HoldTime, rest, kReplyDelayedOk);
-    case Command::kSubj:
-      return StoreArgument(*session, session->Subject, rest, kReplySubjectOk);
-    case Command::kUnimplemented:
-      return kReplyTryAgain;
-  }
-  return kNoReply;
+  return entry->Handler(*session, command->Rest);
 }
 
 int DoSendPage(SnppSession& session) {
@@ -304,7 +286,7 @@ int DoSendPage(SnppSession& session) {
   for (const Recipient& r : session.Recipients) {
     const std::string id = common::FieldText(r.PagerId);
     const std::vector<char> request = common::BuildRequest(head, id, text);
-    if (common::CallPagingServer(request, reply) == 0) {
+    if (CallPipe(session, request, reply) == 0) {
       common::LogLine("%t %s: Queued page for: %s\n", program, id);
     } else {
       common::LogLine("%t %s: Error queuing page for: %s\n", program, id);
@@ -319,17 +301,17 @@ void DoHelp(SnppOutput& out) {
   out.Send(kHelpText);
 }
 
-void DoListNames(std::string_view rest, SnppOutput& out) {
+void DoListNames(std::string_view rest, const NameCache& names, SnppOutput& out) {
   common::DebugLine("DoListNames\n");
   if (const size_t end = rest.find_first_of("\r\n"); end != std::string_view::npos) rest = rest.substr(0, end);
-  std::vector<std::string> names;
+  std::vector<std::string> list;
   if (rest.size() >= 2) {
-    Names().GroupMembers(rest, names);
+    names.GroupMembers(rest, list);
   } else {
-    names = Names().NameList();
+    list = names.NameList();
   }
   std::string text = "215 Start of Name and Group List\r\n";
-  for (const std::string& name : names) {
+  for (const std::string& name : list) {
     text += "216 ";
     text += name;
     text += "\r\n";
@@ -337,7 +319,7 @@ void DoListNames(std::string_view rest, SnppOutput& out) {
   out.Send(text);
 }
 
-void DoServerReport(ServerReport which, SnppOutput& out) {
+void DoServerReport(ServerReport which, SnppSession& session) {
   common::RequestRecord head{};
   if (which == ServerReport::kLog) {
     head.RequestType = common::kLogReport;
@@ -348,7 +330,7 @@ void DoServerReport(ServerReport which, SnppOutput& out) {
   }
   const std::vector<char> request = common::BuildRequest(head, "", "");
   std::vector<char> reply(common::kPipeReplyCapacity);
-  (void)common::CallPagingServer(request, reply);  // a report is no "OK": its text is used anyway
+  (void)CallPipe(session, request, reply);  // a report is no "OK": its text is used anyway
 
   std::string text;
   std::string line;
@@ -366,7 +348,7 @@ void DoServerReport(ServerReport which, SnppOutput& out) {
       full = line.size() >= kReportLineChars;  // the rest of an overlong line is dropped
     }
   }
-  if (!text.empty()) out.Send(text);
+  if (!text.empty()) session.Out.Send(text);
 }
 
 }  // namespace snpp

@@ -2,14 +2,17 @@
 //
 // DoCommand is handed one complete line at a time by the connection (snpp/connection.h) and
 // answers with a reply code; the multi-line answers (HELP, LIST, MSTA, MLOG) go straight to
-// the connection's output. Pages leave only through DoSendPage, one pipe request per pager ID.
+// the session's output. Each command word maps to its handler in one table. Pages leave
+// only through DoSendPage, one pipe request per pager ID, on the pipe the session is given.
 #pragma once
 
 #include <array>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "snpp/name_cache.h"
+#include "snpp/services.h"
 
 namespace snpp {
 
@@ -62,8 +65,9 @@ struct Recipient {
   std::array<char, kHoldTimeField> HoldTime{};
 };
 
-// One connection's state. A value-initialised session is an empty (zeroed) one.
-struct SnppSession {
+// What the commands of one connection fill. A value-initialised record is an empty
+// (zeroed) one; RESE and every SEND put it back to that.
+struct SessionFields {
   bool DataMode = false;
   std::vector<Recipient> Recipients;  // never more than kMaxRecipients entries
   int CommandErrors = 0;
@@ -81,22 +85,23 @@ class SnppOutput {
   virtual void Send(std::string_view bytes) = 0;
 };
 
-// The command-line tokenizer. A token ends at a blank, "=", "+", CR, LF or ",", or is quoted
-// with " or ' (and then runs to the same quote, or to the end when it is never closed).
-// Leading blanks, tabs, CRs and LFs are skipped. An empty token gives no token and no rest;
-// a token that ran to the end of the text gives no rest.
-struct Token {
-  std::string_view Text;
-  std::optional<std::string_view> Rest;
+// One connection's session: its fields, where its replies go and what its commands reach.
+// The output and the services outlive the session.
+struct SnppSession : SessionFields {
+  SnppSession(SnppOutput& out, const SnppServices& services) : Out(out), Services(services) {}
+  // Empties the fields; the output and the services stay.
+  void Clear() { static_cast<SessionFields&>(*this) = SessionFields{}; }
+
+  SnppOutput& Out;
+  const SnppServices& Services;
 };
-std::optional<Token> NextToken(std::optional<std::string_view> text);
 
 // Sends the reply's text and CR LF.
 void SendReply(int code, SnppOutput& out);
 
 // Handles one line (ending in its line feed). Returns the reply code to send, or kNoReply.
 // A missing session gives kNoReply.
-int DoCommand(std::string_view line, SnppSession* session, SnppOutput& out);
+int DoCommand(std::string_view line, SnppSession* session);
 
 // The SEND step: one type-0 pipe request per recipient. 0 when every request was
 // accepted, kReplyIncomplete without an ID or a message, kReplyMessageFailed when any
@@ -107,10 +112,10 @@ int DoCommand(std::string_view line, SnppSession* session, SnppOutput& out);
 void DoHelp(SnppOutput& out);
 
 // The 215 line and one 216 line per name (everything, or the members of one group).
-void DoListNames(std::string_view rest, SnppOutput& out);
+void DoListNames(std::string_view rest, const NameCache& names, SnppOutput& out);
 
 // The status (MSTA) or log (MLOG) report from the paging server, one 214 line per line.
 enum class ServerReport { kStatus, kLog };
-void DoServerReport(ServerReport which, SnppOutput& out);
+void DoServerReport(ServerReport which, SnppSession& session);
 
 }  // namespace snpp

@@ -5,30 +5,23 @@
 
 namespace snpp {
 
-SnppConnection::SnppConnection(SnppOutput& out) : out_(out) { line_.reserve(kLineCapacity); }
+SnppConnection::SnppConnection(SnppOutput& out, const SnppServices& services)
+    : out_(out), session_(out, services) {}
 
 void SnppConnection::Greet() { SendReply(kReplyGreeting, out_); }
 
 bool SnppConnection::Receive(std::string_view bytes) {
-  for (const char c : bytes) {
-    // A line is held to 4000 characters: past that each character takes the last one's
-    // place, so an overlong line arrives as its first 3999 characters and its line feed.
-    if (line_.size() < kLineCapacity) {
-      line_ += c;
-    } else {
-      line_.back() = c;
-    }
-    if (c != '\n') continue;
+  return lines_.Feed(bytes, [this](std::string_view line) { return HandleLine(line); });
+}
 
-    common::DebugLine("in: %s\n", line_);
-    const int code = DoCommand(line_, &session_, out_);
-    line_.clear();
-    if (code != kNoReply) SendReply(code, out_);
-    if (code == kReplyGoodbye) return false;
-    if (session_.CommandErrors > kErrorLimit) {
-      SendReply(kReplyTooManyErrors, out_);
-      return false;
-    }
+bool SnppConnection::HandleLine(std::string_view line) {
+  common::DebugLine("in: %s\n", line);
+  const int code = DoCommand(line, &session_);
+  if (code != kNoReply) SendReply(code, out_);
+  if (code == kReplyGoodbye) return false;
+  if (session_.CommandErrors > kErrorLimit) {
+    SendReply(kReplyTooManyErrors, out_);
+    return false;
   }
   return true;
 }

@@ -1,19 +1,19 @@
 // snpp/connection.h - one SNPP connection's line assembly and end conditions.
 #pragma once
 
-#include <string>
 #include <string_view>
 
+#include "snpp/command_line.h"
 #include "snpp/commands.h"
 
 namespace snpp {
 
-constexpr size_t kLineCapacity = 4000;  // characters held of one line
-constexpr size_t kReceiveBytes = 299;   // bytes taken from the socket at a time
+constexpr size_t kReceiveBytes = 299;  // bytes taken from the socket at a time
 
 class SnppConnection {
  public:
-  explicit SnppConnection(SnppOutput& out);
+  // out and services outlive the connection.
+  SnppConnection(SnppOutput& out, const SnppServices& services);
 
   // The greeting every connection starts with.
   void Greet();
@@ -26,8 +26,11 @@ class SnppConnection {
   const SnppSession& Session() const { return session_; }
 
  private:
+  // Handles one complete line; false when the connection ends after it.
+  bool HandleLine(std::string_view line);
+
   SnppOutput& out_;
-  std::string line_;
+  CommandLineReader lines_;
   SnppSession session_;
 };
 

@@ -6,7 +6,6 @@
 #include <new>
 
 #include "common/log.h"
-#include "common/pipe_client.h"
 #include "common/request_record.h"
 
 namespace snpp {
@@ -20,11 +19,15 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 // One list request; the reply's result is returned and the reply left in reply.
-int ListRequest(common::RequestType type, int page, std::string_view name, std::vector<char>& reply) {
+int ListRequest(const PipeCall& call, common::RequestType type, int page, std::string_view name,
+                std::vector<char>& reply) {
   common::RequestRecord head{};
   head.RequestType = type;
   head.Parameter = static_cast<int16_t>(page);
-  return common::CallPagingServer(common::BuildRequest(head, name, ""), reply);
+  const std::vector<char> request = common::BuildRequest(head, name, "");
+  if (call) return call(request, reply);
+  std::fill(reply.begin(), reply.end(), '\0');
+  return 1;
 }
 
 // A failed call leaves its reply cleared, so it reads as no names; a count outside 0..50
@@ -66,25 +69,20 @@ size_t NameCache::GroupCount() const {
   return groups_.size();
 }
 
-NameCache& Names() {
-  static NameCache cache;
-  return cache;
-}
-
 namespace {
-int FetchNamesAndGroups(NameCache& cache);
+int FetchNamesAndGroups(NameCache& cache, const PipeCall& call);
 }  // namespace
 
-int GetNamesAndGroups(NameCache& cache) {
+int GetNamesAndGroups(NameCache& cache, const PipeCall& call) {
   try {
-    return FetchNamesAndGroups(cache);
+    return FetchNamesAndGroups(cache, call);
   } catch (const std::bad_alloc&) {
     return 1;  // no memory for the buffers or the lists: a failed fetch
   }
 }
 
 namespace {
-int FetchNamesAndGroups(NameCache& cache) {
+int FetchNamesAndGroups(NameCache& cache, const PipeCall& call) {
   std::vector<char> reply(common::kPipeReplyCapacity);
   std::vector<std::string> names;
   std::vector<GroupEntry> groups;
@@ -92,7 +90,7 @@ int FetchNamesAndGroups(NameCache& cache) {
 
   // Persons, 50 to a page. Whether these calls succeed is not what decides the result.
   for (int page = 0; names.size() < kNameListCapacity; ++page) {
-    (void)ListRequest(common::kListPersons, page, "", reply);
+    (void)ListRequest(call, common::kListPersons, page, "", reply);
     const int count = CountOf(reply);
     if (count > common::kListPageSize || count < 0) break;
     for (int i = 0; i < count && names.size() < kNameListCapacity; ++i) {
@@ -103,7 +101,7 @@ int FetchNamesAndGroups(NameCache& cache) {
 
   // Groups, into both lists.
   for (int page = 0; groups.size() < kGroupListCapacity; ++page) {
-    result = ListRequest(common::kListGroups, page, "", reply);
+    result = ListRequest(call, common::kListGroups, page, "", reply);
     const int count = CountOf(reply);
     if (count > common::kListPageSize || count < 0) break;
     for (int i = 0; i < count && groups.size() < kGroupListCapacity; ++i) {
@@ -116,7 +114,7 @@ int FetchNamesAndGroups(NameCache& cache) {
 
   // Members: only the first reply per group, so at most 50 of each.
   for (GroupEntry& group : groups) {
-    result = ListRequest(common::kListMembers, 0, group.Name, reply);
+    result = ListRequest(call, common::kListMembers, 0, group.Name, reply);
     const int count = CountOf(reply);
     if (count > common::kListPageSize || count < 0) break;
     for (int i = 0; i < count && group.Members.size() < kGroupMemberCapacity; ++i) {

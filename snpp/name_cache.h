@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "snpp/services.h"
+
 namespace snpp {
 
 constexpr size_t kNameListCapacity = 2000;
@@ -38,12 +40,10 @@ class NameCache {
   std::vector<GroupEntry> groups_;
 };
 
-// The program's one cache.
-NameCache& Names();
-
 // Fetches persons (type 6), groups (type 7) and each group's members (type 8) from the
-// paging server into cache and logs the totals, or "Paging server not found" when the
-// last remembered request failed. 0 success, 1 failure. Both lists stop at their capacity.
-[[nodiscard]] int GetNamesAndGroups(NameCache& cache);
+// paging server over call into cache and logs the totals, or "Paging server not found"
+// when the last remembered request failed. 0 success, 1 failure. Both lists stop at their
+// capacity.
+[[nodiscard]] int GetNamesAndGroups(NameCache& cache, const PipeCall& call);
 
 }  // namespace snpp

@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "common/log.h"
-#include "tests/snpp_fake_pipe.h"
+#include "tests/support/fake_paging_server.h"
 #include "tests/support/process.h"
 
 namespace snpp {
@@ -21,20 +19,29 @@ std::vector<std::string> Numbered(const std::string& prefix, int n) {
 class NameFetch : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("CORVEL_PIPE", dir_.File("pipe").c_str(), 1);
     common::SetProgramName("CORVNET32");
     common::SetLogFileName(dir_.File("log.txt"));
   }
+  int Fetch(NameCache& cache) {
+    return GetNamesAndGroups(cache, [this](std::span<const char> request, std::span<char> reply) {
+      return server_.Call(request, reply);
+    });
+  }
+  int PersonPages() const {
+    int pages = 0;
+    for (const auto& r : server_.Requests()) pages += r.Type() == common::kListPersons ? 1 : 0;
+    return pages;
+  }
   testsupport::TempDir dir_;
+  testsupport::DirectPagingServer server_;
 };
 
 TEST_F(NameFetch, PersonsThenGroupsWithTheirMembers) {
-  snpptest::FakePagingServer server(dir_.File("pipe"));
-  server.SetPersons(Numbered("p", 120));  // three pages: 50, 50, 20
-  server.SetGroup("Sales", {"p1", "p2"});
-  server.SetGroup("Night Shift", Numbered("m", 70));  // only the first reply's 50 are known
+  server_.StandIn().SetPersons(Numbered("p", 120));  // three pages: 50, 50, 20
+  server_.StandIn().SetGroup("Sales", {"p1", "p2"});
+  server_.StandIn().SetGroup("Night Shift", Numbered("m", 70));  // only the first reply's 50 are known
   NameCache cache;
-  EXPECT_EQ(GetNamesAndGroups(cache), 0);
+  EXPECT_EQ(Fetch(cache), 0);
   const auto names = cache.NameList();
   ASSERT_EQ(names.size(), 122u);
   EXPECT_EQ(names[0], "p0");
@@ -49,28 +56,22 @@ TEST_F(NameFetch, PersonsThenGroupsWithTheirMembers) {
   EXPECT_FALSE(cache.GroupMembers("nobody", members));
   EXPECT_NE(dir_.Read("log.txt").find("CORVNET32: Total Names: 122  Total Groups: 2\n"), std::string::npos);
 
-  int personPages = 0;
-  for (const auto& r : server.Requests()) personPages += r.Type == 6 ? 1 : 0;
-  EXPECT_EQ(personPages, 3);
+  EXPECT_EQ(PersonPages(), 3);
 }
 
 TEST_F(NameFetch, ExactlyFiftyAsksForTheNextPage) {
-  snpptest::FakePagingServer server(dir_.File("pipe"));
-  server.SetPersons(Numbered("p", 50));
+  server_.StandIn().SetPersons(Numbered("p", 50));
   NameCache cache;
-  EXPECT_EQ(GetNamesAndGroups(cache), 0);
+  EXPECT_EQ(Fetch(cache), 0);
   EXPECT_EQ(cache.NameCount(), 50u);
-  int personPages = 0;
-  for (const auto& r : server.Requests()) personPages += r.Type == 6 ? 1 : 0;
-  EXPECT_EQ(personPages, 2);
+  EXPECT_EQ(PersonPages(), 2);
 }
 
 TEST_F(NameFetch, ListsStopAtTheirCapacity) {
-  snpptest::FakePagingServer server(dir_.File("pipe"));
-  server.SetPersons(Numbered("p", 2100));
-  for (int i = 0; i < 160; ++i) server.SetGroup("g" + std::to_string(i), {"p1"});
+  server_.StandIn().SetPersons(Numbered("p", 2100));
+  for (int i = 0; i < 160; ++i) server_.StandIn().SetGroup("g" + std::to_string(i), {"p1"});
   NameCache cache;
-  EXPECT_EQ(GetNamesAndGroups(cache), 0);
+  EXPECT_EQ(Fetch(cache), 0);
   EXPECT_EQ(cache.NameCount(), kNameListCapacity);
   EXPECT_EQ(cache.GroupCount(), kGroupListCapacity);
   std::vector<std::string> members;
@@ -79,9 +80,10 @@ TEST_F(NameFetch, ListsStopAtTheirCapacity) {
 }
 
 TEST_F(NameFetch, ServerGoneLeavesBothListsEmptyAndFails) {
+  server_.Stop();
   NameCache cache;
   cache.Replace({"old"}, {GroupEntry{"g", {"old"}}});
-  EXPECT_EQ(GetNamesAndGroups(cache), 1);
+  EXPECT_EQ(Fetch(cache), 1);
   EXPECT_EQ(cache.NameCount(), 0u);
   EXPECT_EQ(cache.GroupCount(), 0u);
   EXPECT_NE(dir_.Read("log.txt").find("CORVNET32: Paging server not found.  Make sure Paging Server is running\n"),

@@ -2,8 +2,8 @@
 #include "snpp/page_ini_watch.h"
 
 #include "common/log.h"
-#include "platform/clock.h"
 #include "platform/file_stamp.h"
+#include "snpp/stoppable_sleep.h"
 
 namespace snpp {
 
@@ -14,7 +14,7 @@ constexpr uint32_t kTimeOfDayBits = 0x0000FFFFu;  // hours, minutes, two-second 
 }  // namespace
 
 bool SeeIfWeShouldReadPageiniFile(PageIniStamp& saved, const std::string& path,
-                                  const std::function<void()>& refresh) {
+                                  const std::function<void()>& refresh, std::stop_token stop) {
   if ((saved.Packed & kYearBits) == 0) {
     uint32_t first = 0;
     if (platform::PackedFileTime(path, first) != 0) return false;
@@ -30,7 +30,7 @@ bool SeeIfWeShouldReadPageiniFile(PageIniStamp& saved, const std::string& path,
   if ((now & kTimeOfDayBits) == (saved.Packed & kTimeOfDayBits)) return false;
 
   // Give the paging server time to reload the file before asking it for the new names.
-  platform::SleepMs(kChangeDelayMs);
+  if (!SleepUnlessStopped(stop, kChangeDelayMs)) return false;
   common::LogLine("%t %s: PAGE.INI has changed - Getting new list from paging server\n", common::ProgramName());
   refresh();
   saved.Packed = (saved.Packed & ~kTimeOfDayBits) | (now & kTimeOfDayBits);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stop_token>
 #include <string>
 
 namespace snpp {
@@ -20,8 +21,9 @@ struct PageIniStamp {
 // One check. The first check only takes the stamp. Later checks compare the time of day
 // (hours, minutes, two-second units; not the date); when it differs: wait 90 s, log the
 // change, run refresh, keep the new time of day. True when refresh ran. A file that cannot
-// be examined is skipped until the next check.
+// be examined is skipped until the next check; a stop during the wait skips the refresh
+// (the change is seen again by the next check, if there is one).
 bool SeeIfWeShouldReadPageiniFile(PageIniStamp& saved, const std::string& path,
-                                  const std::function<void()>& refresh);
+                                  const std::function<void()>& refresh, std::stop_token stop = {});
 
 }  // namespace snpp

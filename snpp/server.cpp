@@ -1,30 +1,18 @@
-// snpp/server.cpp - corvnet32's start-up, slots, accept loop, connection threads and shutdown.
+// snpp/server.cpp - corvnet32's listener, slots, accept loop, session threads and watch.
 #include "snpp/server.h"
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <string>
 #include <system_error>
-#include <thread>
 
-#include "common/version.h"
 #include "common/log.h"
-#include "common/pipe_client.h"
-#include "platform/clock.h"
-#include "platform/signals.h"
 #include "platform/tcp.h"
 #include "snpp/commands.h"
 #include "snpp/connection.h"
-#include "snpp/name_cache.h"
 #include "snpp/page_ini_watch.h"
-#include "snpp/snpp_ini.h"
+#include "snpp/stoppable_sleep.h"
 
 namespace snpp {
 
@@ -40,51 +28,7 @@ constexpr int kListenBacklog = kSessionSlots;
 constexpr int64_t kAcceptErrorPauseMs = 100;
 constexpr int64_t kAcceptErrorPauseMaxMs = 3200;
 
-// A slot owns its connection's socket; a free slot holds none. The mutex guards the
-// slots' ownership changes and shutdown; a connection thread uses its own slot's socket.
-struct SlotTable {
-  std::mutex Mutex;
-  std::array<platform::UniqueFd, kSessionSlots> Sockets;
-  int Next = 0;
-};
-
-SlotTable& Slots() {
-  static SlotTable table;
-  return table;
-}
-
-std::mutex gListenerMutex;
-platform::UniqueFd gListener;
-std::atomic<bool> gStopping{false};
-
-// Ends the process at once, without running destructors under threads that are still working.
-[[noreturn]] void EndProgram(int status) {
-  std::fflush(nullptr);
-  std::_Exit(status);
-}
-
 std::string Program() { return common::ProgramName(); }
-
-// The next free slot from the one after the last taken, or -1 when all are in use.
-int TakeSlot(platform::UniqueFd& socket) {
-  SlotTable& slots = Slots();
-  std::lock_guard lock(slots.Mutex);
-  for (int i = 0; i < kSessionSlots; ++i) {
-    const int slot = (slots.Next + i) % kSessionSlots;
-    if (!slots.Sockets[slot].Valid()) {
-      slots.Sockets[slot] = std::move(socket);
-      slots.Next = (slot + 1) % kSessionSlots;
-      return slot;
-    }
-  }
-  return -1;
-}
-
-void FreeSlot(int slot) {
-  SlotTable& slots = Slots();
-  std::lock_guard lock(slots.Mutex);
-  slots.Sockets[slot].Reset();
-}
 
 class SocketOutput : public SnppOutput {
  public:
@@ -94,69 +38,6 @@ class SocketOutput : public SnppOutput {
  private:
   const platform::UniqueFd& socket_;
 };
-
-void SessionThread(int slot) {
-  const platform::UniqueFd& socket = Slots().Sockets[slot];
-  SocketOutput out(socket);
-  std::unique_ptr<SnppConnection> connection;
-  try {
-    connection = std::make_unique<SnppConnection>(out);
-  } catch (const std::bad_alloc&) {
-    common::LogLine("%t %s: Thread memory error\n", Program());
-    FreeSlot(slot);
-    return;
-  }
-  common::DebugLine("Connection Open\n");
-  try {
-    connection->Greet();
-    char buffer[kReceiveBytes];
-    for (;;) {
-      common::DebugLine("\nWaiting for data\n");
-      const int n = platform::TcpReceive(socket, buffer, -1);
-      if (n <= 0) break;
-      if (!connection->Receive(std::string_view(buffer, static_cast<size_t>(n)))) break;
-    }
-  } catch (const std::bad_alloc&) {
-    // Out of memory in the middle of a command: this connection ends, the server goes on.
-    common::LogLine("%t %s: Thread memory error\n", Program());
-  }
-  common::DebugLine("Connection Closed\n");
-  connection.reset();
-  FreeSlot(slot);
-}
-
-void ShutdownServer() {
-  gStopping = true;
-  {
-    SlotTable& slots = Slots();
-    std::lock_guard lock(slots.Mutex);
-    for (platform::UniqueFd& socket : slots.Sockets) platform::TcpShutdown(socket);
-  }
-  {
-    std::lock_guard lock(gListenerMutex);
-    platform::TcpShutdown(gListener);
-  }
-  common::LogLine("%t %s: Server ended successfully\n", Program());
-  EndProgram(0);
-}
-
-void PageIniWatchThread() {
-  PageIniStamp saved;
-  for (;;) {
-    SeeIfWeShouldReadPageiniFile(saved, "page.ini", [] { (void)GetNamesAndGroups(Names()); });
-    platform::SleepMs(kWatchPeriodMs);
-  }
-}
-
-bool StartThread(void (*body)()) {
-  try {
-    std::thread(body).detach();
-    return true;
-  } catch (const std::system_error&) {
-    common::LogLine("%t %s: Thread memory error\n", Program());
-    return false;
-  }
-}
 
 // TcpListen makes, binds and listens in one call; the errors only socket creation gives
 // tell the "no socket" case apart from a refused bind.
@@ -169,102 +50,199 @@ bool IsSocketCreationError(int rc) {
 // about one connection and passes.
 bool IsListenerError(int rc) { return rc == -EBADF || rc == -EINVAL || rc == -ENOTSOCK || rc == -EOPNOTSUPP; }
 
-[[noreturn]] void AcceptLoop() {
-  int64_t pauseMs = kAcceptErrorPauseMs;
-  for (;;) {
-    platform::UniqueFd socket;
-    std::string peer;
-    const int rc = platform::TcpAccept(gListener, socket, peer);
-    if (rc != 0) {
-      if (gStopping) {
-        for (;;) platform::SleepMs(kAcceptErrorPauseMs);  // ShutdownServer ends the process
-      }
-      common::LogLine("%t %s: Error accepting socket\n", Program());
-      if (IsListenerError(rc)) EndProgram(5);
-      platform::SleepMs(pauseMs);
-      pauseMs = std::min(pauseMs * 2, kAcceptErrorPauseMaxMs);
-      continue;
+}  // namespace
+
+SnppServer::SnppServer(NameCache& names, PipeCall call) : names_(names), services_{std::move(call), &names} {}
+
+SnppServer::~SnppServer() { Stop(); }
+
+int SnppServer::Listen(uint16_t port, uint16_t& boundPort) {
+  for (int attempt = 1;; ++attempt) {
+    platform::UniqueFd listener;
+    const int rc = platform::TcpListen("", port, kListenBacklog, listener, boundPort);
+    if (rc == 0) {
+      std::lock_guard lock(mutex_);
+      listener_ = std::move(listener);
+      return kListening;
     }
-    pauseMs = kAcceptErrorPauseMs;
-    const int slot = TakeSlot(socket);
-    if (slot < 0) {
-      // Every slot holds a live connection: refuse this one rather than take a busy slot.
-      SocketOutput out(socket);
-      SendReply(kReplyUnavailable, out);
-      common::LogLine("%t %s: Connection from %s refused - all %d connections in use\n", Program(), peer,
-                      kSessionSlots);
-      continue;
+    if (IsSocketCreationError(rc)) {
+      common::LogLine("%t %s: Error Getting Socket\n", Program());
+      return kNoSocket;
     }
-    try {
-      std::thread(SessionThread, slot).detach();
-    } catch (const std::system_error&) {
-      common::LogLine("%t %s: Thread memory error\n", Program());
-      FreeSlot(slot);
+    common::LogLine("%t %s: Error Binding to port - Will retry in 3 minutes\n", Program());
+    if (!SleepUnlessStopped(stop_.get_token(), kBindRetryMs)) return kStoppedWhileBinding;
+    if (attempt == kBindAttempts) {
+      common::LogLine("%t %s: Error Binding to port - Exiting - Try ReBooting\n", Program());
+      return kBindFailed;
     }
   }
 }
 
-}  // namespace
-
-int RunSnppServer(int argc, char** argv) {
-  common::SetProgramName("CORVNET32");
-  const std::string program = Program();
-  common::WriteConsole(common::FormatText("Corvel.  Version %s\n", common::kVersion));
-  common::WriteConsole("Simple network paging protocol(SNPP) Server.\n");
-  common::WriteConsole("For use with Corvel's Paging Server.\n");
-  common::LogLine("%t %s: SNPP Server Starting.  Version %s\n", program, common::kVersion);
-
-  SnppSettings settings;
-  if (ReadSnppIni("SNPP.INI", settings) != 0) {
-    common::LogLine("%t %s: Error reading SNPP.INI\n", program);
-    return 0;
+void SnppServer::StartWatch(const std::string& pageIniPath) {
+  std::lock_guard lock(mutex_);
+  if (stopping_ || watch_.joinable()) return;
+  try {
+    watch_ = std::jthread([this, pageIniPath](std::stop_token stop) { WatchLoop(stop, pageIniPath); });
+  } catch (const std::system_error&) {
+    common::LogLine("%t %s: Thread memory error\n", Program());
   }
-  if (!settings.BadTcpPort.empty()) {
-    common::LogLine("%t %s: SNPP.INI: TcpPort %s is not a port number (1-65535) - ignored\n", program,
-                    settings.BadTcpPort);
+}
+
+void SnppServer::StartAccepting(std::function<void(int status)> onListenerLost) {
+  std::lock_guard lock(mutex_);
+  if (stopping_ || accept_.joinable()) return;
+  try {
+    accept_ = std::jthread([this, lost = std::move(onListenerLost)](std::stop_token stop) { AcceptLoop(stop, lost); });
+  } catch (const std::system_error&) {
+    common::LogLine("%t %s: Thread memory error\n", Program());
   }
+}
 
-  if (common::WaitForPagingServer(program) != 0) return 0;
-  if (GetNamesAndGroups(Names()) != 0) {
-    common::LogLine("%t %s: Error geting Names and Groups from the paging server\n", program);
-    return 0;
+void SnppServer::CloseSockets() {
+  stop_.request_stop();
+  std::lock_guard lock(mutex_);
+  stopping_ = true;
+  watch_.request_stop();
+  accept_.request_stop();
+  platform::TcpShutdown(listener_);
+  for (Slot& slot : slots_) {
+    slot.Thread.request_stop();
+    platform::TcpShutdown(slot.Socket);
   }
+}
 
-  // Before any thread starts, so that only the stop thread ever sees a stop signal.
-  platform::BlockStopSignals();
-  StartThread([] {
-    platform::WaitForStopSignal();
-    ShutdownServer();
-  });
-  StartThread(PageIniWatchThread);
-  common::SetDebug(argc > 1 && std::string_view(argv[1]).find("debug") != std::string_view::npos);
+void SnppServer::Stop() {
+  CloseSockets();
+  std::jthread accept;
+  std::jthread watch;
+  {
+    std::lock_guard lock(mutex_);
+    accept = std::move(accept_);
+    watch = std::move(watch_);
+  }
+  // Joined outside the lock: the accept loop takes it for every connection.
+  if (accept.joinable()) accept.join();
+  if (watch.joinable()) watch.join();
+  std::array<std::jthread, kSessionSlots> sessions;
+  {
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < slots_.size(); ++i) sessions[i] = std::move(slots_[i].Thread);
+    listener_.Reset();
+  }
+  // Each session ends once its socket is shut; its last act, freeing its slot, takes the lock.
+  for (std::jthread& session : sessions) {
+    if (session.joinable()) session.join();
+  }
+}
 
-  uint16_t boundPort = 0;
-  for (int attempt = 1;; ++attempt) {
-    platform::UniqueFd listener;
-    const int rc = platform::TcpListen("", settings.TcpPort, kListenBacklog, listener, boundPort);
+int SnppServer::ConnectionCount() {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(std::count_if(slots_.begin(), slots_.end(), [](const Slot& s) { return s.Socket.Valid(); }));
+}
+
+void SnppServer::AcceptLoop(std::stop_token stop, const std::function<void(int)>& onListenerLost) {
+  int64_t pauseMs = kAcceptErrorPauseMs;
+  while (!stop.stop_requested()) {
+    platform::UniqueFd socket;
+    std::string peer;
+    const int rc = platform::TcpAccept(listener_, socket, peer);
     if (rc == 0) {
-      std::lock_guard lock(gListenerMutex);
-      gListener = std::move(listener);
-      break;
+      pauseMs = kAcceptErrorPauseMs;
+      Accepted(std::move(socket), peer);
+      continue;
     }
-    if (IsSocketCreationError(rc)) {
-      common::LogLine("%t %s: Error Getting Socket\n", program);
-      EndProgram(4);
+    if (stop.stop_requested()) return;  // the listener was shut for the stop
+    common::LogLine("%t %s: Error accepting socket\n", Program());
+    if (IsListenerError(rc)) {
+      if (onListenerLost) onListenerLost(kListenerLost);
+      return;
     }
-    common::LogLine("%t %s: Error Binding to port - Will retry in 3 minutes\n", program);
-    platform::SleepMs(kBindRetryMs);
-    if (attempt == kBindAttempts) {
-      common::LogLine("%t %s: Error Binding to port - Exiting - Try ReBooting\n", program);
-      EndProgram(3);
-    }
+    if (!SleepUnlessStopped(stop, pauseMs)) return;
+    pauseMs = std::min(pauseMs * 2, kAcceptErrorPauseMaxMs);
   }
+}
 
-  common::LogLine("%t %s: Server started successfully\n", program);
-  if (settings.TcpPort == 0) {
-    common::LogLine("%t %s: No TcpPort in SNPP.INI - listening on port %d\n", program, static_cast<int>(boundPort));
+void SnppServer::Accepted(platform::UniqueFd socket, const std::string& peer) {
+  std::jthread finished;  // the slot's previous session: joined after the lock is let go
+  std::unique_lock lock(mutex_);
+  if (stopping_) return;  // the connection closes unanswered, as the listener does
+  const int slot = TakeSlot(socket);
+  if (slot < 0) {
+    lock.unlock();
+    // Every slot holds a live connection: refuse this one rather than take a busy slot.
+    SocketOutput out(socket);
+    SendReply(kReplyUnavailable, out);
+    common::LogLine("%t %s: Connection from %s refused - all %d connections in use\n", Program(), peer,
+                    kSessionSlots);
+    return;
   }
-  AcceptLoop();
+  Slot& taken = slots_[static_cast<size_t>(slot)];
+  finished = std::move(taken.Thread);
+  try {
+    taken.Thread = std::jthread([this, slot](std::stop_token stop) { Session(slot, stop); });
+  } catch (const std::system_error&) {
+    taken.Socket.Reset();
+    lock.unlock();
+    common::LogLine("%t %s: Thread memory error\n", Program());
+  }
+}
+
+// Caller holds the lock. The next free slot from the one after the last taken, or -1 when
+// all are in use.
+int SnppServer::TakeSlot(platform::UniqueFd& socket) {
+  for (int i = 0; i < kSessionSlots; ++i) {
+    const int slot = (next_ + i) % kSessionSlots;
+    if (!slots_[static_cast<size_t>(slot)].Socket.Valid()) {
+      slots_[static_cast<size_t>(slot)].Socket = std::move(socket);
+      next_ = (slot + 1) % kSessionSlots;
+      return slot;
+    }
+  }
+  return -1;
+}
+
+void SnppServer::FreeSlot(int slot) {
+  std::lock_guard lock(mutex_);
+  slots_[static_cast<size_t>(slot)].Socket.Reset();
+}
+
+void SnppServer::Session(int slot, std::stop_token stop) {
+  // The slot's socket stays put until FreeSlot below; the lock only guards its changes.
+  const platform::UniqueFd& socket = slots_[static_cast<size_t>(slot)].Socket;
+  SocketOutput out(socket);
+  std::unique_ptr<SnppConnection> connection;
+  try {
+    connection = std::make_unique<SnppConnection>(out, services_);
+  } catch (const std::bad_alloc&) {
+    common::LogLine("%t %s: Thread memory error\n", Program());
+    FreeSlot(slot);
+    return;
+  }
+  common::DebugLine("Connection Open\n");
+  try {
+    connection->Greet();
+    char buffer[kReceiveBytes];
+    while (!stop.stop_requested()) {
+      common::DebugLine("\nWaiting for data\n");
+      const int n = platform::TcpReceive(socket, buffer, -1);
+      if (n <= 0) break;  // closed by the peer, or shut for a stop
+      if (!connection->Receive(std::string_view(buffer, static_cast<size_t>(n)))) break;
+    }
+  } catch (const std::bad_alloc&) {
+    // Out of memory in the middle of a command: this connection ends, the server goes on.
+    common::LogLine("%t %s: Thread memory error\n", Program());
+  }
+  common::DebugLine("Connection Closed\n");
+  connection.reset();
+  FreeSlot(slot);
+}
+
+void SnppServer::WatchLoop(std::stop_token stop, const std::string& path) {
+  PageIniStamp saved;
+  const auto refresh = [this] { (void)GetNamesAndGroups(names_, services_.CallPagingServer); };
+  do {
+    (void)SeeIfWeShouldReadPageiniFile(saved, path, refresh, stop);
+  } while (SleepUnlessStopped(stop, kWatchPeriodMs));
 }
 
 }  // namespace snpp

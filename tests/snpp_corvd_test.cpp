@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/snpp_test_client.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -78,11 +79,8 @@ class SnppWithCorvd : public ::testing::Test {
     return testsupport::CountInFile(dir_.File("log.txt"), "), Will page " + name + " now\n");
   }
   bool WaitForCount(const std::string& text, int count) const {
-    for (int i = 0; i < kWaitMs / 20; ++i) {
-      if (testsupport::CountInFile(dir_.File("log.txt"), text) >= count) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return testsupport::WaitUntil([&] { return testsupport::CountInFile(dir_.File("log.txt"), text) >= count; },
+                                  kWaitMs, 20);
   }
   // The status report as the SNPP client sees it, up to its closing line.
   std::string Status() {
@@ -271,14 +269,13 @@ TEST_F(SnppWithCorvd, OneHundredFiftyConnectionsAndTheNextIsRefused) {
   // One leaves; its slot takes the next connection.
   clients[70]->Send("QUIT\r\n");
   EXPECT_EQ(clients[70]->ReadUntilClosed(closed), "221 OK, Goodbye\r\n");
-  bool served = false;
-  for (int attempt = 0; attempt < 50 && !served; ++attempt) {  // the slot frees as its thread ends
-    SnppTestClient next;
-    ASSERT_TRUE(next.Connect(server_->Port()));
-    served = next.ReadLines(1) == kGreeting;
-    if (!served) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_TRUE(served);
+  // The slot frees as its thread ends; until then the next one is refused.
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] {
+        SnppTestClient next;
+        return next.Connect(server_->Port()) && next.ReadLines(1) == kGreeting;
+      },
+      kWaitMs, 20));
   EXPECT_TRUE(server_->Process().Running());
 }
 

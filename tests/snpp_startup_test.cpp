@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/snpp_fake_pipe.h"
 #include "tests/snpp_test_client.h"
+#include "tests/support/fake_paging_server.h"
 
 namespace {
 
@@ -20,10 +20,10 @@ using snpptest::SnppTestClient;
 class SnppStartup : public ::testing::Test {
  protected:
   void SetUp() override {
-    pipe_ = std::make_unique<snpptest::FakePagingServer>(dir_.File("pipe"));
+    pipe_ = std::make_unique<testsupport::FakePagingServer>(dir_.File("pipe"));
     ASSERT_TRUE(pipe_->Listening());
-    pipe_->SetPersons({"ann", "bob", "Orlen Vask"});
-    pipe_->SetGroup("Sales", {"ann", "bob"});
+    pipe_->StandIn().SetPersons({"ann", "bob", "Orlen Vask"});
+    pipe_->StandIn().SetGroup("Sales", {"ann", "bob"});
   }
 
   // Starts corvnet32 on a free port and connects one client, greeting read.
@@ -39,7 +39,7 @@ class SnppStartup : public ::testing::Test {
   }
 
   testsupport::TempDir dir_;
-  std::unique_ptr<snpptest::FakePagingServer> pipe_;
+  std::unique_ptr<testsupport::FakePagingServer> pipe_;
   std::unique_ptr<Corvnet> server_;
 };
 
@@ -78,8 +78,8 @@ TEST_F(SnppStartup, PageIniChangeRefreshesTheNames) {
   namespace fs = std::filesystem;
   fs::last_write_time(dir_.File("page.ini"), fs::file_time_type::clock::now() - std::chrono::hours(12));
   Start({{"CORVEL_TIME_SCALE", "1000"}});  // checks every 360 ms, 90 ms after a change
-  pipe_->SetPersons({"carl"});
-  pipe_->ClearGroups();
+  pipe_->StandIn().SetPersons({"carl"});
+  pipe_->StandIn().ClearGroups();
   // Until a check sees it: a change made before the first check only sets the first stamp.
   bool seen = false;
   for (int hoursBack = 1; hoursBack <= 5 && !seen; ++hoursBack) {
@@ -141,8 +141,24 @@ TEST_F(SnppStartup, PortInUseIsTriedFiveTimesThenExitsWithStatusThree) {
   EXPECT_EQ(testsupport::CountInFile(dir_.File("log.txt"), "Error Binding to port - Exiting - Try ReBooting"), 1);
 }
 
+TEST_F(SnppStartup, StopSignalWhileABindWaitsToBeRetriedEndsAtOnce) {
+  platform::UniqueFd holder;
+  uint16_t port = 0;
+  ASSERT_EQ(platform::TcpListen("", 0, 1, holder, port), 0);
+  Corvnet server(dir_, dir_.File("pipe"), port);  // real time: the next attempt is 3 minutes away
+  ASSERT_TRUE(testsupport::WaitForFileText(dir_.File("log.txt"), "Error Binding to port - Will retry in 3 minutes",
+                                           snpptest::kWaitMs));
+  EXPECT_EQ(server.Process().Stop(SIGTERM), 0);
+  EXPECT_NE(server.Log().find("CORVNET32: Server ended successfully\n"), std::string::npos);
+  EXPECT_EQ(server.Log().find("Exiting - Try ReBooting"), std::string::npos);
+}
+
 TEST_F(SnppStartup, FailedNameFetchEndsWithStatusZero) {
-  pipe_->FailLists(true);
+  // A paging server that answers, but every request with an error.
+  pipe_.reset();
+  pipe_ = std::make_unique<testsupport::FakePagingServer>(
+      dir_.File("pipe"), [](const testsupport::PipeRequest&) { return testsupport::PipeReply("ERR"); });
+  ASSERT_TRUE(pipe_->Listening());
   Corvnet server(dir_, dir_.File("pipe"), testsupport::FreeTcpPort());
   EXPECT_EQ(server.Process().Wait(snpptest::kWaitMs), 0);
   const std::string log = server.Log();

@@ -8,12 +8,12 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "platform/tcp.h"
 #include "tests/support/process.h"
+#include "tests/support/wait.h"
 
 namespace webtest {
 
@@ -58,13 +58,12 @@ inline HttpResponse Http(uint16_t port, const std::string& method, const std::st
 }
 
 inline bool WaitForTcp(uint16_t port, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < deadline) {
-    platform::UniqueFd fd;
-    if (platform::TcpConnect("127.0.0.1", port, 500, fd) == 0) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+  return testsupport::WaitUntil(
+      [port] {
+        platform::UniqueFd fd;
+        return platform::TcpConnect("127.0.0.1", port, 500, fd) == 0;
+      },
+      timeoutMs, 20);
 }
 
 // A directory with a system whose port does not exist: pages wait in its queue (the dial

@@ -18,6 +18,7 @@ namespace web {
 namespace {
 
 constexpr size_t kCarriageReturnSpan = 1500;  // CRs become spaces among these characters
+constexpr uint16_t kDefaultSnppPort = 5100;
 constexpr size_t kMaxSuffixHost = kHostSuffixArea - 1 - std::strlen(" From: ");
 
 const std::string* Find(const CgiRequest& request, const char* name) {
@@ -153,7 +154,7 @@ int SendPageRequest(WebRun& run, const std::string& name, const std::string& mes
   run.Snpp.ServerPort = run.Settings.TcpPort;
   run.Snpp.PagerId = name;
   run.Snpp.MessageText = message;
-  if (SnppSendPage(run.Snpp) != 0) {
+  if (snppclient::SnppSendPage(run.Snpp) != 0) {
     run.Out += "<pre>Error sending page to SNPP server.\n</pre>";
     return 1;
   }
@@ -165,7 +166,10 @@ int ShowReport(WebRun& run, bool status) {
   if (run.SnppMode()) {
     run.Snpp.ServerHost = run.Settings.HostName;
     run.Snpp.ServerPort = run.Settings.TcpPort;
-    if (SnppGetReport(run.Snpp, status ? "MSTA" : "MLOG") == 0) return 0;
+    std::string report;
+    const int got = snppclient::SnppGetReport(run.Snpp, status ? "MSTA" : "MLOG", report);
+    if (got >= 0) PrintPre(run.Out, report);  // what arrived is shown, also when it is not whole
+    if (got == 0) return 0;
     run.Out += failure;
     return 1;
   }
@@ -185,27 +189,17 @@ int ShowReport(WebRun& run, bool status) {
   return 0;
 }
 
-int RunCgi(const CgiRequest& request, std::string& out) {
-  out += "Content-type: text/html\n\n";
-  std::unique_ptr<WebRun> state(new (std::nothrow) WebRun());
-  if (!state) {
-    out += "Error<p>";
-    return 0;
-  }
-  WebRun& run = *state;
-  run.Settings.TcpPort = 5100;
+namespace {
+
+// Reading the request: the configuration, the script path, the group of the query
+// string (group=Name lists only the members of that group) and the sender's host.
+void ReadRequest(const CgiRequest& request, WebRun& run) {
+  run.Settings.TcpPort = kDefaultSnppPort;
   ReadWebSettings(request.SettingsFile, run.Settings);
   const std::string argv0 = request.Arguments.empty() ? std::string() : request.Arguments[0];
   const std::string* scriptName = Find(request, "SCRIPT_NAME");
   run.ScriptPath = ScriptPathFor(scriptName ? scriptName->c_str() : nullptr, argv0);
-  auto finish = [&](int status) {
-    out += run.Out;
-    return status;
-  };
-
-  // Query string: group=Name lists only the members of that group.
-  const std::string* query = Find(request, "QUERY_STRING");
-  if (query != nullptr) {
+  if (const std::string* query = Find(request, "QUERY_STRING")) {
     run.QueryCopy = query->substr(0, kQueryStringArea - 1);
     std::string_view rest = run.QueryCopy;
     const std::string_view first = NextToken(rest, "=&");
@@ -216,110 +210,139 @@ int RunCgi(const CgiRequest& request, std::string& out) {
       if (!name.empty()) run.GroupFilter = name.substr(0, kGroupNameField - 1);
     }
   }
-  const std::optional<std::string> pathTranslated = Optional(request, "PATH_TRANSLATED");
-  const std::optional<std::string> pathInfo = Optional(request, "PATH_INFO");
   run.RemoteHost = Optional(request, "REMOTE_HOST");
   run.RemoteAddr = Optional(request, "REMOTE_ADDR");
+}
 
-  // Page mode: the URL names the program followed by the page's path.
+// Choosing what to answer: a page (the URL names the program followed by the
+// page's path), a view (one argument), or else a posted form.
+struct Choice {
+  enum Kind { kPage, kView, kPost } What = kPost;
+  std::string Text;  // the page's path, or the view word
+};
+
+Choice ChooseView(const CgiRequest& request, const WebRun& run) {
+  const std::optional<std::string> pathTranslated = Optional(request, "PATH_TRANSLATED");
+  const std::optional<std::string> pathInfo = Optional(request, "PATH_INFO");
   if (pathTranslated && pathInfo && !pathInfo->empty()) {
-    const std::string path = pathTranslated->substr(0, pathTranslated->find('?'));
-    if (ExpandHtmlFile(run, path) != 0) run.Out += "Error opening up " + HtmlEscape(path) + "<p>\n";
-    return finish(0);
+    return {Choice::kPage, pathTranslated->substr(0, pathTranslated->find('?'))};
   }
+  if (request.Arguments.size() == 2) return {Choice::kView, request.Arguments[1]};
+  // Some web servers (lighttpd) pass no argument for "?status"; the query string is the
+  // view word then, when it holds no "=".
+  const std::string* query = Find(request, "QUERY_STRING");
+  if (request.Arguments.size() <= 1 && query != nullptr && !query->empty() && query->find('=') == std::string::npos) {
+    return {Choice::kView, run.QueryCopy};
+  }
+  return {};
+}
 
-  // Views. Some web servers (lighttpd) pass no argument for "?status"; the query string is
-  // the view word then, when it holds no "=".
-  std::optional<std::string> view;
-  if (request.Arguments.size() == 2) {
-    view = request.Arguments[1];
-  } else if (request.Arguments.size() <= 1 && query != nullptr && !query->empty() &&
-             query->find('=') == std::string::npos) {
-    view = run.QueryCopy;
+// A view word is any part of "status" or, failing that, of "log"; anything else shows nothing.
+void ShowView(WebRun& run, const std::string& word) {
+  if (std::string_view("status").find(word) != std::string_view::npos) {
+    ShowReport(run, true);
+  } else if (std::string_view("log").find(word) != std::string_view::npos) {
+    ShowReport(run, false);
   }
-  if (view) {
-    if (std::string_view("status").find(*view) != std::string_view::npos) {
-      ShowReport(run, true);
-    } else if (std::string_view("log").find(*view) != std::string_view::npos) {
-      ShowReport(run, false);
-    }
-    return finish(0);
-  }
+}
 
+// The three checks a post must pass. 0, or 1 with the refusal written.
+int CheckPost(const CgiRequest& request, WebRun& run) {
   const std::string* method = Find(request, "REQUEST_METHOD");
   if (method == nullptr || *method != "POST") {
     run.Out += "This script should be referenced with a METHOD of POST.\n";
-    return finish(1);
+    return 1;
   }
   const std::string* contentType = Find(request, "CONTENT_TYPE");
   if (contentType == nullptr || *contentType != "application/x-www-form-urlencoded") {
     run.Out += "This script can only be used to decode form results. \n";
-    return finish(1);
+    return 1;
   }
-  const std::string* contentLength = Find(request, "CONTENT_LENGTH");
-  if (contentLength == nullptr) {
+  if (Find(request, "CONTENT_LENGTH") == nullptr) {
     run.Out += "This script requires CONTENT_LENGTH environment variable.\n";
-    return finish(1);
+    return 1;
   }
+  return 0;
+}
 
-  const long budget = std::strtol(contentLength->c_str(), nullptr, 10);
+// What a posted form asks for, besides the scheduling values kept in the run.
+struct PostedForm {
+  std::optional<std::string> Message;  // the last message field
+  std::vector<std::string> Names;      // one page request each, in body order
+  std::string Notices;                 // what was wrong with the fields
+};
+
+struct FormFieldRule {
+  std::string_view Name;  // compared exactly
+  void (*Apply)(const std::string& value, WebRun& run, PostedForm& form);
+};
+
+constexpr FormFieldRule kFormFields[] = {
+    {"pagetype",
+     [](const std::string& v, WebRun& run, PostedForm&) {
+       run.PageType = LeadingInteger(v);
+       if (run.PageType < 0 || run.PageType > 3) run.PageType = 0;  // any other number: send now
+     }},
+    {"delay", [](const std::string& v, WebRun& run, PostedForm&) { run.Delay = LeadingInteger(v); }},
+    {"date", [](const std::string& v, WebRun& run, PostedForm&) { run.Date = v; }},
+    {"time", [](const std::string& v, WebRun& run, PostedForm&) { run.Time = v; }},
+    {"date1", [](const std::string& v, WebRun& run, PostedForm&) { run.Date1 = v; }},
+    {"time1", [](const std::string& v, WebRun& run, PostedForm&) { run.Time1 = v; }},
+    {"option", [](const std::string& v, WebRun& run, PostedForm&) { run.AppendHostName |= v == "AppendHostName"; }},
+    {"message", [](const std::string& v, WebRun&, PostedForm& form) { form.Message = v; }},
+    {"name", [](const std::string& v, WebRun&, PostedForm& form) { form.Names.push_back(v); }},
+};
+
+// Handling the form: reads the body and applies each field in body order.
+PostedForm HandleForm(const CgiRequest& request, WebRun& run) {
+  const long budget = std::strtol(Find(request, "CONTENT_LENGTH")->c_str(), nullptr, 10);
   const std::vector<FormField> fields = request.Body ? ReadFormFields(request.Body, budget) : std::vector<FormField>();
-  std::string notices;
-  std::optional<std::string> message;
-  std::vector<std::string> names;
+  PostedForm form;
   for (const FormField& field : fields) {
     if (field.BadEscape) {
-      notices += "Error: the form field " + HtmlEscape(field.Name) +
-                 " holds a % that is not followed by two hex digits; it was used as written.<P>\n";
+      form.Notices += "Error: the form field " + HtmlEscape(field.Name) +
+                      " holds a % that is not followed by two hex digits; it was used as written.<P>\n";
     }
-    const std::string& key = field.Name;
-    if (key == "pagetype") {
-      run.PageType = LeadingInteger(field.Value);
-      if (run.PageType < 0 || run.PageType > 3) run.PageType = 0;
-    } else if (key == "delay") {
-      run.Delay = LeadingInteger(field.Value);
-    } else if (key == "date") {
-      run.Date = field.Value;
-    } else if (key == "time") {
-      run.Time = field.Value;
-    } else if (key == "date1") {
-      run.Date1 = field.Value;
-    } else if (key == "time1") {
-      run.Time1 = field.Value;
-    } else if (key == "option") {
-      if (field.Value == "AppendHostName") run.AppendHostName = true;
-    } else if (key == "message") {
-      message = field.Value;
-    } else if (key == "name") {
-      names.push_back(field.Value);
+    for (const FormFieldRule& rule : kFormFields) {
+      if (field.Name == rule.Name) rule.Apply(field.Value, run, form);
     }
   }
-  if (!message && !fields.empty()) message = fields.front().Value;
-  std::string text = message.value_or("");
+  // Without a message field, the first field of the body is the message.
+  if (!form.Message && !fields.empty()) form.Message = fields.front().Value;
+  return form;
+}
+
+// The message as it is sent: carriage returns turned to spaces, and with AppendHostName
+// the sender's host after it (" From: host").
+std::string MessageToSend(const WebRun& run, const PostedForm& form) {
+  std::string text = form.Message.value_or("");
   for (size_t i = 0; i < text.size() && i < kCarriageReturnSpan; ++i) {
     if (text[i] == '\r') text[i] = ' ';
   }
-
-  if (run.Settings.StartingHtmlFile.empty()) {
-    run.Out += "<H1>Corvel</H1><HR>";
-  } else {
-    (void)ExpandHtmlFile(run, run.Settings.StartingHtmlFile);
-  }
-  run.Out += notices;
-  const bool scheduleGood = CheckSchedule(run, run.Out);
-
   if (run.AppendHostName) {
     std::string host = run.RemoteHost ? *run.RemoteHost : run.RemoteAddr ? *run.RemoteAddr : "?";
     if (host.size() > kMaxSuffixHost) host.resize(kMaxSuffixHost);
     text += " From: " + host;
   }
+  return text;
+}
 
-  for (const std::string& name : names) {
+// Rendering the result page: the heading, what was wrong, one result per name
+// (sent as it is written) and the footer.
+void RenderResult(WebRun& run, const PostedForm& form) {
+  if (run.Settings.StartingHtmlFile.empty()) {
+    run.Out += "<H1>Corvel</H1><HR>";
+  } else {
+    (void)ExpandHtmlFile(run, run.Settings.StartingHtmlFile);
+  }
+  run.Out += form.Notices;
+  const bool scheduleGood = CheckSchedule(run, run.Out);
+  const std::string text = MessageToSend(run, form);
+  for (const std::string& name : form.Names) {
     run.CurrentName = name;
     const bool sent = scheduleGood && SendPageRequest(run, name, text) == 0;
     WriteNameResult(run, name, sent);
   }
-
   if (run.Settings.EndingHtmlFile.empty()) {
     const std::string script = HtmlEscape(run.ScriptPath);
     run.Out += "<HR>To verify that your page has been sent, you can <A HREF=\"" + script +
@@ -328,7 +351,40 @@ int RunCgi(const CgiRequest& request, std::string& out) {
   } else {
     (void)ExpandHtmlFile(run, run.Settings.EndingHtmlFile);
   }
-  return finish(0);
+}
+
+// Everything after reading the request: choose, then serve the page, show the view or
+// handle and render the form. Returns the exit status.
+int Respond(const CgiRequest& request, WebRun& run) {
+  const Choice choice = ChooseView(request, run);
+  switch (choice.What) {
+    case Choice::kPage:
+      if (ExpandHtmlFile(run, choice.Text) != 0) run.Out += "Error opening up " + HtmlEscape(choice.Text) + "<p>\n";
+      return 0;
+    case Choice::kView:
+      ShowView(run, choice.Text);
+      return 0;
+    case Choice::kPost:
+      break;
+  }
+  if (CheckPost(request, run) != 0) return 1;
+  RenderResult(run, HandleForm(request, run));
+  return 0;
+}
+
+}  // namespace
+
+int RunCgi(const CgiRequest& request, std::string& out) {
+  out += "Content-type: text/html\n\n";
+  std::unique_ptr<WebRun> state(new (std::nothrow) WebRun());
+  if (!state) {
+    out += "Error<p>";
+    return 0;
+  }
+  ReadRequest(request, *state);
+  const int status = Respond(request, *state);
+  out += state->Out;
+  return status;
 }
 
 }  // namespace web

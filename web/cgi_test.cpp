@@ -6,13 +6,14 @@
 #include <fstream>
 #include <memory>
 
-#include "web/fake_paging_server.h"
-#include "web/fake_snpp_server.h"
+#include "tests/support/fake_paging_server.h"
+#include "tests/support/fake_snpp_server.h"
+#include "tests/support/scoped_env.h"
 
 namespace web {
 namespace {
 
-using testing::FakePagingServer;
+using testsupport::FakePagingServer;
 
 constexpr const char* kHeader = "Content-type: text/html\n\n";
 
@@ -21,10 +22,14 @@ class Cgi : public ::testing::Test {
   void SetUp() override {
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     prefix_ = ::testing::TempDir() + "cgi_" + test + "_";
+    // The test's own pipe, also once its server is gone: nothing else may answer there.
+    pipe_ = std::make_unique<testsupport::ScopedEnv>("CORVEL_PIPE", prefix_ + "pipe");
     server_ = std::make_unique<FakePagingServer>(prefix_ + "pipe");
+    server_->StandIn().RefuseName("Nobody");
   }
   void TearDown() override {
     server_.reset();
+    pipe_.reset();
     for (const auto& p : files_) std::remove(p.c_str());
   }
   std::string File(const std::string& name, const std::string& text) {
@@ -56,6 +61,7 @@ class Cgi : public ::testing::Test {
   }
   std::string prefix_;
   std::vector<std::string> files_;
+  std::unique_ptr<testsupport::ScopedEnv> pipe_;
   std::unique_ptr<FakePagingServer> server_;
 };
 
@@ -102,7 +108,7 @@ TEST_F(Cgi, TwoNamesAreSentInBodyOrderWithTheBuiltInTexts) {
   EXPECT_EQ(requests[0].Head.TimeMode, 0);
   EXPECT_EQ(requests[0].Message, "Hi");
   EXPECT_EQ(requests[0].Head.MessageLength, 2);
-  EXPECT_EQ(requests[0].Length, 91u);
+  EXPECT_EQ(requests[0].Bytes, 91u);
 }
 
 TEST_F(Cgi, MessageDecodingCarriageReturnsAndTheFirstFieldFallback) {
@@ -205,10 +211,11 @@ TEST_F(Cgi, LongNameIsCutToTheRecordAndBadEscapeIsNamed) {
 }
 
 TEST_F(Cgi, ViewsByArgumentOrBareQueryString) {
-  server_->StatusText = "Queue: Ann <script>alert(1)</script>\n";
-  server_->LogText = "2026-12-08 01:00 CORVD32: Paging server started successfully\n";
+  const std::string logText = "2026-12-08 01:00 CORVD32: Paging server started successfully\n";
+  server_->StandIn().SetStatusReport("Queue: Ann <script>alert(1)</script>\n");
+  server_->StandIn().SetLogReport(logText);
   const std::string status = std::string(kHeader) + "<PRE>\nQueue: Ann &lt;script&gt;alert(1)&lt;/script&gt;\n</PRE>\n";
-  const std::string log = std::string(kHeader) + "<PRE>\n" + server_->LogText + "</PRE>\n";
+  const std::string log = std::string(kHeader) + "<PRE>\n" + logText + "</PRE>\n";
   std::string out;
   EXPECT_EQ(RunCgi(View({"status"}), out), 0);
   EXPECT_EQ(out, status);
@@ -231,7 +238,7 @@ TEST_F(Cgi, ViewsByArgumentOrBareQueryString) {
   ASSERT_EQ(r.size(), 5u);
   EXPECT_EQ(r[0].Head.RequestType, 4);
   EXPECT_EQ(r[0].Head.Parameter, 1);
-  EXPECT_EQ(r[0].Length, 89u);
+  EXPECT_EQ(r[0].Bytes, 89u);
   EXPECT_EQ(r[3].Head.RequestType, 3);
   EXPECT_EQ(r[3].Head.Parameter, 0);
 }
@@ -253,7 +260,7 @@ TEST_F(Cgi, FailedViewAndRemotePipeSayWhatHappened) {
 }
 
 TEST_F(Cgi, PageModeServesTheTemplateWithTheGroupOfTheQuery) {
-  server_->Members = {"Ann", "Bob"};
+  server_->StandIn().SetGroup("Sales", {"Ann", "Bob"});
   const std::string form = File("form.htm", "<form action=\"%e\"><select name=name>%p</select></form>");
   CgiRequest r = View({}, "group=Sales");
   r.Environment["PATH_INFO"] = "/form.htm";
@@ -279,8 +286,8 @@ TEST_F(Cgi, PageModeServesTheTemplateWithTheGroupOfTheQuery) {
 }
 
 TEST_F(Cgi, SnppModeSendsAtOnceAndReportsFailures) {
-  testing::FakeSnppBehaviour good;
-  testing::FakeSnppServer snpp(good);
+  testsupport::FakeSnppBehaviour good;
+  testsupport::FakeSnppServer snpp(good);
   File("wwwpage.ini", "HostName = \"127.0.0.1\"\nTcpPort = " + std::to_string(snpp.Port()) + "\n");
   std::string out;
   EXPECT_EQ(RunCgi(Post("pagetype=1&delay=30&name=Ann&message=Hi"), out), 0);
@@ -288,9 +295,9 @@ TEST_F(Cgi, SnppModeSendsAtOnceAndReportsFailures) {
   EXPECT_EQ(snpp.Received(), "PAGE \"Ann\"\nDATA\nHi\r\n.\r\nSEND\nQUIT\n");
   EXPECT_TRUE(server_->Requests().empty());
 
-  testing::FakeSnppBehaviour refusing;
+  testsupport::FakeSnppBehaviour refusing;
   refusing.SendReply = "554 Message Failed";
-  testing::FakeSnppServer bad(refusing);
+  testsupport::FakeSnppServer bad(refusing);
   File("wwwpage.ini", "HostName = \"127.0.0.1\"\nTcpPort = " + std::to_string(bad.Port()) + "\n");
   out.clear();
   EXPECT_EQ(RunCgi(Post("name=Ann&message=Hi"), out), 0);
@@ -300,9 +307,9 @@ TEST_F(Cgi, SnppModeSendsAtOnceAndReportsFailures) {
 }
 
 TEST_F(Cgi, SnppModeViewsAndAnUnknownHost) {
-  testing::FakeSnppBehaviour report;
+  testsupport::FakeSnppBehaviour report;
   report.ReportLines = {"Corvel.  Version 1.8 Rev 5", "<b>Ann</b>"};
-  testing::FakeSnppServer snpp(report);
+  testsupport::FakeSnppServer snpp(report);
   File("wwwpage.ini", "HostName = \"127.0.0.1\"\nTcpPort = " + std::to_string(snpp.Port()) + "\n");
   std::string out;
   EXPECT_EQ(RunCgi(View({"status"}), out), 0);

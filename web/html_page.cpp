@@ -16,6 +16,9 @@ namespace web {
 
 namespace {
 
+using snppclient::kNameChoiceLength;
+using snppclient::kNameChoicesSize;
+
 constexpr int kMaxListPages = static_cast<int>(kNameChoicesSize) / common::kListPageSize;
 
 std::string TwoDigits(int value) {
@@ -89,7 +92,7 @@ void FetchNames(WebRun& run) {
     run.Snpp.ServerHost = run.Settings.HostName;
     run.Snpp.ServerPort = run.Settings.TcpPort;
     run.Snpp.ListArgument = run.GroupFilter.value_or("");
-    (void)SnppListNames(run.Snpp);
+    (void)snppclient::SnppListNames(run.Snpp);
     return;
   }
   if (run.GroupFilter) {

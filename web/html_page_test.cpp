@@ -6,13 +6,15 @@
 #include <fstream>
 #include <regex>
 
-#include "web/fake_paging_server.h"
-#include "web/fake_snpp_server.h"
+#include "tests/support/fake_paging_server.h"
+#include "tests/support/fake_snpp_server.h"
+#include "tests/support/scoped_env.h"
 
 namespace web {
 namespace {
 
-using testing::FakePagingServer;
+using testsupport::FakePagingServer;
+using testsupport::ScopedEnv;
 
 class Template : public ::testing::Test {
  protected:
@@ -71,9 +73,10 @@ TEST_F(Template, DirectiveAndCaptureStraddlingTwoBlocks) {
 }
 
 TEST_F(Template, GroupCaptureNarrowsTheNameListOverThePipe) {
+  ScopedEnv pipe("CORVEL_PIPE", PipePath());
   FakePagingServer server(PipePath());
-  server.Persons = {"Ann", "Bob"};
-  server.Members = {"Ann", "<script>x</script>"};
+  server.StandIn().SetPersons({"Ann", "Bob"});
+  server.StandIn().SetGroup("Sales", {"Ann", "<script>x</script>"});
   WebRun run;
   ASSERT_EQ(ExpandHtmlFile(run, Page("group.htm", "%gSales <select>%p</select>")), 0);
   EXPECT_EQ(run.Out, "<select><option> Ann\n<option> &lt;script&gt;x&lt;/script&gt;\n</select>");
@@ -81,13 +84,16 @@ TEST_F(Template, GroupCaptureNarrowsTheNameListOverThePipe) {
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].Head.RequestType, common::kListMembers);
   EXPECT_EQ(common::FieldText(requests[0].Head.Name), "Sales");
-  EXPECT_EQ(requests[0].Length, 89u);
+  EXPECT_EQ(requests[0].Bytes, 89u);
 }
 
 TEST_F(Template, PipeListAsksPageByPageThenGroups) {
+  ScopedEnv pipe("CORVEL_PIPE", PipePath());
   FakePagingServer server(PipePath());
-  for (int i = 0; i < 120; ++i) server.Persons.push_back("P" + std::to_string(i));
-  server.Groups = {"Sales"};
+  std::vector<std::string> persons;
+  for (int i = 0; i < 120; ++i) persons.push_back("P" + std::to_string(i));
+  server.StandIn().SetPersons(persons);
+  server.StandIn().SetGroup("Sales", {});
   WebRun run;
   FetchNames(run);
   ASSERT_EQ(run.Snpp.NameChoices.size(), 121u);
@@ -103,20 +109,22 @@ TEST_F(Template, PipeListAsksPageByPageThenGroups) {
 }
 
 TEST_F(Template, PipeListLoopStopsWhenTheTableIsFull) {
-  FakePagingServer server(PipePath());
-  server.RepeatFullPages = true;  // a server that answers every page with 50 names
+  ScopedEnv pipe("CORVEL_PIPE", PipePath());
+  // A server that answers every list page with 50 names, however far the client asks.
+  FakePagingServer server(PipePath(), [](const testsupport::PipeRequest&) -> testsupport::PipeReply {
+    return testsupport::ListReply(std::vector<std::string>(common::kListPageSize, "Repeat"));
+  });
   WebRun run;
   FetchNames(run);
-  EXPECT_EQ(run.Snpp.NameChoices.size(), kNameChoicesSize);
-  EXPECT_EQ(server.Requests().size(), kNameChoicesSize / 50);
+  EXPECT_EQ(run.Snpp.NameChoices.size(), snppclient::kNameChoicesSize);
+  EXPECT_EQ(server.Requests().size(), snppclient::kNameChoicesSize / 50);
 }
 
 TEST_F(Template, NoPagingServerGivesAnEmptyList) {
-  ::setenv("CORVEL_PIPE", (PipePath() + "-absent").c_str(), 1);
+  ScopedEnv pipe("CORVEL_PIPE", PipePath() + "-absent");
   WebRun run;
   ASSERT_EQ(ExpandHtmlFile(run, Page("empty.htm", "<select>%p</select>")), 0);
   EXPECT_EQ(run.Out, "<select></select>");
-  ::unsetenv("CORVEL_PIPE");
 }
 
 TEST_F(Template, RemoteLanServerIsNamedInTheList) {
@@ -129,9 +137,9 @@ TEST_F(Template, RemoteLanServerIsNamedInTheList) {
 }
 
 TEST_F(Template, SnppListUsesTheGroupFilter) {
-  testing::FakeSnppBehaviour behaviour;
+  testsupport::FakeSnppBehaviour behaviour;
   behaviour.Names = {"Ann", "Bob & Co"};
-  testing::FakeSnppServer server(behaviour);
+  testsupport::FakeSnppServer server(behaviour);
   WebRun run;
   run.Settings.HostName = "127.0.0.1";
   run.Settings.TcpPort = server.Port();

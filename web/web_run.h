@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "web/snpp_client.h"
+#include "snppclient/snpp_client.h"
 #include "web/web_settings.h"
 
 namespace web {
@@ -14,10 +14,15 @@ constexpr size_t kGroupNameField = 200;   // a captured or given group name: 199
 constexpr size_t kRequestNameLength = 31; // what the pipe record's Name field holds
 constexpr size_t kHostSuffixArea = 100;   // " From: host" and its NUL
 constexpr size_t kCgiReplyArea = 3100;
+constexpr size_t kWebBlockSize = 16000;    // the SNPP client's receive block and command area
 
 struct WebRun {
   // The SNPP client writes what it has to say into this run's response; corvweb keeps no log.
-  WebRun() { Snpp.Response = &Out; }
+  WebRun() {
+    Snpp.Response = &Out;
+    Snpp.ReceiveBlockSize = kWebBlockSize;
+    Snpp.CommandAreaSize = kWebBlockSize;
+  }
   WebRun(const WebRun&) = delete;
   WebRun& operator=(const WebRun&) = delete;
 
@@ -33,7 +38,7 @@ struct WebRun {
   int Delay = 0;
   std::optional<std::string> Date, Time, Date1, Time1;
   std::string ScriptPath;                   // SCRIPT_NAME, or /cgi-bin/ (or /scripts/tools/) + program
-  SnppClient Snpp;                          // also holds NameChoices in pipe mode
+  snppclient::SnppClient Snpp;              // also holds NameChoices in pipe mode
   bool RemoteNoted = false;                 // the remote-pipe notice was written once
 
   bool SnppMode() const { return !Settings.HostName.empty(); }

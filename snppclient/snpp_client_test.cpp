@@ -1,5 +1,5 @@
-// web/snpp_client_test.cpp - the lock-step SNPP client against a fake server on 127.0.0.1.
-#include "web/snpp_client.h"
+// snppclient/snpp_client_test.cpp - the lock-step SNPP client against a fake server on 127.0.0.1.
+#include "snppclient/snpp_client.h"
 
 #include <gtest/gtest.h>
 
@@ -9,13 +9,13 @@
 #include <sstream>
 
 #include "common/log.h"
-#include "web/fake_snpp_server.h"
+#include "tests/support/fake_snpp_server.h"
 
-namespace web {
+namespace snppclient {
 namespace {
 
-using testing::FakeSnppBehaviour;
-using testing::FakeSnppServer;
+using testsupport::FakeSnppBehaviour;
+using testsupport::FakeSnppServer;
 
 SnppClient ClientFor(const FakeSnppServer& server, std::string* response = nullptr) {
   SnppClient client;
@@ -160,10 +160,11 @@ TEST(SnppClientWeb, LookupFailureIsWrittenToTheResponseAndNothingIsLogged) {
 TEST(SnppClientWeb, MessageIsCutToTheCommandArea) {
   FakeSnppServer server(FakeSnppBehaviour{});
   SnppClient client = ClientFor(server);
-  client.CommandAreaSize = kSendCommandArea;
+  constexpr size_t kArea = 4300;  // corvsend's command area
+  client.CommandAreaSize = kArea;
   client.MessageText = std::string(5000, 'x');
   const std::string block = MessageBlock(client);
-  EXPECT_EQ(block.size(), kSendCommandArea - 1);  // the block and its NUL fill the area
+  EXPECT_EQ(block.size(), kArea - 1);  // the block and its NUL fill the area
   EXPECT_EQ(block.substr(block.size() - 5), "\r\n.\r\n");
   EXPECT_EQ(SnppSendPage(client), 0);
 }
@@ -188,18 +189,24 @@ TEST(SnppClientWeb, PagerIdWithALineEndCannotStartACommandOfItsOwn) {
   EXPECT_EQ(server.Received().rfind("PAGE \"Ann\"\nDATA\n", 0), 0u);
 }
 
-TEST(SnppClientWeb, ReportIsCollectedUntilItsEndLineAndWrittenEscaped) {
+TEST(SnppClientWeb, ReportIsCollectedUntilItsEndLineOneLineEach) {
   FakeSnppBehaviour report;
-  report.ReportLines = {"Paging server status", "\r", "Ann <script>alert(1)</script>"};
+  report.ReportLines = {"Paging server status", "\r", "Ann <b>"};
   FakeSnppServer server(report);
   std::string response;
   SnppClient client = ClientFor(server, &response);
-  EXPECT_EQ(SnppGetReport(client, "MSTA"), 0);
+  std::string text = "stale";
+  EXPECT_EQ(SnppGetReport(client, "MSTA", text), 0);
   EXPECT_EQ(server.Received(), "MSTA\nQUIT\n");
   ASSERT_EQ(client.NameChoices.size(), 3u);
   EXPECT_EQ(client.NameChoices[1], "\r\r\n");  // an empty line is kept whole
-  EXPECT_EQ(response,
-            "<PRE>\nPaging server status\n\r\r\nAnn &lt;script&gt;alert(1)&lt;/script&gt;\n</PRE>\n");
+  EXPECT_EQ(text, "Paging server status\n\r\r\nAnn <b>\n");  // and gets no line feed of its own
+  EXPECT_EQ(response, "");  // what to make of the text is the caller's business
+
+  client.ServerHost = "no-such-host.invalid";
+  EXPECT_EQ(SnppGetReport(client, "MLOG", text), -1);
+  EXPECT_EQ(text, "Paging server status\n\r\r\nAnn <b>\n");
+  EXPECT_EQ(response, "Gethostbyname failed\n");
 }
 
 TEST(SnppClientWeb, ListFillsNameChoicesAndLongLinesAreCut) {
@@ -243,4 +250,4 @@ TEST(SnppClientLines, RepliesAreCountedAndOverlongLinesKeepTheirCode) {
 }
 
 }  // namespace
-}  // namespace web
+}  // namespace snppclient

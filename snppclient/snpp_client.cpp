@@ -1,5 +1,5 @@
-// web/snpp_client.cpp - the SNPP client in lock step with the server's replies.
-#include "web/snpp_client.h"
+// snppclient/snpp_client.cpp - the SNPP client in lock step with the server's replies.
+#include "snppclient/snpp_client.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,31 +9,19 @@
 #include "common/log.h"
 #include "platform/clock.h"
 #include "platform/tcp.h"
-#include "web/html.h"
 
-namespace web {
+namespace snppclient {
 
 namespace {
 
 constexpr int kGreetingCode = 220;
 constexpr int kGoAheadCode = 354;
 constexpr int kSentCode = 250;
+constexpr int kReportLineCode = 214;
+constexpr int kStartOfListCode = 215;
+constexpr int kNameLineCode = 216;
 constexpr int kEndOfListCode = 217;
 constexpr int kQuitWaitMs = 1000;  // the goodbye is only waited for to close cleanly
-
-// The number at the start of a line, as atoi reads it; 0 when there is none.
-int LeadingNumber(std::string_view line) {
-  size_t i = 0;
-  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-  int value = 0;
-  bool any = false;
-  while (i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])) && value < 100000) {
-    value = value * 10 + (line[i] - '0');
-    any = true;
-    ++i;
-  }
-  return any ? value : 0;
-}
 
 // A host that begins with a digit is taken as a dotted address and never looked up; it
 // must then be four numbers of 0..255, or it is an address nothing can be reached at.
@@ -89,8 +77,7 @@ bool CollectUntilEnd(SnppClient& client) {
 
 int ConnectToServer(SnppClient& client) {
   CloseConnection(client);
-  client.PartialLine.clear();
-  client.LineOverflow = false;
+  client.Lines.Clear();
   client.PendingReplies.clear();
   client.StreamEnded = false;
 
@@ -132,17 +119,14 @@ void CloseConnection(SnppClient& client) {
 }
 
 void HandleReplyLine(SnppClient& client, std::string_view line) {
-  const int code = LeadingNumber(line);
+  const int code = ReplyCode(line);
   ++client.ReplyLineCount;
   if (code != 0) client.PendingReplies.push_back(code);
-  if (code == 215) {
+  if (code == kStartOfListCode) {
     client.NameChoices.clear();
-  } else if (code == 214 || code == 216) {
-    std::string_view text = line.size() > 4 ? line.substr(4) : std::string_view();
-    if (text.empty() || (text[0] != '\r' && text[0] != '\n')) {
-      text = text.substr(0, text.find_first_of("\r\n"));
-    }
-    if (code == 216 && text.size() > kNameChoiceLength) text = text.substr(0, kNameChoiceLength);
+  } else if (code == kReportLineCode || code == kNameLineCode) {
+    std::string_view text = ReplyText(line);
+    if (code == kNameLineCode) text = text.substr(0, kNameChoiceLength);
     // The table keeps its first 2500 lines; a longer list or report is cut there.
     if (client.NameChoices.size() < kNameChoicesSize) client.NameChoices.emplace_back(text);
   }
@@ -157,19 +141,8 @@ int ReceiveReplies(SnppClient& client, int timeoutMs) {
     client.StreamEnded = true;
     return 0;
   }
-  for (int i = 0; i < n; ++i) {
-    const char c = block[static_cast<size_t>(i)];
-    if (c == '\n') {
-      client.PartialLine += c;
-      HandleReplyLine(client, client.PartialLine);
-      client.PartialLine.clear();
-      client.LineOverflow = false;
-    } else if (client.PartialLine.size() < kReplyLineLimit - 1) {
-      client.PartialLine += c;
-    } else {
-      client.LineOverflow = true;  // the rest of an over-long line is dropped
-    }
-  }
+  client.Lines.Feed(std::string_view(block.data(), static_cast<size_t>(n)),
+                    [&client](std::string_view line) { HandleReplyLine(client, line); });
   return n;
 }
 
@@ -258,20 +231,19 @@ int SnppSendPage(SnppClient& client) {
   return result;
 }
 
-int SnppGetReport(SnppClient& client, std::string_view word) {
+int SnppGetReport(SnppClient& client, std::string_view word, std::string& report) {
   if (ConnectToServer(client) != 0) return -1;
   client.NameChoices.clear();
   bool whole = false;
   if (Send(client, std::string(word) + "\n") == 0) whole = CollectUntilEnd(client);
   if (Send(client, "QUIT\n") == 0) (void)WaitForReply(client, kQuitWaitMs);
   CloseConnection(client);
-  std::string text;
+  report.clear();
   for (const std::string& line : client.NameChoices) {
-    text += line;
-    if (line.empty() || line[0] != '\r') text += '\n';
+    report += line;
+    if (line.empty() || line[0] != '\r') report += '\n';
   }
-  if (client.Response != nullptr) PrintPre(*client.Response, text);
-  return whole ? 0 : -1;
+  return whole ? 0 : 1;
 }
 
 int SnppListNames(SnppClient& client) {
@@ -285,4 +257,4 @@ int SnppListNames(SnppClient& client) {
   return whole ? 0 : -1;
 }
 
-}  // namespace web
+}  // namespace snppclient

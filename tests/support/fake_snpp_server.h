@@ -1,8 +1,10 @@
-// web/fake_snpp_server.h - a small SNPP server on 127.0.0.1 for the client's unit tests.
+// tests/support/fake_snpp_server.h - a small SNPP server on 127.0.0.1 for the tests of the
+// SNPP client and of corvweb in SNPP mode.
 //
 // It speaks the server side the way corvnet32 does (greeting, PAGE, DATA without a reply,
-// the dot line, SEND, LIST, MSTA/MLOG, QUIT) with replies a test can change, records every
-// byte it receives, and gives up on a silent client after 10 s, so no test can hang.
+// the dot line, SEND, LIST, MSTA/MLOG, QUIT) with replies a test can change, and records
+// every byte it receives. It gives up on a silent client after 10 s, and its destructor
+// wakes a connection in progress, so no test can hang on it.
 #pragma once
 
 #include <atomic>
@@ -14,7 +16,7 @@
 #include "platform/clock.h"
 #include "platform/tcp.h"
 
-namespace web::testing {
+namespace testsupport {
 
 struct FakeSnppBehaviour {
   bool Greet = true;
@@ -38,6 +40,10 @@ class FakeSnppServer {
   ~FakeSnppServer() {
     stop_ = true;
     platform::TcpShutdown(listener_);
+    {
+      std::lock_guard lock(mutex_);
+      if (current_ != nullptr) platform::TcpShutdown(*current_);
+    }
     if (thread_.joinable()) thread_.join();
   }
   FakeSnppServer(const FakeSnppServer&) = delete;
@@ -70,7 +76,14 @@ class FakeSnppServer {
       std::string peer;
       if (platform::TcpAccept(listener_, conn, peer) != 0) return;
       ++connections_;
+      {
+        std::lock_guard lock(mutex_);
+        if (stop_) return;
+        current_ = &conn;
+      }
       Session(conn);
+      std::lock_guard lock(mutex_);
+      current_ = nullptr;
     }
   }
 
@@ -131,7 +144,8 @@ class FakeSnppServer {
   std::atomic<bool> stop_{false};
   std::atomic<int> connections_{0};
   mutable std::mutex mutex_;
+  const platform::UniqueFd* current_ = nullptr;  // the connection being served, for the destructor
   std::string received_;
 };
 
-}  // namespace web::testing
+}  // namespace testsupport

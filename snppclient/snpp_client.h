@@ -1,10 +1,12 @@
-// web/snpp_client.h - the SNPP client that corvweb and corvsend share.
+// snppclient/snpp_client.h - the SNPP client that corvweb and corvsend share: one page,
+// the status or log report, or the list of names, each on a connection of its own.
 //
 // The client talks in lock step: after each command it waits for that command's own reply
 // line (at most 5.5 s of silence), so a page is judged by the reply to SEND and nothing else.
 // The greeting (220) is taken before the first reply, and a 354 after DATA is the server's
 // go-ahead, not the reply to the message. The commands go out byte for byte as the server
 // side expects them: "PAGE \"id\"\n", "DATA\n", "text\r\n.\r\n", "SEND\n", "QUIT\n".
+// Nothing runs behind the caller's back: no thread, and every wait has its limit.
 #pragma once
 
 #include <cstddef>
@@ -15,16 +17,14 @@
 #include <vector>
 
 #include "platform/unique_fd.h"
+#include "snppclient/reply_line.h"
 
-namespace web {
+namespace snppclient {
 
 constexpr int kSnppSilenceMs = 5500;      // a wait gives up after 11 polls of 500 ms
-constexpr size_t kReplyLineLimit = 299;   // characters kept of one reply line
 constexpr size_t kNameChoicesSize = 2500;
 constexpr size_t kNameChoiceLength = 99;  // characters kept of one listed name
-constexpr size_t kWebBlockSize = 16000;   // corvweb's receive block and command area
-constexpr size_t kSendBlockSize = 4000;   // corvsend's receive block
-constexpr size_t kSendCommandArea = 4300; // corvsend's command area
+constexpr size_t kDefaultBlockSize = 16000;
 
 // One program run's client. Settings are filled by the caller; the rest is the client's.
 struct SnppClient {
@@ -33,10 +33,10 @@ struct SnppClient {
   std::string PagerId;           // the recipient for PAGE
   std::string MessageText;       // the text sent after DATA
   std::string ListArgument;      // sent after LIST (empty: every name and group)
-  size_t ReceiveBlockSize = kWebBlockSize;
-  size_t CommandAreaSize = kWebBlockSize;  // the message block must fit, with its end marker
-  // corvweb: texts meant for the response go here, and nothing is logged. Null (corvsend):
-  // the failures go to the log with the program name.
+  size_t ReceiveBlockSize = kDefaultBlockSize;
+  size_t CommandAreaSize = kDefaultBlockSize;  // the message block must fit, with its end marker
+  // corvweb keeps no log: the look-up failure text is appended here and nothing else is
+  // said. Null (corvsend): the failures go to the log with the program's name.
   std::string* Response = nullptr;
 
   std::vector<std::string> NameChoices;  // 214 and 216 reply texts, at most 2500
@@ -44,8 +44,7 @@ struct SnppClient {
   int LastReplyCode = 0;                 // code of the reply the last wait returned
 
   platform::UniqueFd Socket;
-  std::string PartialLine;               // bytes of a line whose line feed has not come
-  bool LineOverflow = false;             // the line in hand passed kReplyLineLimit
+  ReplyLineReader Lines;                 // the line in hand whose line feed has not come
   std::deque<int> PendingReplies;        // codes of complete lines not yet waited for
   bool StreamEnded = false;              // the server closed, or the socket failed
 };
@@ -71,10 +70,11 @@ void HandleReplyLine(SnppClient& client, std::string_view line);
 // to PAGE, SEND refused), 1 (no reply to the message or to SEND) or a negative send error.
 [[nodiscard]] int SnppSendPage(SnppClient& client);
 
-// Fetches the status ("MSTA") or the log ("MLOG") into NameChoices and writes it to the
-// response with PrintPre. 0 when the report arrived whole (its 217 line), -1 otherwise;
-// what arrived is written either way.
-[[nodiscard]] int SnppGetReport(SnppClient& client, std::string_view word);
+// Fetches the status ("MSTA") or the log ("MLOG") into NameChoices and report: each line,
+// followed by a line feed unless it begins with a carriage return (an empty report line).
+// 0 when the report arrived whole (its 217 line); 1 when it did not (report holds what
+// came); -1 when there was no connection (report untouched).
+[[nodiscard]] int SnppGetReport(SnppClient& client, std::string_view word, std::string& report);
 
 // Fetches the names (LIST with ListArgument) into NameChoices. 0 when the list ended with
 // its 217 line, -1 when there was no connection or it did not end (the names that came stay).
@@ -86,4 +86,4 @@ std::string MessageBlock(const SnppClient& client);
 // Closes the connection (after the exchange).
 void CloseConnection(SnppClient& client);
 
-}  // namespace web
+}  // namespace snppclient
