@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "modem/modem_pty_test_support.h"
+#include "tests/support/pty_peer.h"
 
 namespace modem {
 namespace {
@@ -47,34 +47,33 @@ class ModemLineTest : public ::testing::Test {
     ASSERT_TRUE(peer.Ok());
     port = OpenComPort(peer.Path());
     ASSERT_TRUE(port);
-    ASSERT_EQ(SetComParameters(port.get(), 9600, 'N', 8, 1), 0);
+    ASSERT_EQ(SetComParameters(&port, 9600, 'N', 8, 1), 0);
   }
-  void TearDown() override { CloseComPort(port); }
-  PtyPeer peer;
-  ComPortPtr port;
+  testsupport::PtyPeer peer;
+  ComPort port;
 };
 
 TEST_F(ModemLineTest, EchoedCommandThenOk) {
   peer.Send("AT &F\r\r\nOK\r\n");
-  EXPECT_EQ(ReadModemResult(port.get(), 1000), kResultOk);
+  EXPECT_EQ(ReadModemResult(&port, 1000), kResultOk);
 }
 
 TEST_F(ModemLineTest, ConnectWithSuffixAndNoCarrier) {
   peer.Send("ATDT 5551234\r\r\nCONNECT 2400/REL\r\n");
-  EXPECT_EQ(ReadModemResult(port.get(), 1000), kResultConnect);
+  EXPECT_EQ(ReadModemResult(&port, 1000), kResultConnect);
   peer.Send("\r\nNO CARRIER\r\n");
-  EXPECT_EQ(ReadModemResult(port.get(), 1000), kResultNoCarrier);
+  EXPECT_EQ(ReadModemResult(&port, 1000), kResultNoCarrier);
 }
 
 TEST_F(ModemLineTest, FiveNoiseLinesGiveTimeoutAfterTheFourth) {
   peer.Send("noise 1\rnoise 2\rnoise 3\rnoise 4\rOK\r");
-  EXPECT_EQ(ReadModemResult(port.get(), 1000), kResultTimeout);
+  EXPECT_EQ(ReadModemResult(&port, 1000), kResultTimeout);
   // The fifth line was not read: it is still there.
-  EXPECT_EQ(ReadModemResult(port.get(), 1000), kResultOk);
+  EXPECT_EQ(ReadModemResult(&port, 1000), kResultOk);
 }
 
 TEST_F(ModemLineTest, SilenceIsTimeoutAndNoPortIsInvalid) {
-  EXPECT_EQ(ReadModemResult(port.get(), 200), kResultTimeout);
+  EXPECT_EQ(ReadModemResult(&port, 200), kResultTimeout);
   EXPECT_EQ(ReadModemResult(nullptr, 200), kResultInvalid);
 }
 
@@ -91,7 +90,7 @@ TEST_F(ModemLineTest, ModemThatRefusesFactoryResetGetsAtZ) {
     }
   });
   std::string init;
-  EXPECT_EQ(AutoInitModem(init, port.get()), 0);
+  EXPECT_EQ(AutoInitModem(init, &port), 0);
   stop = true;
   modem.join();
   EXPECT_EQ(init, "AT Z");
