@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "core/test_state.h"
+#include "tests/support/test_state.h"
 #include "tests/support/process.h"
 
 namespace server {

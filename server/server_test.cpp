@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/request_record.h"
-#include "core/test_state.h"
+#include "tests/support/test_state.h"
 #include "platform/pipe_endpoint.h"
 #include "server/router.h"
 #include "tests/support/process.h"
