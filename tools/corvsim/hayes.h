@@ -36,7 +36,7 @@ AtLine ParseAtLine(std::string_view line);
 // True when the body holds a command the [modem] section refuses.
 bool Refused(const AtLine& at, const SectionConfig& modem);
 
-// Runs the modem (or, with a [direct] section, the line without a modem) for ever.
+// Runs the modem (or, with a [direct] section, the line without a modem) until line.Stop().
 void RunModem(SimLine& line, const SimConfig& config);
 
 }  // namespace corvsim
