@@ -28,12 +28,13 @@ TEST(TapBlock, LayoutOfShortPage) {
   EXPECT_EQ(TapBlock("", ""), std::string("\x02\r\r\x03" "01?\r"));
 }
 
-TEST(TapCharacterMap, Cp850LettersBecomeNationalReplacements) {
-  const std::pair<unsigned char, unsigned char> cases[] = {
-      {0x84, 0x7B}, {0x91, 0x7B}, {0x81, 0x7D}, {0x86, 0x7D}, {0x8E, 0x5B}, {0x92, 0x5B}, {0x8F, 0x5D},
-      {0x9A, 0x5D}, {0x94, 0x7C}, {0x9B, 0x7C}, {0x99, 0x5C}, {0x9D, 0x5C}, {0xE1, 0x7E}};
-  for (const auto& [from, to] : cases) EXPECT_EQ(Cp850ToTap(from), to) << std::hex << int(from);
-  for (unsigned char other : {0x41, 0x80, 0x82, 0xFF, 0x00}) EXPECT_EQ(Cp850ToTap(other), other);
+TEST(TapCharacterMap, Cp850LettersBecomeTheirSevenBitNationalForms) {
+  // German (ISO 646-DE): "Grüße aus Köln, ÄÖÜ" with the umlauts and sharp s of code page 850.
+  EXPECT_EQ(MapTapMessage("Gr\x81\xE1" "e aus K\x94ln, \x8E\x99\x9A", true), "Gr}~e aus K|ln, [\\]");
+  // Danish and Norwegian (ISO 646-DK/NO): æøå ÆØÅ.
+  EXPECT_EQ(MapTapMessage("\x91\x9B\x86 \x92\x9D\x8F", true), "{|} [\\]");
+  // Letters the map does not cover (é, ç, Ç) and plain ASCII pass unchanged.
+  EXPECT_EQ(MapTapMessage("caf\x82 \x87\x80 ok", true), "caf\x82 \x87\x80 ok");
 }
 
 TEST(TapCharacterMap, MappedByteIsWhatTheChecksumCovers) {

@@ -26,6 +26,7 @@
 #include "platform/serial_device.h"
 #include "platform/unique_fd.h"
 #include "tests/support/process.h"
+#include "tests/support/wait.h"
 #include "tools/corvsim/numeric_endpoint.h"
 #include "tools/corvsim/script_endpoint.h"
 #include "tools/corvsim/tapm_terminal.h"
@@ -79,12 +80,13 @@ class FakeLine {
     return out;
   }
   bool WaitForRecord(const std::string& text, int timeoutMs) {
-    for (const int64_t end = NowMs() + timeoutMs; NowMs() < end;) {
-      for (const std::string& r : Records())
-        if (r.find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return testsupport::WaitUntil(
+        [&] {
+          for (const std::string& r : Records())
+            if (r.find(text) != std::string::npos) return true;
+          return false;
+        },
+        timeoutMs, 20);
   }
 
  private:

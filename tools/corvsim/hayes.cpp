@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <filesystem>
 #include <map>
+#include <system_error>
 #include <utility>
 
 #include "tools/corvsim/terminal.h"
@@ -117,6 +119,20 @@ void RunDirectLine(SimLine& line, const SimConfig& config) {
   }
 }
 
+// hold_until = FILE: the dial is answered only once FILE exists (for at most a minute), so
+// a test can let the call connect when the pages it needs are queued. False when the port
+// was closed (or the simulator stopped) meanwhile.
+bool WaitForHoldFile(SimLine& line, const std::string& file) {
+  constexpr int kHoldLimitMs = 60000;
+  constexpr int kHoldPollMs = 20;
+  std::error_code ec;
+  for (int waited = 0; !file.empty() && waited < kHoldLimitMs; waited += kHoldPollMs) {
+    if (std::filesystem::exists(file, ec)) return true;
+    if (!line.Pause(kHoldPollMs)) return false;
+  }
+  return true;
+}
+
 // The result a dialled number gives this time: fail_first = N gives the first N calls
 // fail_result (BUSY) instead of result.
 std::string DialResult(ModemState& modem, const SectionConfig& number) {
@@ -161,6 +177,11 @@ void Dial(SimLine& line, const SimConfig& config, ModemState& modem, const AtLin
     line.ClearInput();
     line.Record("ABANDONED " + callTag);
     Result(line, "NO CARRIER");
+    return;
+  }
+  if (!WaitForHoldFile(line, number->Get("hold_until"))) {
+    line.TakeHangup();
+    line.Record("HANGUP " + callTag + " reason=port-closed-while-dialling");
     return;
   }
   const std::string result = DialResult(modem, *number);
