@@ -83,8 +83,11 @@ std::string StatusReport(core::ServerState& state, int flag) {
       if (slot.InUse == 0) continue;
       ++atCount;
       if (flag > 0 && reply.size() + atLines.size() < kReplyCapacity) {
-        atLines += common::FormatText("  %d-%d-%d %d:%02d   %s\n", slot.Year, slot.Month, slot.Day, slot.Hour,
-                                      slot.Minute, common::FieldText(slot.Name));
+        // Copies: the slot is packed (the at.dat layout), and a reference to one of its
+        // fields may be misaligned.
+        const int year = slot.Year, month = slot.Month, day = slot.Day, hour = slot.Hour, minute = slot.Minute;
+        atLines += common::FormatText("  %d-%d-%d %d:%02d   %s\n", year, month, day, hour, minute,
+                                      common::FieldText(slot.Name));
       }
     }
   }
