@@ -11,6 +11,7 @@
 #include <memory>
 #include <stop_token>
 #include <string>
+#include <utility>
 
 #include "core/dial_context.h"
 #include "core/server_state.h"
