@@ -288,8 +288,14 @@ int WatchDeviceOpenClose(const std::string& devicePath, UniqueFd& out) {
 }
 
 int ReadDeviceOpenClose(const UniqueFd& watch, int& opens, int& closes) {
+  int opensAfterLastClose = 0;
+  return ReadDeviceOpenClose(watch, opens, closes, opensAfterLastClose);
+}
+
+int ReadDeviceOpenClose(const UniqueFd& watch, int& opens, int& closes, int& opensAfterLastClose) {
   opens = 0;
   closes = 0;
+  opensAfterLastClose = 0;
   alignas(inotify_event) char buf[4096];
   for (;;) {
     const ssize_t n = ::read(watch.Get(), buf, sizeof buf);
@@ -302,8 +308,14 @@ int ReadDeviceOpenClose(const UniqueFd& watch, int& opens, int& closes) {
     for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
       inotify_event event;
       std::memcpy(&event, buf + at, sizeof event);
-      if (event.mask & IN_OPEN) ++opens;
-      if (event.mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) ++closes;
+      if (event.mask & IN_OPEN) {
+        ++opens;
+        ++opensAfterLastClose;
+      }
+      if (event.mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+        ++closes;
+        opensAfterLastClose = 0;
+      }
       at += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
     }
   }

@@ -64,5 +64,8 @@ void SignalWakeEvent(const UniqueFd& event);
 // Reads the pending events without waiting: opens and closes seen since the last call.
 // 0, or -errno.
 [[nodiscard]] int ReadDeviceOpenClose(const UniqueFd& watch, int& opens, int& closes);
+// The same, and how many of the opens came after the last close (the device was closed and
+// opened again since the last call when closes > 0 and opensAfterLastClose > 0).
+[[nodiscard]] int ReadDeviceOpenClose(const UniqueFd& watch, int& opens, int& closes, int& opensAfterLastClose);
 
 }  // namespace platform

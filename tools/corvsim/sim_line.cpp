@@ -40,12 +40,12 @@ bool SimLine::Fill(int waitMs) {
   const int wakeFds[] = {master_.Get(), stopEvent_.Get()};
   const size_t count = stopEvent_.Get() >= 0 ? 2 : 1;
   (void)platform::WaitSerialInput(watch_, std::span<const int>(wakeFds, count), waitMs);
-  int opens = 0, closes = 0;  // the watch: opens and closes of the slave by the computer
-  const bool watched = platform::ReadDeviceOpenClose(watch_, opens, closes) == 0;
+  int opens = 0, closes = 0, reopens = 0;  // the watch: the computer's opens and closes of the slave
+  const bool watched = platform::ReadDeviceOpenClose(watch_, opens, closes, reopens) == 0;
   const size_t before = input_.size();
   int n = ReadMaster();
   if (watched && closes > 0) {
-    if (opens > 0) {
+    if (reopens > 0) {
       // Closed and opened again since the last look (the computer's next call came
       // quickly): what the line holds now is the new call's, after the hang-up.
       OnClosed(before);
