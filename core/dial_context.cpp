@@ -46,10 +46,16 @@ void DiscardAll(DialContext& dc) {
   dc.Changed.notify_all();
 }
 
-bool WaitForPages(DialContext& dc, int64_t timeoutMs) {
+bool WaitForPages(DialContext& dc, int64_t timeoutMs, std::stop_token stop) {
+  // A stop wakes the wait at once instead of after its bound.
+  std::stop_callback wake(stop, [&dc] {
+    std::lock_guard<std::mutex> hold(dc.Lock);
+    dc.Changed.notify_all();
+  });
   std::unique_lock<std::mutex> hold(dc.Lock);
-  return dc.Changed.wait_for(hold, std::chrono::milliseconds(platform::ScaledMs(timeoutMs)),
-                             [&dc] { return HasPages(dc); });
+  dc.Changed.wait_for(hold, std::chrono::milliseconds(platform::ScaledMs(timeoutMs)),
+                      [&] { return HasPages(dc) || stop.stop_requested(); });
+  return HasPages(dc);
 }
 
 int ResizeQueue(DialContext& dc, int entries) {

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <stop_token>
+#include <thread>
 
 namespace core {
 
@@ -50,10 +52,15 @@ struct DialContext {
   std::atomic<int32_t> ErrorCount{0};  // failed delivery rounds in a row (dial thread)
   std::atomic<int32_t> PagerType{1};   // head recipient's PagerType (0 Numeric, 1 Alphanumeric,
                                        // -1 unknown), set by PopHead/PeekHead
-  std::atomic<bool> DialThreadRunning{false};  // a dial thread serves this port
+  std::atomic<bool> DialThreadRunning{false};  // a dial thread serves this port (claimed once)
 
   std::mutex Lock;                     // the queue's binary semaphore
   std::condition_variable Changed;     // notified after every insert and every removal
+
+  // The port's dial thread, owned here because it lives exactly as long as the port's
+  // queue; declared last so it is stopped and joined before anything it uses goes. Set
+  // only by whoever claimed DialThreadRunning.
+  std::jthread DialThread;
 };
 
 // Makes a context with a zero-filled ring of `entries` entries. Null when out of memory.
@@ -68,8 +75,9 @@ int QueuedCount(const DialContext& dc);  // pages waiting, 0..Capacity-1
 void DiscardAll(DialContext& dc);
 
 // Waits up to timeoutMs of program time (platform/clock.h scaling) until the ring holds a
-// page. True when it does. Lets consumers sleep instead of polling.
-bool WaitForPages(DialContext& dc, int64_t timeoutMs);
+// page, or stop is requested. True when it holds one. Lets consumers sleep instead of
+// polling.
+bool WaitForPages(DialContext& dc, int64_t timeoutMs, std::stop_token stop = {});
 
 // Resizes the ring to `entries` entries under its lock, but only while it is empty (pages
 // waiting keep the old size until a later load). 0 resized, 1 not now (pages waiting),

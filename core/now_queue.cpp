@@ -60,8 +60,9 @@ int InsertPiecesWith(ServerState& state, const directory::Directory& dir, DialCo
   if (limit == 0) limit = kDefaultPieceLimit;
   limit = std::min(limit, kLargestPiece);
 
-  // The pager ID is the same for every piece; the design looks it up per piece, after the
-  // full test, so the order of the two refusals is kept below.
+  // The pager ID is the same for every piece, so it is looked up once, here. A full queue
+  // is still reported before an unknown name (the loop below tests in that order), so a
+  // full queue says so whatever the name.
   std::string pageId;
   bool known = true;
   if (auto id = dir.PageIdOfPerson(name)) {

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/test_state.h"
+#include "tests/support/test_state.h"
 #include "tests/support/process.h"
 
 namespace core {

@@ -6,13 +6,18 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <stop_token>
+#include <thread>
+#include <utility>
 
-#include "modem/modem_pty_test_support.h"
+#include "tests/support/pty_peer.h"
+#include "tests/support/wait.h"
 
 namespace modem {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using testsupport::PtyPeer;
 
 class ComPortTest : public ::testing::Test {
  protected:
@@ -20,24 +25,21 @@ class ComPortTest : public ::testing::Test {
     ASSERT_TRUE(peer.Ok());
     port = OpenComPort(peer.Path());
     ASSERT_TRUE(port);
-    ASSERT_EQ(SetComParameters(port.get(), 9600, 'N', 8, 1), 0);
-  }
-  void TearDown() override {
-    if (port) CloseComPort(port);
+    ASSERT_EQ(SetComParameters(&port, 9600, 'N', 8, 1), 0);
   }
   PtyPeer peer;
-  ComPortPtr port;
+  ComPort port;
 };
 
 TEST_F(ComPortTest, ReadLineStopsAtCarriageReturn) {
   peer.Send("OK\r\nNEXT\r");
   char line[70] = {};
   int timedOut = 1;
-  EXPECT_EQ(ReadComLine(port.get(), line, 1000, timedOut), 2);
+  EXPECT_EQ(ReadComLine(&port, line, 1000, timedOut), 2);
   EXPECT_EQ(timedOut, 0);
   EXPECT_STREQ(line, "OK");
   char next[70] = {};
-  EXPECT_EQ(ReadComLine(port.get(), next, 1000, timedOut), 5);  // the line feed starts the next line
+  EXPECT_EQ(ReadComLine(&port, next, 1000, timedOut), 5);  // the line feed starts the next line
   EXPECT_STREQ(next, "\nNEXT");
 }
 
@@ -46,7 +48,7 @@ TEST_F(ComPortTest, ReadLineFillsTheBufferWithoutTerminator) {
   char line[70];
   std::memset(line, '#', sizeof line);
   int timedOut = 1;
-  EXPECT_EQ(ReadComLine(port.get(), line, 1000, timedOut), 70);
+  EXPECT_EQ(ReadComLine(&port, line, 1000, timedOut), 70);
   EXPECT_EQ(timedOut, 0);
   EXPECT_EQ(line[69], 'x');
 }
@@ -56,7 +58,7 @@ TEST_F(ComPortTest, ReadLineTimesOutWithWhatCame) {
   char line[70] = {};
   int timedOut = 0;
   const auto start = Clock::now();
-  EXPECT_EQ(ReadComLine(port.get(), line, 300, timedOut), 2);
+  EXPECT_EQ(ReadComLine(&port, line, 300, timedOut), 2);
   EXPECT_EQ(timedOut, 1);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(290));
   EXPECT_STREQ(line, "AB");
@@ -66,57 +68,57 @@ TEST_F(ComPortTest, NulBytesNeverReachTheRing) {
   peer.Send(std::string("A\0\0B", 4));
   char buf[4] = {};
   int timedOut = 0;
-  EXPECT_EQ(ReadComBytes(port.get(), buf, 2, 1000, timedOut), 2);
+  EXPECT_EQ(ReadComBytes(&port, buf, 2, 1000, timedOut), 2);
   EXPECT_EQ(std::string(buf, 2), "AB");
-  EXPECT_EQ(ReadComByteTimed(port.get(), 100, timedOut), 0);
+  EXPECT_EQ(ReadComByteTimed(&port, 100, timedOut), 0);
   EXPECT_EQ(timedOut, 1);
 }
 
 TEST_F(ComPortTest, FullRingKeepsAtMost4095Bytes) {
   peer.Send(std::string(5000, 'z'));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Nothing is read until every byte reached the port: 4095 kept, the rest lost.
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return ComBytesLost(&port) == 5000 - (kRingSize - 1); }, 5000))
+      << ComBytesLost(&port);
   int count = 0, timedOut = 0;
-  while (ReadComByteTimed(port.get(), 50, timedOut) == 'z' && !timedOut) ++count;
+  while (ReadComByteTimed(&port, 50, timedOut) == 'z' && !timedOut) ++count;
   EXPECT_EQ(count, kRingSize - 1);
 }
 
 TEST_F(ComPortTest, WaitForTextMatchesInTheStream) {
   peer.Send("\r\nO");
-  std::thread later([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    peer.Send("K\r\n");
-  });
-  EXPECT_EQ(WaitForText(port.get(), "OK", 2), 0);  // split across reads
-  later.join();
+  // The K goes out only once the O is in the ring, so the text arrives in two reads.
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return ComDataAvailable(&port); }, 2000));
+  peer.Send("K\r\n");
+  EXPECT_EQ(WaitForText(&port, "OK", 2), 0);
   peer.Send("xx\xCF\xCByy");  // O and K with the top bit set count as O and K
-  EXPECT_EQ(WaitForText(port.get(), "OK", 2), 0);
+  EXPECT_EQ(WaitForText(&port, "OK", 2), 0);
   peer.Send("\x1b[p\r");
-  EXPECT_EQ(WaitForText(port.get(), "^[[p^M", 2), 0);
+  EXPECT_EQ(WaitForText(&port, "^[[p^M", 2), 0);
 }
 
 TEST_F(ComPortTest, WaitForTextTimesOutAndEmptyTextTakesAnyByte) {
   const auto start = Clock::now();
   peer.Send("NO");
-  EXPECT_EQ(WaitForText(port.get(), "OK", 1), 1);
+  EXPECT_EQ(WaitForText(&port, "OK", 1), 1);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(990));
   peer.Send("q");
-  EXPECT_EQ(WaitForText(port.get(), "", 1), 0);
+  EXPECT_EQ(WaitForText(&port, "", 1), 0);
 }
 
 TEST_F(ComPortTest, WritesReachThePeerAndDrainEmptiesTheRing) {
-  EXPECT_EQ(WriteComText(port.get(), "AT\r"), 0);
-  EXPECT_EQ(WriteComByte(port.get(), 'x'), 0);
+  EXPECT_EQ(WriteComText(&port, "AT\r"), 0);
+  EXPECT_EQ(WriteComByte(&port, 'x'), 0);
   EXPECT_EQ(peer.Received(), "AT\rx");
   peer.Send("garbage");
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(DrainComInput(port.get()), 0);
-  EXPECT_FALSE(ComDataAvailable(port.get()));
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return ComDataAvailable(&port); }, 2000));
+  EXPECT_EQ(DrainComInput(&port), 0);
+  EXPECT_FALSE(ComDataAvailable(&port));
 }
 
 TEST_F(ComPortTest, SevenBitEvenParityIsAcceptedOnAPseudoTerminal) {
-  EXPECT_EQ(SetComParameters(port.get(), 2400, 'E', 7, 1), 0);
-  EXPECT_EQ(SetComParameters(port.get(), 2400, 'M', 7, 2), 0);
-  EXPECT_EQ(SetComParameters(port.get(), 12345, 'N', 8, 1), 1);  // no such rate
+  EXPECT_EQ(SetComParameters(&port, 2400, 'E', 7, 1), 0);
+  EXPECT_EQ(SetComParameters(&port, 2400, 'M', 7, 2), 0);
+  EXPECT_EQ(SetComParameters(&port, 12345, 'N', 8, 1), 1);  // no such rate
 }
 
 TEST(ComParameters, OutOfRangeBitsAreCorrected) {
@@ -149,14 +151,49 @@ TEST(ComPortOpen, MissingDeviceGivesNoPort) {
 TEST(ComPortOpen, CloseTakesTwoSecondsAndThePortOpensAgain) {
   PtyPeer peer;
   ASSERT_TRUE(peer.Ok());
-  for (int i = 0; i < 2; ++i) {
-    ComPortPtr port = OpenComPort(peer.Path());
-    ASSERT_TRUE(port);
-    const auto start = Clock::now();
-    EXPECT_EQ(CloseComPort(port), 0);
-    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2000));
-    EXPECT_FALSE(port);
-  }
+  ComPort port = OpenComPort(peer.Path());
+  ASSERT_TRUE(port);
+  const auto start = Clock::now();
+  EXPECT_EQ(CloseComPort(port), 0);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2000));  // no CORVEL_TIME_SCALE here
+  EXPECT_FALSE(port);
+  port = OpenComPort(peer.Path());  // the exclusive open was given up with the close
+  EXPECT_TRUE(port);
+}
+
+TEST(ComPortOwner, DroppedOrMovedPortStopsItsThreadAndFreesTheDevice) {
+  PtyPeer peer;
+  ASSERT_TRUE(peer.Ok());
+  {
+    ComPort first = OpenComPort(peer.Path());
+    ASSERT_TRUE(first);
+    ComPort moved = std::move(first);  // the receive thread goes with the owner
+    EXPECT_FALSE(first);
+    peer.Send("OK\r");
+    EXPECT_EQ(WaitForText(&moved, "OK", 2), 0);
+    EXPECT_EQ(WaitForText(&first, "OK", 1), 1);
+  }  // dropped without CloseComPort: joined and closed, the program goes on
+  ComPort again = OpenComPort(peer.Path());
+  EXPECT_TRUE(again);
+}
+
+TEST(ComPortOwner, StopRequestEndsEveryWaitAtOnce) {
+  PtyPeer peer;
+  ASSERT_TRUE(peer.Ok());
+  std::stop_source stop;
+  ComPort port = OpenComPort(peer.Path(), nullptr, stop.get_token());
+  ASSERT_TRUE(port);
+  const auto start = Clock::now();
+  int waited = -1;
+  std::jthread waiter([&] { waited = WaitForText(&port, "never", 30); });
+  stop.request_stop();  // before or during the wait: either way it ends now
+  waiter.join();
+  EXPECT_EQ(waited, 1);
+  EXPECT_EQ(ReadComByte(&port), 0);  // no limit of its own, yet it returns once stopped
+  int timedOut = 0;
+  EXPECT_EQ(ReadComByteTimed(&port, 30000, timedOut), 0);
+  EXPECT_EQ(timedOut, 1);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "common/log.h"
 #include "core/now_queue.h"
 #include "modem/delivery.h"
+#include "modem/modem_control.h"
 #include "modem/numeric.h"
 #include "modem/script.h"
 #include "modem/tap.h"
@@ -10,13 +11,89 @@
 #include "modem/ucp.h"
 
 namespace modem {
+
+// Each driver's call: how it is traced, which failures it logs with which text, whether the
+// modem is probed, how it dials, and the pauses that end it. Their drivers are in the
+// table below (numeric paging serves Numeric persons, whatever their system's type).
+const CallSetup kTapCall = {
+    .TraceTitle = "\nTAP Page - Real Tap\n",
+    .LogOpenFailure = true,
+    .SetModemLine = true,
+    .ModemLineFailure = "%t %s: Error - Unable to set up com port for modem init string(%d)\n",
+    .AutoInit = true,
+    .SystemLineFirst = false,
+    .TraceSystemLine = true,
+    .SystemLineFailure = "%t %s: Error - Unable to set up com port(%d,%ld,%c,%d,%d)\n",
+    .Dial = Dialling::kReadResult,
+    .DrainAtEnd = true,
+    .HangUpPauseMs = 0,
+    .AfterCloseMs = 1500,
+};
+const CallSetup kTapManualCall = {
+    .TraceTitle = "TAP Page - Manual mode\n",
+    .LogOpenFailure = true,
+    .SetModemLine = true,
+    .ModemLineFailure = "%t %s: Error - Unable to set up com port\n",
+    .AutoInit = true,
+    .SystemLineFirst = false,
+    .TraceSystemLine = false,
+    .SystemLineFailure = "%t %s: Error - Unable to set up com port\n",
+    .Dial = Dialling::kReadResult,
+    .DrainAtEnd = true,
+    .HangUpPauseMs = 0,
+    .AfterCloseMs = 1500,
+};
+const CallSetup kUcpCall = {
+    .TraceTitle = "DoUCPPage\n",
+    .LogOpenFailure = false,
+    .SetModemLine = true,
+    .ModemLineFailure = "%t %s: Error - Unable to set up com port\n",
+    .AutoInit = false,
+    .SystemLineFirst = false,
+    .TraceSystemLine = false,
+    .SystemLineFailure = "%t %s: Error - Unable to set up com port\n",
+    .Dial = Dialling::kWaitConnect,
+    .DrainAtEnd = false,
+    .HangUpPauseMs = 0,
+    .AfterCloseMs = 1500,
+};
+const CallSetup kScriptCall = {
+    .TraceTitle = "\nDoScr\n",
+    .LogOpenFailure = true,
+    .SetModemLine = true,
+    .ModemLineFailure = "%t %s: Error - Unable to set up com port\n",
+    .AutoInit = true,
+    .SystemLineFirst = false,
+    .TraceSystemLine = false,
+    .SystemLineFailure = "%t %s: Error - Can not set up com port\n",
+    .Dial = Dialling::kByDriver,
+    .DrainAtEnd = false,
+    .HangUpPauseMs = 0,
+    .AfterCloseMs = 1500,
+};
+// The modem dials and plays the tones itself; a CR and 500 ms make it abandon the call.
+const CallSetup kNumericCall = {
+    .TraceTitle = "DoNumeric\n",
+    .LogOpenFailure = false,
+    .SetModemLine = false,
+    .ModemLineFailure = "",
+    .AutoInit = false,
+    .SystemLineFirst = true,
+    .TraceSystemLine = false,
+    .SystemLineFailure = "%t %s: Error - Unable to set up com port\n",
+    .Dial = Dialling::kByDriver,
+    .DrainAtEnd = false,
+    .HangUpPauseMs = 500,
+    .AfterCloseMs = 0,
+};
+
 namespace {
 
 using DriverFn = int (*)(DialWork&);
 
 struct DeliveryDriver {
   directory::SystemType SystemType;
-  DriverFn Deliver;
+  DriverFn Deliver;  // calls PlaceCall and EndCall with its CallSetup above
 };
 
 constexpr DeliveryDriver kDrivers[] = {
@@ -86,7 +163,7 @@ int DeliverHead(DialWork& work) {
 }
 
 int DeliverQueue(DialWork& work) {
-  while (core::HasPages(work.Queue)) {
+  while (core::HasPages(work.Queue) && !work.Stop.stop_requested()) {
     const int32_t readIndex = work.Queue.ReadIndex.load();
     const std::optional<int32_t> number = core::HeadMessageNumber(work.Queue);
     const int result = DeliverHead(work);

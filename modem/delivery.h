@@ -3,13 +3,15 @@
 // gives up on, closes the port it opened before it returns, and says in its own header at
 // which step a page leaves the queue.
 //
-// DialWork is the dial thread's work area for one delivery (the "work buffers" of the
-// port's dial context): the server record, the port's queue, the directory snapshot the
-// round runs on, the system being called, the current page and the open port.
+// DialWork is the dial thread's work area for its deliveries: the server record, the port's
+// queue, the directory snapshot the round runs on, the system being called, the current
+// page, the open port, and the thread's stop (a stopped thread leaves its call early).
 #pragma once
 
 #include <memory>
+#include <stop_token>
 #include <string>
+#include <utility>
 
 #include "core/dial_context.h"
 #include "core/server_state.h"
@@ -19,14 +21,16 @@
 namespace modem {
 
 struct DialWork {
-  DialWork(core::ServerState& state, core::DialContext& queue) : State(state), Queue(queue) {}
+  DialWork(core::ServerState& state, core::DialContext& queue, std::stop_token stop = {})
+      : State(state), Queue(queue), Stop(std::move(stop)) {}
 
   core::ServerState& State;
   core::DialContext& Queue;                          // the port's NOW queue; PortName names the port
   std::shared_ptr<const directory::Directory> Dir;   // snapshot for this delivery (never null in a round)
   int SystemIndex = -1;                              // system being called, index into Dir->Systems
   core::QueueEntry Current{};                        // current page: PageID, Name, Message, MessageNumber
-  ComPortPtr Port;                                   // open during a call only
+  ComPort Port;                                      // open during a call only
+  std::stop_token Stop;                              // the dial thread's; ends waits and rounds early
 
   // The system being called; valid while SystemIndex >= 0 and Dir is held.
   const directory::SystemRecord& System() const { return Dir->Systems[static_cast<size_t>(SystemIndex)]; }

@@ -21,11 +21,15 @@ constexpr std::pair<const char*, int> kResultTexts[] = {
     {"BUSY", kResultBusy},     {"NO ANSWER", kResultNoAnswer},
 };
 
-constexpr int kCommandResultMs = 5000;
-constexpr int kDialResultMs = 50000;
+constexpr int kCommandResultMs = 5000;   // a modem's answer to a command line
+constexpr int kDialResultMs = 50000;     // per result line after ATDT: dialling and the answer
+constexpr int kInitOkSec = 5;            // OK after the init string
+constexpr int kConnectSec = 40;          // CONNECT after the UCP dial
+constexpr int kAfterConnectMs = 1000;    // lets the UCP centre's modem settle before the frame
 
-// Init strings that AutoInitModem found, per system of one loaded directory: a reload
-// gives a new directory, so the modem is probed again after it, as the design has it.
+// Init strings that AutoInitModem found, per system of one loaded directory. Later calls to
+// the system send the found string without probing again; a reload gives a new directory,
+// so a modem swapped meanwhile is probed afresh after it.
 struct AutoInitCache {
   std::mutex Lock;
   std::map<std::pair<const directory::Directory*, int>,
@@ -134,109 +138,99 @@ std::string EffectiveInitString(const DialWork& work) {
 
 std::string DialWork::PortName() const { return common::FieldText(Queue.PortName); }
 
-bool PlaceCall(DialWork& work, Protocol protocol, int& result) {
+namespace {
+
+// Formats a line-setting failure with every value a format may name.
+void LogLineFailure(std::string_view format, const directory::SystemRecord& system) {
+  common::LogLine(format, common::ProgramName(), 1, system.Baud, static_cast<int>(system.Parity),
+                  static_cast<int>(system.DataBits), static_cast<int>(system.StopBits));
+}
+
+void SetSystemLine(ComPort* port, const CallSetup& call, const directory::SystemRecord& system) {
+  if (call.TraceSystemLine)
+    common::DebugLine("\nBaud: %ld, Parity=%c, Size=%d, bits=%d\n", system.Baud, static_cast<int>(system.Parity),
+                      static_cast<int>(system.DataBits), static_cast<int>(system.StopBits));
+  if (SetComParameters(port, system.Baud, system.Parity, system.DataBits, system.StopBits) != 0)
+    LogLineFailure(call.SystemLineFailure, system);
+}
+
+void SendInitString(ComPort* port, const std::string& init) {
+  if (init.empty()) return;
+  WriteComText(port, init);
+  WriteComText(port, "\r");
+  if (WaitForText(port, "OK", kInitOkSec) != 0)
+    common::LogLine("%t %s: Error - Unable to send init string to modem\n", common::ProgramName());
+}
+
+// The modem's set-up before dialling: its line, the automatic init string when the system
+// asks for one, the init string, and the system's line.
+void PrepareModem(DialWork& work, const CallSetup& call) {
   const directory::SystemRecord& system = work.System();
-  const std::string program = common::ProgramName();
-  const bool tapLike = protocol == Protocol::kTap || protocol == Protocol::kTapManual;
-  switch (protocol) {
-    case Protocol::kTap: common::DebugLine("\nTAP Page - Real Tap\n"); break;
-    case Protocol::kTapManual: common::DebugLine("TAP Page - Manual mode\n"); break;
-    case Protocol::kUcp: common::DebugLine("DoUCPPage\n"); break;
-    case Protocol::kNumeric: common::DebugLine("DoNumeric\n"); break;
-    case Protocol::kScript: common::DebugLine("\nDoScr\n"); break;
-  }
-
-  const std::string portName = work.PortName();
-  work.Port = OpenComPort(portName);
-  if (!work.Port) {
-    if (protocol != Protocol::kUcp && protocol != Protocol::kNumeric)
-      common::LogLine("%t %s: Error - Unable to open up the com port(%s)\n", program, portName);
-    common::DebugLine("Error - Unable to open up com port\n");
-    result = kDeliverFailed;
-    return false;
-  }
-  ComPort* port = work.Port.get();
-  port->Echo.store(Debug(work));
-
-  if (protocol != Protocol::kNumeric && SetComParameters(port, system.Baud, 'N', 8, 1) != 0) {
-    if (protocol == Protocol::kTap)
-      common::LogLine("%t %s: Error - Unable to set up com port for modem init string(%d)\n", program, 1);
-    else
-      common::LogLine("%t %s: Error - Unable to set up com port\n", program);
-  }
-
-  const bool autoInit = protocol == Protocol::kTap || protocol == Protocol::kTapManual || protocol == Protocol::kScript;
+  ComPort* port = &work.Port;
+  if (call.SetModemLine && SetComParameters(port, system.Baud, 'N', 8, 1) != 0)
+    LogLineFailure(call.ModemLineFailure, system);
   std::string init = EffectiveInitString(work);
-  if (autoInit && init.empty() && system.ModemAutoInit) {
+  if (call.AutoInit && init.empty() && system.ModemAutoInit) {
     // The result is not acted on: a refused string shows as the init-string failure below.
     [[maybe_unused]] const int found = AutoInitModem(init, port);
     RememberAutoInit(work, init);
   }
+  if (call.SystemLineFirst) SetSystemLine(port, call, system);
+  SendInitString(port, init);
+  if (!call.SystemLineFirst) SetSystemLine(port, call, system);
+}
 
-  auto systemLine = [&] {
-    if (protocol == Protocol::kTap)
-      common::DebugLine("\nBaud: %ld, Parity=%c, Size=%d, bits=%d\n", system.Baud, static_cast<int>(system.Parity),
-                        static_cast<int>(system.DataBits), static_cast<int>(system.StopBits));
-    if (SetComParameters(port, system.Baud, system.Parity, system.DataBits, system.StopBits) == 0) return;
-    if (protocol == Protocol::kTap)
-      common::LogLine("%t %s: Error - Unable to set up com port(%d,%ld,%c,%d,%d)\n", program, 1, system.Baud,
-                      static_cast<int>(system.Parity), static_cast<int>(system.DataBits),
-                      static_cast<int>(system.StopBits));
-    else if (protocol == Protocol::kScript)
-      common::LogLine("%t %s: Error - Can not set up com port\n", program);
-    else
-      common::LogLine("%t %s: Error - Unable to set up com port\n", program);
-  };
-
-  if (protocol == Protocol::kNumeric) systemLine();
-  if (!init.empty()) {
-    WriteComText(port, init);
-    WriteComText(port, "\r");
-    if (WaitForText(port, "OK", 5) != 0) common::LogLine("%t %s: Error - Unable to send init string to modem\n", program);
-  }
-  if (protocol != Protocol::kNumeric) systemLine();
-  if (protocol == Protocol::kScript || protocol == Protocol::kNumeric) return true;
-
+// Dials the system and waits for the connection. True when the driver may talk.
+bool Dial(DialWork& work, const CallSetup& call, int& result) {
+  const directory::SystemRecord& system = work.System();
+  ComPort* port = &work.Port;
   common::DebugLine("Calling System - Please Wait\n");
   const std::string prefix = core::DialingPrefix(work.State);
-  if (protocol == Protocol::kUcp) {
+  if (call.Dial == Dialling::kWaitConnect) {
     WriteComText(port, DialCommand(prefix, system.SystemPhoneNumber));
-    if (WaitForText(port, "CONNECT", 40) != 0) {
-      EndCall(work, protocol);
+    if (WaitForText(port, "CONNECT", kConnectSec) != 0) {
+      EndCall(work, call);
       result = kDeliverFailed;
       return false;
     }
-    Delay(1000);
+    Delay(kAfterConnectMs);
     return true;
   }
-  if (tapLike && system.SystemPhoneNumber.empty()) return true;  // a direct line: no modem to dial
+  if (system.SystemPhoneNumber.empty()) return true;  // a direct line: no modem to dial
   WriteComText(port, DialCommand(prefix, system.SystemPhoneNumber));
   const int code = ReadModemResult(port, kDialResultMs);
   if (code == kResultConnect) return true;
-  common::LogLine("%t %s: Error - No CONNECT message - Modems response was(%s)\n", program, ModemResultName(code));
-  EndCall(work, protocol);
+  common::LogLine("%t %s: Error - No CONNECT message - Modems response was(%s)\n", common::ProgramName(),
+                  ModemResultName(code));
+  EndCall(work, call);
   result = code;
   return false;
 }
 
-void EndCall(DialWork& work, Protocol protocol) {
-  switch (protocol) {
-    case Protocol::kTap:
-    case Protocol::kTapManual:
-      DrainComInput(work.Port.get());
-      CloseComPort(work.Port);
-      Delay(1500);
-      break;
-    case Protocol::kUcp:
-    case Protocol::kScript:
-      CloseComPort(work.Port);
-      Delay(1500);
-      break;
-    case Protocol::kNumeric:
-      Delay(500);
-      CloseComPort(work.Port);
-      break;
+}  // namespace
+
+bool PlaceCall(DialWork& work, const CallSetup& call, int& result) {
+  common::DebugLine(call.TraceTitle);
+  const std::string portName = work.PortName();
+  work.Port = OpenComPort(portName, nullptr, work.Stop);
+  if (!work.Port) {
+    if (call.LogOpenFailure)
+      common::LogLine("%t %s: Error - Unable to open up the com port(%s)\n", common::ProgramName(), portName);
+    common::DebugLine("Error - Unable to open up com port\n");
+    result = kDeliverFailed;
+    return false;
   }
+  work.Port.SetEcho(Debug(work));
+  PrepareModem(work, call);
+  if (call.Dial == Dialling::kByDriver) return true;
+  return Dial(work, call, result);
+}
+
+void EndCall(DialWork& work, const CallSetup& call) {
+  if (call.DrainAtEnd) DrainComInput(&work.Port);
+  Delay(call.HangUpPauseMs);
+  CloseComPort(work.Port);
+  Delay(call.AfterCloseMs);
 }
 
 }  // namespace modem

@@ -48,21 +48,50 @@ int AutoInitModem(std::string& initString, ComPort* port);
 // The dial command: "ATDT number\r", or "ATDT prefix,number\r" with a dialling prefix.
 std::string DialCommand(std::string_view prefix, std::string_view number);
 
-enum class Protocol { kTap, kTapManual, kUcp, kNumeric, kScript };
+// How a driver's calls are dialled.
+enum class Dialling {
+  kReadResult,   // "ATDT number", then the modem's result lines; no number: a direct line
+  kWaitConnect,  // "ATDT number" always, then CONNECT within 40 s and a 1 s pause
+  kByDriver,     // the driver dials itself (numeric dial strings, scripts)
+};
 
-// Opens the port of the work's queue and sets up the call to work.System() as the
-// protocol's column of the set-up table says: modem line, automatic initialisation, init
-// string, system line, dialling and the wait for the connection. True with work.Port open
-// when the protocol may talk now. False when it may not: the call has been ended and
-// result holds what the routine returns (1 when the port cannot be opened, the modem's
-// result when no CONNECT came; UCP 1). Script and numeric calls return true after the
-// system line is set: they dial themselves.
-[[nodiscard]] bool PlaceCall(DialWork& work, Protocol protocol, int& result);
+// What differs between the drivers' calls, as data each driver supplies (the constants sit
+// with the driver table in deliver.cpp). Texts are formats for common::LogLine; every
+// line-setting failure is formatted with the program name, the code 1 and the system's
+// baud, parity, data bits and stop bits, and each format takes what it names.
+struct CallSetup {
+  std::string_view TraceTitle;         // console trace when the call starts (debug)
+  bool LogOpenFailure;                 // "Unable to open up the com port(NAME)" in the log
+  bool SetModemLine;                   // the system's baud at 8N1 for the modem's commands
+  std::string_view ModemLineFailure;   // logged when the modem line cannot be set
+  bool AutoInit;                       // probe the modem when the system's init string is Auto
+  bool SystemLineFirst;                // the system line before the init string, not after
+  bool TraceSystemLine;                // "Baud: ..." trace before the system line (debug)
+  std::string_view SystemLineFailure;  // logged when the system line cannot be set
+  Dialling Dial;
+  bool DrainAtEnd;                     // throw away what the peer still says before closing
+  int HangUpPauseMs;                   // before the port closes (the modem abandons the call)
+  int AfterCloseMs;                    // after the close, before the next call
+};
 
-// Ends the call as the protocol does: TAP and TAP manual mode drain, close and pause 1500 ms;
-// UCP and script close and pause 1500 ms; numeric pauses 500 ms and closes. Closing takes
-// 2000 ms of its own.
-void EndCall(DialWork& work, Protocol protocol);
+// The drivers' calls: TAP, TAP manual mode, UCP, numeric and script paging.
+extern const CallSetup kTapCall;
+extern const CallSetup kTapManualCall;
+extern const CallSetup kUcpCall;
+extern const CallSetup kNumericCall;
+extern const CallSetup kScriptCall;
+
+// Opens the port of the work's queue and sets up the call to work.System() as call says:
+// modem line, automatic initialisation, init string, system line, dialling and the wait for
+// the connection. True with work.Port open when the driver may talk now. False when it may
+// not: the call has been ended and result holds what the driver returns (1 when the port
+// cannot be opened, the modem's result when no CONNECT came; 1 for kWaitConnect). Calls the
+// driver dials itself return true after the system line is set.
+[[nodiscard]] bool PlaceCall(DialWork& work, const CallSetup& call, int& result);
+
+// Ends the call as call says: drain (when asked), the hang-up pause, the close (which takes
+// 2000 ms of its own), the pause after it.
+void EndCall(DialWork& work, const CallSetup& call);
 
 // The init string for a system: its ModemInitString, or the one AutoInitModem found for it
 // since the directory was loaded (empty when none).

@@ -61,9 +61,9 @@ int DeliverNumeric(DialWork& work) {
   // The port is opened before the page leaves the queue, so a port that cannot be opened
   // keeps the page for the dial thread's retry instead of losing it without a word.
   int result = kDeliverOk;
-  if (!PlaceCall(work, Protocol::kNumeric, result)) return result;
-  if (core::PopHead(work.State, work.Queue, &work.Current) != 0) {
-    EndCall(work, Protocol::kNumeric);
+  if (!PlaceCall(work, kNumericCall, result)) return result;
+  if (work.Stop.stop_requested() || core::PopHead(work.State, work.Queue, &work.Current) != 0) {
+    EndCall(work, kNumericCall);
     return kDeliverFailed;
   }
   const directory::SystemRecord& system = work.System();
@@ -71,13 +71,13 @@ int DeliverNumeric(DialWork& work) {
   const std::string dial = NumericDialString(core::DialingPrefix(work.State), system.SystemPhoneNumber,
                                              common::FieldText(work.Current.PageID), tones);
   common::DebugLine("Calling System - Please Wait\n");
-  WriteComText(work.Port.get(), dial);
+  WriteComText(&work.Port, dial);
   // The modem plays the string at its own pace; nothing it says is read. "ABCEDFG" never
   // comes, so this waits the whole time and swallows the modem's reports.
   const int waitSec = static_cast<int>((NumericWaitMs(dial) + 999) / 1000);
-  (void)WaitForText(work.Port.get(), "ABCEDFG", waitSec);
-  WriteComText(work.Port.get(), "\r");  // any character makes the modem abandon the call
-  EndCall(work, Protocol::kNumeric);
+  (void)WaitForText(&work.Port, "ABCEDFG", waitSec);
+  WriteComText(&work.Port, "\r");  // any character makes the modem abandon the call
+  EndCall(work, kNumericCall);
   common::LogLine("%t %s: Paged %s\n", common::ProgramName(), common::FieldText(work.Current.Name));
   ++work.State.PagesSent;
   return kDeliverOk;

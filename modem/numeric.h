@@ -33,7 +33,6 @@ int64_t NumericWaitMs(std::string_view dialString);
 // number of work.System() (the system resolved for that recipient, whatever its
 // SystemType). 0 after the dial sequence; 1 when the queue was empty or the port could not
 // be opened (the page then stays queued).
-#define MODEM_HAS_DELIVER_NUMERIC 1
 [[nodiscard]] int DeliverNumeric(DialWork& work);
 
 }  // namespace modem

@@ -145,7 +145,7 @@ ExpandedLine SendScriptLine(DialWork& work, std::string_view line) {
                                            common::FieldText(work.Current.Message),
                                            work.System().SystemPhoneNumber);
   for (const ScriptStep& step : expanded.Steps) {
-    if (!step.Bytes.empty()) WriteComText(work.Port.get(), step.Bytes);
+    if (!step.Bytes.empty()) WriteComText(&work.Port, step.Bytes);
     if (step.PauseMs > 0) Delay(step.PauseMs);
   }
   return expanded;
@@ -153,8 +153,8 @@ ExpandedLine SendScriptLine(DialWork& work, std::string_view line) {
 
 int RunScript(DialWork& work, const Script& script) {
   int result = kDeliverOk;
-  if (!PlaceCall(work, Protocol::kScript, result)) return result;
-  const bool havePage = core::PopHead(work.State, work.Queue, &work.Current) == 0;
+  if (!PlaceCall(work, kScriptCall, result)) return result;
+  const bool havePage = !work.Stop.stop_requested() && core::PopHead(work.State, work.Queue, &work.Current) == 0;
   bool idSent = false;
   bool messageSent = false;
   if (!havePage) result = kDeliverFailed;
@@ -166,7 +166,7 @@ int RunScript(DialWork& work, const Script& script) {
     messageSent = messageSent || sent.MessageSent;
     if (pair.Expect.empty()) continue;
     common::DebugLine("\nWainting for: %s\n", pair.Expect);
-    if (WaitForText(work.Port.get(), pair.Expect, 60) != 0) {
+    if (WaitForText(&work.Port, pair.Expect, 60) != 0) {
       result = kDeliverFailed;
       break;
     }

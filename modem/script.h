@@ -78,7 +78,6 @@ ExpandedLine SendScriptLine(DialWork& work, std::string_view line);
 [[nodiscard]] int RunScript(DialWork& work, const Script& script);
 
 // Loads the system's ScriptFileName and runs it.
-#define MODEM_HAS_DELIVER_SCRIPT 1
 [[nodiscard]] int DeliverScript(DialWork& work);
 
 }  // namespace modem

@@ -14,7 +14,7 @@ namespace {
 constexpr int kLogonTries = 7;
 constexpr int kVerdictGapMs = 10000;     // silence after the last byte that counts as no verdict
 constexpr int kVerdictTotalMs = 60000;   // a terminal that never stops talking gets no longer
-constexpr size_t kTraceTextMax = 200;    // message text kept for the debug trace
+constexpr size_t kTraceTextMax = 200;    // the terminal's text kept for the debug trace
 
 }  // namespace
 
@@ -88,23 +88,22 @@ int TapLogon(ComPort* port, std::string_view password) {
   return 1;
 }
 
-int TapReadVerdict(DialWork& work) {
-  using Clock = std::chrono::steady_clock;
-  const std::string program = common::ProgramName();
-  const Clock::time_point giveUp = Clock::now() + std::chrono::milliseconds(kVerdictTotalMs);
-  std::string text;
-  char verdict = 0;
-  while (verdict == 0) {
-    int timedOut = 0;
-    const int byte = ReadComByteTimed(work.Port.get(), kVerdictGapMs, timedOut);
-    if (timedOut || byte < 0 || Clock::now() >= giveUp) break;
-    common::DebugLine("ResponseData: 0x%X\n", byte);
-    verdict = VerdictByte(static_cast<char>(byte));
-    if (verdict == 0 && text.size() < kTraceTextMax && byte >= 0x20) text += static_cast<char>(byte);
+size_t JudgeTapReply(std::string_view arrived, TapReply& reply) {
+  size_t used = 0;
+  while (reply.Verdict == 0 && used < arrived.size()) {
+    const char byte = arrived[used++];
+    reply.Verdict = VerdictByte(byte);
+    const bool printable = static_cast<unsigned char>(byte) >= 0x20;
+    if (reply.Verdict == 0 && printable && reply.Text.size() < kTraceTextMax) reply.Text += byte;
   }
-  if (!text.empty()) common::DebugLine("Terminal says: %s\n", text);
-  common::DebugLine("Status: 0x%X\n", static_cast<int>(verdict));
+  return used;
+}
 
+namespace {
+
+// Logs, counts and removes the page as the terminal's verdict says.
+int ApplyVerdict(DialWork& work, char verdict) {
+  const std::string program = common::ProgramName();
   const int32_t number = work.Current.MessageNumber;
   const std::string name = common::FieldText(work.Current.Name);
   switch (verdict) {
@@ -137,19 +136,38 @@ int TapReadVerdict(DialWork& work) {
   }
 }
 
+}  // namespace
+
+int TapReadVerdict(DialWork& work) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point giveUp = Clock::now() + std::chrono::milliseconds(kVerdictTotalMs);
+  TapReply reply;
+  while (reply.Verdict == 0) {
+    int timedOut = 0;
+    const int byte = ReadComByteTimed(&work.Port, kVerdictGapMs, timedOut);
+    if (timedOut || byte < 0 || Clock::now() >= giveUp) break;
+    common::DebugLine("ResponseData: 0x%X\n", byte);
+    const char c = static_cast<char>(byte);
+    JudgeTapReply(std::string_view(&c, 1), reply);
+  }
+  if (!reply.Text.empty()) common::DebugLine("Terminal says: %s\n", reply.Text);
+  common::DebugLine("Status: 0x%X\n", static_cast<int>(reply.Verdict));
+  return ApplyVerdict(work, reply.Verdict);
+}
+
 int DeliverTap(DialWork& work) {
   int result = 0;
-  if (!PlaceCall(work, Protocol::kTap, result)) return result;
+  if (!PlaceCall(work, kTapCall, result)) return result;
   const directory::SystemRecord& system = work.System();
   const std::string program = common::ProgramName();
-  if (TapLogon(work.Port.get(), system.TapPassWord) != 0) {
+  if (TapLogon(&work.Port, system.TapPassWord) != 0) {
     CloseComPort(work.Port);
     common::LogLine("%t %s: Error - Can not login to paging system\n", program);
     return kDeliverFailed;
   }
   const bool cp850 = work.State.MapCodePage.load() == 1;
   int failureRun = 0;
-  for (int blocks = 0;; ++blocks) {
+  for (int blocks = 0; !work.Stop.stop_requested(); ++blocks) {
     core::QueueEntry* head = core::PeekHead(work.State, work.Queue);
     if (head == nullptr) {
       // Safe choice: an empty queue ends the block loop instead of sending an empty block.
@@ -162,16 +180,16 @@ int DeliverTap(DialWork& work) {
     const std::string message = common::FieldText(work.Current.Message);
     common::DebugLine("\n%s\n", pagerId);
     common::DebugLine("%s\n\n", message);
-    WriteComText(work.Port.get(), TapBlock(pagerId, MapTapMessage(message, cp850)));
+    WriteComText(&work.Port, TapBlock(pagerId, MapTapMessage(message, cp850)));
 
     const int verdict = TapReadVerdict(work);
-    DrainComInput(work.Port.get());
+    DrainComInput(&work.Port);
     failureRun = (verdict == kVerdictRetry || verdict == kVerdictDisconnected) ? failureRun + 1 : 0;
     if (verdict == kVerdictDisconnected) {
-      EndCall(work, Protocol::kTap);
+      EndCall(work, kTapCall);
       return kDeliverDisconnected;
     }
-    if (failureRun > 5) {
+    if (failureRun >= kMaxFailedBlocksInARow) {
       failureRun = 0;
       common::LogLine("%t %s: Error - Paging System rejected message(#%ld)\n", program, work.Current.MessageNumber);
       common::LogLine("%t %s: Error - Was not able to send message(#%ld) for: %s\n", program,
@@ -182,8 +200,8 @@ int DeliverTap(DialWork& work) {
           system.MaxPagesPerConnection > blocks))
       break;
   }
-  WriteComText(work.Port.get(), std::string(1, kEot) + "\r");
-  EndCall(work, Protocol::kTap);
+  WriteComText(&work.Port, std::string(1, kEot) + "\r");
+  EndCall(work, kTapCall);
   return kDeliverOk;
 }
 

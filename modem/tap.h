@@ -3,8 +3,9 @@
 // DeliverTap places one call, logs on, sends the pages queued for the system as one block
 // each and reads the terminal's verdict on every block, then logs off. A page leaves the
 // queue when the terminal answered its block with ACK (sent) or RS (refused for good), or
-// after the sixth failure in a row; a block answered NAK, not answered within 10 s, or
-// answered by the terminal ending the session (ESC EOT) stays at the head for a retry.
+// after kMaxFailedBlocksInARow failures in a row; a block answered NAK, not answered within
+// 10 s, or answered by the terminal ending the session (ESC EOT) stays at the head for a
+// retry.
 #pragma once
 
 #include <string>
@@ -42,18 +43,36 @@ constexpr int kVerdictDone = 0;          // accepted, or refused for good (page 
 constexpr int kVerdictRetry = 1;         // refused with NAK or no verdict in time (page stays)
 constexpr int kVerdictDisconnected = 2;  // the terminal ended the session (page stays)
 
+// A page leaves the queue after this many failed blocks in a row (NAK, no verdict, or the
+// terminal ending the session), so one page the terminal will not take cannot hold the
+// pages behind it for ever.
+constexpr int kMaxFailedBlocksInARow = 6;
+
 // What a byte of the terminal's answer to a block means: ACK, NAK, RS or ESC, or 0 for the
 // message text terminals send before their verdict.
 char VerdictByte(char byte);
+
+// The terminal's answer to a block, judged as it arrives.
+struct TapReply {
+  char Verdict = 0;   // ACK, NAK, RS or ESC once one came; 0 while none has
+  std::string Text;   // printable text before the verdict, for the trace (at most 200 bytes)
+};
+
+// Judges bytes that arrived after a block, continuing reply: skips text until the first
+// verdict byte, which ends the wait. Returns how many bytes of arrived it used (through the
+// verdict byte; the rest, such as the EOT after ESC, is not part of the verdict). Feeding
+// the bytes in any number of arrivals judges the same as feeding them at once, and bytes
+// after the verdict are never used.
+size_t JudgeTapReply(std::string_view arrived, TapReply& reply);
 
 // Logs on: CR until "ID=" (2 s each), then ESC PG1 password CR once, ACK within 10 s and the
 // go-ahead ESC [ p CR within 10 s; whatever else the terminal said is drained before the
 // first block. Up to 7 tries. 0 logged on, 1 not.
 [[nodiscard]] int TapLogon(ComPort* port, std::string_view password);
 
-// Reads the verdict on the block just sent for work.Current, skipping message text, until
-// ACK, NAK, RS or ESC, or 10 s without a byte. Logs, counts and removes the page as the
-// verdict says. kVerdictDone, kVerdictRetry or kVerdictDisconnected.
+// Reads the terminal's answer to the block just sent for work.Current and judges it with
+// JudgeTapReply, until a verdict byte, 10 s without a byte, or 60 s in all. Logs, counts and
+// removes the page as the verdict says. kVerdictDone, kVerdictRetry or kVerdictDisconnected.
 [[nodiscard]] int TapReadVerdict(DialWork& work);
 
 }  // namespace modem

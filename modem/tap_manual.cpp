@@ -34,12 +34,12 @@ std::string TapManualMessageLine(std::string_view message, bool cp850) {
 
 int DeliverTapManual(DialWork& work) {
   int result = 0;
-  if (!PlaceCall(work, Protocol::kTapManual, result)) return result;
-  ComPort* port = work.Port.get();
+  if (!PlaceCall(work, kTapManualCall, result)) return result;
+  ComPort* port = &work.Port;
 
   if (WaitForText(port, "\r", kTapManualGreetingSec) != 0) {
     common::LogLine("%t %s: Error - No ID message\n", common::ProgramName());
-    EndCall(work, Protocol::kTapManual);
+    EndCall(work, kTapManualCall);
     return kDeliverFailed;
   }
   bool prompted = false;
@@ -49,14 +49,14 @@ int DeliverTapManual(DialWork& work) {
   }
   if (!prompted) {
     common::LogLine("%t %s: Error - Pager ID prompt not seen\n", common::ProgramName());
-    EndCall(work, Protocol::kTapManual);
+    EndCall(work, kTapManualCall);
     return kDeliverFailed;
   }
 
   const bool cp850 = work.State.MapCodePage.load() == 1;
   result = kDeliverOk;
   while (true) {
-    if (core::PopHead(work.State, work.Queue, &work.Current) != 0) {
+    if (work.Stop.stop_requested() || core::PopHead(work.State, work.Queue, &work.Current) != 0) {
       common::DebugLine("Done\n");
       break;
     }
@@ -81,7 +81,7 @@ int DeliverTapManual(DialWork& work) {
     // next ID is noticed. A terminal that does not prompt costs this wait only.
     (void)WaitForText(port, "RETURN", kTapManualPromptSec);
   }
-  EndCall(work, Protocol::kTapManual);
+  EndCall(work, kTapManualCall);
   return result;
 }
 

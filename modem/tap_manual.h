@@ -30,7 +30,6 @@ std::string TapManualMessageLine(std::string_view message, bool cp850);
 // Sends the pages queued for the head page's system in manual mode. 0 when they were sent
 // (or the next page is for another system), 1 when a prompt did not come (the port
 // failure included), otherwise the modem result that prevented the connection.
-#define MODEM_HAS_DELIVER_TAPMANUAL 1
 [[nodiscard]] int DeliverTapManual(DialWork& work);
 
 }  // namespace modem

@@ -24,15 +24,17 @@ TEST(TapChecksum, KeepsTwelveBits) {
 
 TEST(TapBlock, LayoutOfShortPage) {
   EXPECT_EQ(TapBlock("123", "HI"), std::string("\x02" "123\rHI\r\x03" "146\r"));
-  EXPECT_EQ(TapBlock("", ""), std::string("\x02\r\r\x03") + TapChecksum("\x02\r\r\x03") + "\r");
+  // An empty page still makes a whole block: 0x02 + 0x0D + 0x0D + 0x03 = 0x01F.
+  EXPECT_EQ(TapBlock("", ""), std::string("\x02\r\r\x03" "01?\r"));
 }
 
-TEST(TapCharacterMap, Cp850LettersBecomeNationalReplacements) {
-  const std::pair<unsigned char, unsigned char> cases[] = {
-      {0x84, 0x7B}, {0x91, 0x7B}, {0x81, 0x7D}, {0x86, 0x7D}, {0x8E, 0x5B}, {0x92, 0x5B}, {0x8F, 0x5D},
-      {0x9A, 0x5D}, {0x94, 0x7C}, {0x9B, 0x7C}, {0x99, 0x5C}, {0x9D, 0x5C}, {0xE1, 0x7E}};
-  for (const auto& [from, to] : cases) EXPECT_EQ(Cp850ToTap(from), to) << std::hex << int(from);
-  for (unsigned char other : {0x41, 0x80, 0x82, 0xFF, 0x00}) EXPECT_EQ(Cp850ToTap(other), other);
+TEST(TapCharacterMap, Cp850LettersBecomeTheirSevenBitNationalForms) {
+  // German (ISO 646-DE): "Grüße aus Köln, ÄÖÜ" with the umlauts and sharp s of code page 850.
+  EXPECT_EQ(MapTapMessage("Gr\x81\xE1" "e aus K\x94ln, \x8E\x99\x9A", true), "Gr}~e aus K|ln, [\\]");
+  // Danish and Norwegian (ISO 646-DK/NO): æøå ÆØÅ.
+  EXPECT_EQ(MapTapMessage("\x91\x9B\x86 \x92\x9D\x8F", true), "{|} [\\]");
+  // Letters the map does not cover (é, ç, Ç) and plain ASCII pass unchanged.
+  EXPECT_EQ(MapTapMessage("caf\x82 \x87\x80 ok", true), "caf\x82 \x87\x80 ok");
 }
 
 TEST(TapCharacterMap, MappedByteIsWhatTheChecksumCovers) {
@@ -40,12 +42,63 @@ TEST(TapCharacterMap, MappedByteIsWhatTheChecksumCovers) {
   EXPECT_EQ(MapTapMessage(message, false), message);  // CP437 leaves the byte as it is
   const std::string mapped = MapTapMessage(message, true);
   ASSERT_EQ(mapped, "}");
-  EXPECT_EQ(TapBlock("123", mapped), std::string("\x02" "123\r}\r\x03") + TapChecksum("\x02" "123\r}\r\x03") + "\r");
+  // The sum covers "}" (0x7D): 0x02 + "123" + CR + 0x7D + CR + ETX = 0x132.
+  EXPECT_EQ(TapBlock("123", mapped), std::string("\x02" "123\r}\r\x03" "132\r"));
 }
 
 TEST(TapVerdict, OnlyTheFourVerdictBytesCount) {
   for (char c : {kAck, kNak, kRs, kEsc}) EXPECT_EQ(VerdictByte(c), c);
   for (char c : {'2', '1', '\r', '\n', kStx, kEot}) EXPECT_EQ(VerdictByte(c), 0);
+}
+
+// The terminal's answer judged in one piece: the verdict, the bytes used, the skipped text.
+TapReply Judge(std::string_view bytes, size_t* used = nullptr) {
+  TapReply reply;
+  const size_t n = JudgeTapReply(bytes, reply);
+  if (used != nullptr) *used = n;
+  return reply;
+}
+
+TEST(TapReplyJudge, EachVerdictByteEndsTheWait) {
+  size_t used = 0;
+  EXPECT_EQ(Judge("\x06", &used).Verdict, kAck);
+  EXPECT_EQ(used, 1u);
+  EXPECT_EQ(Judge("\x15").Verdict, kNak);
+  EXPECT_EQ(Judge("\x1e").Verdict, kRs);
+  // ESC EOT ends the session: the ESC is the verdict, the EOT is left for the drain.
+  EXPECT_EQ(Judge("\x1b\x04", &used).Verdict, kEsc);
+  EXPECT_EQ(used, 1u);
+}
+
+TEST(TapReplyJudge, TextBeforeTheVerdictIsSkippedAndKeptForTheTrace) {
+  size_t used = 0;
+  const TapReply reply = Judge("211 Page accepted\r\n\x06\r", &used);
+  EXPECT_EQ(reply.Verdict, kAck);
+  EXPECT_EQ(used, 20u);  // through the ACK; the CR after it is not part of the verdict
+  EXPECT_EQ(reply.Text, "211 Page accepted");  // CR and LF are not kept
+}
+
+TEST(TapReplyJudge, NoiseWithoutAVerdictByteDecidesNothing) {
+  size_t used = 0;
+  const TapReply reply = Judge("\r\nNO CARRIER\r\n\x02\x04", &used);
+  EXPECT_EQ(reply.Verdict, 0);
+  EXPECT_EQ(used, 16u);  // every byte looked at, none taken as a verdict
+  EXPECT_EQ(reply.Text, "NO CARRIER");
+  // However long the noise, the trace text stays bounded.
+  EXPECT_EQ(Judge(std::string(5000, 'x')).Text.size(), 200u);
+}
+
+TEST(TapReplyJudge, SplitArrivalsJudgeAsOne) {
+  const std::string answer = "Message rejected\r\x15\x06";
+  const TapReply whole = Judge(answer);
+  for (size_t cut = 0; cut <= answer.size(); ++cut) {
+    TapReply reply;
+    const size_t first = JudgeTapReply(std::string_view(answer).substr(0, cut), reply);
+    const size_t second = JudgeTapReply(std::string_view(answer).substr(cut), reply);
+    EXPECT_EQ(reply.Verdict, kNak) << cut;  // the first verdict byte wins; the ACK is never read
+    EXPECT_EQ(reply.Text, whole.Text) << cut;
+    EXPECT_EQ(first + second, 18u) << cut;
+  }
 }
 
 }  // namespace

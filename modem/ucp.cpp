@@ -89,19 +89,19 @@ std::string BuildUcpFrame(std::string_view pagerId, std::string_view message, bo
 
 int DeliverUcp(DialWork& work) {
   int result = kDeliverOk;
-  if (!PlaceCall(work, Protocol::kUcp, result)) return result;
-  if (core::PopHead(work.State, work.Queue, &work.Current) != 0) {
+  if (!PlaceCall(work, kUcpCall, result)) return result;
+  if (work.Stop.stop_requested() || core::PopHead(work.State, work.Queue, &work.Current) != 0) {
     common::DebugLine("Done\n");
-    EndCall(work, Protocol::kUcp);
+    EndCall(work, kUcpCall);
     return kDeliverOk;
   }
   // From here the page is out of the queue: a rejection loses it, with its log line.
   const bool cp850 = work.State.MapCodePage.load() == 1;
-  WriteComText(work.Port.get(), BuildUcpFrame(common::FieldText(work.Current.PageID),
+  WriteComText(&work.Port, BuildUcpFrame(common::FieldText(work.Current.PageID),
                                               common::FieldText(work.Current.Message), cp850));
   common::DebugLine("\n");
   // Anything but the positive result within 15 s, a negative result included, is a rejection.
-  if (WaitForText(work.Port.get(), "/A/", 15) != 0) {
+  if (WaitForText(&work.Port, "/A/", 15) != 0) {
     common::LogLine("%t %s: Error - System rejected pager\n", common::ProgramName());
     ++work.State.FailedPages;
     result = kDeliverFailed;
@@ -111,7 +111,7 @@ int DeliverUcp(DialWork& work) {
     ++work.State.PagesSent;
     result = kDeliverOk;
   }
-  EndCall(work, Protocol::kUcp);
+  EndCall(work, kUcpCall);
   return result;
 }
 

@@ -36,7 +36,6 @@ std::string BuildUcpFrame(std::string_view pagerId, std::string_view message, bo
 // The one-page call: dials (always), waits 40 s for CONNECT, takes the head page, sends
 // its frame and waits 15 s for "/A/". 0 acknowledged (or the queue was empty), 1 no
 // connection (page kept), port failure (page kept) or rejection (page lost, logged).
-#define MODEM_HAS_DELIVER_UCP 1
 [[nodiscard]] int DeliverUcp(DialWork& work);
 
 }  // namespace modem

@@ -23,15 +23,12 @@ TEST(UcpFrame, PagerIdWithoutDigitsGivesEmptyAdc) {
 }
 
 TEST(UcpFrame, ChecksumDigitsAreUpperCaseAndKeepALeadingZero) {
-  // The frame's checksum is the low byte: a sum whose low byte is below 0x10 still gets
-  // two digits, and bytes of 0x80 or more count as unsigned values.
+  // Bytes of 0x80 or more count as unsigned values.
   EXPECT_EQ(UcpChecksum("\xFF\x01"), 0x100u);
-  const std::string frame = BuildUcpFrame("1", "", false);
-  const std::string text = BuildUcpText("1", "", false);
-  const unsigned sum = UcpChecksum(text) & 0xFF;
-  char digits[3];
-  std::snprintf(digits, sizeof digits, "%02X", sum);
-  EXPECT_EQ(frame.substr(1 + text.size(), 2), digits);
+  // The characters of this text add up to 0x70C: the frame carries the low byte as "0C".
+  EXPECT_EQ(BuildUcpFrame("123", "HI", false), "\x02" "00/00038/O/30/123///1//0139////4849/0C\x03");
+  // 0x60A: "0A", with the letter in upper case.
+  EXPECT_EQ(BuildUcpFrame("99", "", false), "\x02" "00/00033/O/30/99///1//0139/////0A\x03");
 }
 
 TEST(UcpCharacterMap, Cp850BytesAreMappedOnlyWhenAsked) {

@@ -172,9 +172,13 @@ int SerialBytesWaiting(const UniqueFd& fd) {
   return n;
 }
 
-int WaitSerialInput(const UniqueFd& fd, int wakeFd, int timeoutMs) {
-  pollfd fds[2] = {{fd.Get(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
-  const nfds_t count = wakeFd >= 0 ? 2 : 1;
+int WaitSerialInput(const UniqueFd& fd, std::span<const int> wakeFds, int timeoutMs) {
+  constexpr size_t kMaxWakeFds = 4;
+  if (wakeFds.size() > kMaxWakeFds) return -EINVAL;
+  pollfd fds[1 + kMaxWakeFds] = {};
+  fds[0] = {fd.Get(), POLLIN, 0};
+  for (size_t i = 0; i < wakeFds.size(); ++i) fds[1 + i] = {wakeFds[i], POLLIN, 0};
+  const nfds_t count = static_cast<nfds_t>(1 + wakeFds.size());
   for (;;) {
     const int rc = ::poll(fds, count, timeoutMs);
     if (rc < 0) {
@@ -182,10 +186,17 @@ int WaitSerialInput(const UniqueFd& fd, int wakeFd, int timeoutMs) {
       return -errno;
     }
     if (rc == 0) return 0;
-    if (count == 2 && (fds[1].revents & POLLIN)) return 2;
+    for (size_t i = 0; i < wakeFds.size(); ++i) {
+      if (fds[1 + i].revents & POLLIN) return 2 + static_cast<int>(i);
+    }
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) return 1;
     if (fds[0].revents & POLLNVAL) return -EBADF;
   }
+}
+
+int WaitSerialInput(const UniqueFd& fd, int wakeFd, int timeoutMs) {
+  if (wakeFd < 0) return WaitSerialInput(fd, std::span<const int>(), timeoutMs);
+  return WaitSerialInput(fd, std::span<const int>(&wakeFd, 1), timeoutMs);
 }
 
 int ReadSerialNow(const UniqueFd& fd, std::span<char> buf) {
@@ -277,8 +288,14 @@ int WatchDeviceOpenClose(const std::string& devicePath, UniqueFd& out) {
 }
 
 int ReadDeviceOpenClose(const UniqueFd& watch, int& opens, int& closes) {
+  int opensAfterLastClose = 0;
+  return ReadDeviceOpenClose(watch, opens, closes, opensAfterLastClose);
+}
+
+int ReadDeviceOpenClose(const UniqueFd& watch, int& opens, int& closes, int& opensAfterLastClose) {
   opens = 0;
   closes = 0;
+  opensAfterLastClose = 0;
   alignas(inotify_event) char buf[4096];
   for (;;) {
     const ssize_t n = ::read(watch.Get(), buf, sizeof buf);
@@ -291,8 +308,14 @@ int ReadDeviceOpenClose(const UniqueFd& watch, int& opens, int& closes) {
     for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
       inotify_event event;
       std::memcpy(&event, buf + at, sizeof event);
-      if (event.mask & IN_OPEN) ++opens;
-      if (event.mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) ++closes;
+      if (event.mask & IN_OPEN) {
+        ++opens;
+        ++opensAfterLastClose;
+      }
+      if (event.mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+        ++closes;
+        opensAfterLastClose = 0;
+      }
       at += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
     }
   }

@@ -33,6 +33,9 @@ std::string SerialDevicePath(std::string_view portName);
 // Waits until fd has input, or wakeFd (when >= 0) becomes readable, or timeoutMs passes
 // (-1: no limit). 1 fd readable, 2 woken, 0 time-out, -errno. A hung-up line counts as readable.
 [[nodiscard]] int WaitSerialInput(const UniqueFd& fd, int wakeFd, int timeoutMs);
+// The same with up to four wake-up descriptors: 2 + i when wakeFds[i] became readable first
+// in the list; -EINVAL for more than four.
+[[nodiscard]] int WaitSerialInput(const UniqueFd& fd, std::span<const int> wakeFds, int timeoutMs);
 
 // Reads what is there, at most buf.size() bytes, without waiting. Bytes stored, 0 when none,
 // -errno (-EIO when the other end of a pseudo-terminal has gone).
@@ -61,5 +64,8 @@ void SignalWakeEvent(const UniqueFd& event);
 // Reads the pending events without waiting: opens and closes seen since the last call.
 // 0, or -errno.
 [[nodiscard]] int ReadDeviceOpenClose(const UniqueFd& watch, int& opens, int& closes);
+// The same, and how many of the opens came after the last close (the device was closed and
+// opened again since the last call when closes > 0 and opensAfterLastClose > 0).
+[[nodiscard]] int ReadDeviceOpenClose(const UniqueFd& watch, int& opens, int& closes, int& opensAfterLastClose);
 
 }  // namespace platform

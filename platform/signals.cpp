@@ -1,11 +1,17 @@
 // platform/signals.cpp - sigwait(2) instead of signal handlers.
 #include "platform/signals.h"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <csignal>
 
 namespace platform {
 
 namespace {
+
+std::atomic<bool> gStopRequested{false};
+
 sigset_t StopSet() {
   sigset_t set;
   sigemptyset(&set);
@@ -15,6 +21,7 @@ sigset_t StopSet() {
   sigaddset(&set, SIGHUP);
   return set;
 }
+
 }  // namespace
 
 void BlockStopSignals() {
@@ -27,8 +34,16 @@ int WaitForStopSignal() {
   const sigset_t set = StopSet();
   for (;;) {
     int sig = 0;
-    if (sigwait(&set, &sig) == 0) return sig;
+    if (sigwait(&set, &sig) != 0) continue;
+    return gStopRequested.load() ? kStopRequested : sig;
   }
+}
+
+void RequestProgramStop() {
+  gStopRequested.store(true);
+  // Every thread blocks the stop signals, so this one stays pending for the process until
+  // the waiting thread takes it.
+  ::kill(::getpid(), SIGTERM);
 }
 
 }  // namespace platform

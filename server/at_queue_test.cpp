@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "core/test_state.h"
+#include "tests/support/test_state.h"
 #include "platform/clock.h"
 #include "tests/support/process.h"
 

@@ -7,7 +7,8 @@
 #include <ctime>
 #include <filesystem>
 
-#include "core/test_state.h"
+#include "tests/support/test_state.h"
+#include "server/at_queue.h"
 #include "tests/support/process.h"
 
 namespace server {

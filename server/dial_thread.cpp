@@ -2,7 +2,7 @@
 #include "server/dial_thread.h"
 
 #include <cstdint>
-#include <exception>
+#include <system_error>
 #include <thread>
 
 #include "common/fixed_field.h"
@@ -33,14 +33,16 @@ void DialThread(core::ServerState& state, core::DialContext& dc, std::stop_token
   if (state.Debug.load())
     common::WriteConsole(common::FormatText("DialThreadStarted = pointer: 0x%x\n",
                                             static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&dc))));
-  modem::DialWork work(state, dc);  // the context's delivery work buffers, for this thread only
+  modem::DialWork work(state, dc, stop);  // the context's delivery work buffers, for this thread only
   while (!stop.stop_requested()) {
     if (core::HasPages(dc)) {
-      if (modem::DeliverQueue(work) != 0)
+      const int result = modem::DeliverQueue(work);
+      work.Dir.reset();  // a reload's old directory is not kept alive between rounds
+      if (stop.stop_requested()) break;  // a round cut short by the stop is no failure
+      if (result != 0)
         ++dc.ErrorCount;
       else
         dc.ErrorCount = 0;
-      work.Dir.reset();  // a reload's old directory is not kept alive between rounds
     }
     if (state.Debug.load()) common::WriteConsole(".");
     int64_t waitMs = DialWaitMs(dc.ErrorCount.load());
@@ -54,8 +56,7 @@ void DialThread(core::ServerState& state, core::DialContext& dc, std::stop_token
     if (waitMs == 1000 && !core::HasPages(dc)) {
       // Idle: the 1 s pass becomes a wait for the next page, so a quiet port costs nothing
       // and a new page is not kept waiting for the rest of the second.
-      if (core::WaitForPages(dc, waitMs)) continue;
-      if (stop.stop_requested()) break;
+      core::WaitForPages(dc, waitMs, stop);
       continue;
     }
     if (!SleepUnlessStopped(stop, waitMs)) break;
@@ -63,12 +64,20 @@ void DialThread(core::ServerState& state, core::DialContext& dc, std::stop_token
 }
 
 void StartDialThread(core::ServerState& state, core::DialContext& dc) {
+  if (dc.DialThreadRunning.exchange(true)) return;  // claimed: only the claimant sets DialThread
   try {
-    std::thread([&state, &dc] { DialThread(state, dc, std::stop_token()); }).detach();
-  } catch (const std::exception&) {
+    dc.DialThread = std::jthread([&state, &dc](std::stop_token stop) { DialThread(state, dc, stop); });
+  } catch (const std::system_error&) {
     dc.DialThreadRunning = false;
     common::WriteConsole("Error Starting Dial Thread\n");
   }
+}
+
+void StopDialThread(core::DialContext& dc) {
+  if (!dc.DialThread.joinable()) return;
+  dc.DialThread.request_stop();
+  dc.DialThread.join();
+  dc.DialThreadRunning = false;
 }
 
 }  // namespace server

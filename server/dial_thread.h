@@ -16,11 +16,16 @@
 
 namespace server {
 
-// Starts the port's dial thread, which runs for the rest of the process. The caller makes
-// sure each context gets one (core marks DialContext::DialThreadRunning).
+// Starts the port's dial thread unless the port has one; the context owns it
+// (DialContext::DialThread). It runs until StopDialThread or the end of the process. A
+// thread that cannot be started is reported on the console and may be tried again later.
 void StartDialThread(core::ServerState& state, core::DialContext& dc);
 
-// The thread body; returns only when stop is requested (tests stop their threads).
+// Asks the port's dial thread to stop and joins it: an idle thread ends at once, one in a
+// call after the call's next wait. Nothing when the port has no thread.
+void StopDialThread(core::DialContext& dc);
+
+// The thread body; returns when stop is requested.
 void DialThread(core::ServerState& state, core::DialContext& dc, std::stop_token stop);
 
 // The sleep after a pass, by the error count after it (1000, 180000 or 300000 ms).

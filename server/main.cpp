@@ -1,8 +1,17 @@
 // corvd32 - the paging server.
+#include <cstdio>
+#include <cstdlib>
+
 #include "platform/signals.h"
 #include "server/server.h"
 
 int main(int argc, char** argv) {
   platform::BlockStopSignals();  // before the first thread starts: every thread inherits the mask
-  return server::RunServer(argc, argv);
+  server::Server server;
+  if (server::StartServer(argc, argv, server) != 0) return 1;
+  const int status = server::WaitForStop(server);
+  // Ends at once without joining the threads: a stop signal must not wait for a dial thread
+  // in the middle of a call. Pages in the NOW queues are lost; the AT queue was saved.
+  std::fflush(nullptr);
+  std::_Exit(status);
 }

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -201,7 +200,7 @@ void HandleMessage(core::ServerState& state, std::span<char> buffer, size_t leng
   for (const std::string& member : members) HandleRequest(state, reply, request, member.c_str(), message);
 }
 
-void PipeServerThread(core::ServerState& state, const platform::UniqueFd& listener, std::stop_token stop) {
+int PipeServerThread(core::ServerState& state, const platform::UniqueFd& listener, std::stop_token stop) {
   common::DebugLine("NamePipe Thread started\n");
   std::string reply;
   reply.reserve(kReplyCapacity);
@@ -209,11 +208,11 @@ void PipeServerThread(core::ServerState& state, const platform::UniqueFd& listen
   while (!stop.stop_requested()) {
     platform::UniqueFd conn;
     const int accepted = platform::PipeAccept(listener, conn);
-    if (stop.stop_requested()) return;
+    if (stop.stop_requested()) return 0;
     if (accepted != 0) {
       if (accepted == -EINTR || accepted == -ECONNABORTED) continue;
       common::LogLine("%t Error: ConnectNamedPipe(ReceiveThread)=%d\n", -accepted);
-      if (accepted == -EBADF || accepted == -EINVAL || accepted == -ENOTSOCK) std::_Exit(0);
+      if (accepted == -EBADF || accepted == -EINVAL || accepted == -ENOTSOCK) return kPipeBroken;
       platform::SleepMs(100);  // out of descriptors and the like: try again shortly
       continue;
     }
@@ -233,6 +232,7 @@ void PipeServerThread(core::ServerState& state, const platform::UniqueFd& listen
       (void)platform::PipeSend(conn, reply);  // a client that did not wait for it is no concern
     }
   }
+  return 0;
 }
 
 }  // namespace server

@@ -36,7 +36,12 @@ void ListMembers(core::ServerState& state, std::string& reply, const char* group
 void HandleMessage(core::ServerState& state, std::span<char> buffer, size_t length,
                    size_t realLength, std::string& reply);
 
-// Serves clients accepted on listener until stopped (tests) or for ever.
-void PipeServerThread(core::ServerState& state, const platform::UniqueFd& listener, std::stop_token stop);
+// PipeServerThread's result when the listening socket itself failed (logged): no client can
+// reach the server any more, so the owner ends the program.
+constexpr int kPipeBroken = 1;
+
+// Serves clients accepted on listener until stopped (0) or until the listening socket fails
+// (kPipeBroken, after its log line).
+[[nodiscard]] int PipeServerThread(core::ServerState& state, const platform::UniqueFd& listener, std::stop_token stop);
 
 }  // namespace server

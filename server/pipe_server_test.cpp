@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/test_state.h"
+#include "tests/support/test_state.h"
 #include "tests/support/process.h"
 
 namespace server {

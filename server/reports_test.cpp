@@ -5,7 +5,7 @@
 
 #include <cctype>
 
-#include "core/test_state.h"
+#include "tests/support/test_state.h"
 #include "server/at_queue.h"
 #include "tests/support/process.h"
 

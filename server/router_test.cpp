@@ -5,8 +5,9 @@
 
 #include <thread>
 
-#include "core/test_state.h"
 #include "tests/support/process.h"
+#include "tests/support/test_state.h"
+#include "tests/support/wait.h"
 
 namespace server {
 namespace {
@@ -82,9 +83,7 @@ TEST_F(Router, UnknownSystemAndPortlessSystemAreDroppedAndCounted) {
 TEST_F(Router, ThreadMovesPagesAsTheyArriveAndStops) {
   std::jthread router([this](std::stop_token stop) { RouterThread(*state_, stop); });
   for (int i = 0; i < 25; ++i) Queue("Bob");  // more than one pass of 19
-  for (int i = 0; i < 500 && core::QueuedCount(Port("COM1")) + core::QueuedCount(Port("COM2")) < 25; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  testsupport::WaitUntil([&] { return core::QueuedCount(Port("COM1")) + core::QueuedCount(Port("COM2")) >= 25; }, 5000);
   EXPECT_EQ(core::QueuedCount(Port("COM1")) + core::QueuedCount(Port("COM2")), 25);
   router.request_stop();
 }

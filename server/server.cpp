@@ -2,23 +2,19 @@
 #include "server/server.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
-#include "common/version.h"
 #include "common/log.h"
+#include "common/version.h"
 #include "core/now_queue.h"
 #include "platform/pipe_endpoint.h"
 #include "platform/signals.h"
 #include "server/at_queue.h"
 #include "server/configuration.h"
+#include "server/dial_thread.h"
 #include "server/pipe_server.h"
 #include "server/router.h"
-#if __has_include("server/dial_thread.h")
-#include "server/dial_thread.h"
-#define CORVEL_HAS_DIAL_THREAD 1
-#endif
 
 namespace server {
 namespace {
@@ -33,16 +29,14 @@ bool StartThread(ServerThreads& threads, Body body) {
   }
 }
 
-void StartDialThreadFor(core::ServerState& state, core::DialContext& dc) {
-#ifdef CORVEL_HAS_DIAL_THREAD
-  if (dc.DialThreadRunning.exchange(true)) return;
-  StartDialThread(state, dc);
-#else
-  // Until the modem module provides dial threads, nothing claims to deliver: pages wait in
-  // their port queue, where the status report shows them.
-  (void)state;
-  (void)dc;
-#endif
+void StartPipeThreads(core::ServerState& state, ServerThreads& threads) {
+  for (int i = 0; i < kPipeThreads; ++i) {
+    const bool started = StartThread(threads, [&state, &threads](std::stop_token stop) {
+      // The listening socket failed: nothing can reach the server any more.
+      if (PipeServerThread(state, threads.Listener, stop) == kPipeBroken) platform::RequestProgramStop();
+    });
+    if (!started) common::WriteConsole("Error Starting NamePipe Thread\n");
+  }
 }
 
 }  // namespace
@@ -60,20 +54,20 @@ void ServerThreads::Stop() {
   }
   Threads.clear();
   Listener.Reset();
+  // The changed-INI thread, which starts dial threads for new ports, has ended above.
+  if (State != nullptr) {
+    const int ports = State->PortCount.load();
+    for (int p = 0; p < ports; ++p) StopDialThread(*State->Ports[static_cast<size_t>(p)]);
+  }
 }
 
 void StartServiceThreads(core::ServerState& state, ServerThreads& threads, const std::string& pipePath) {
+  threads.State = &state;
   threads.PipePath = pipePath;
-  const int listened = platform::PipeListen(pipePath, threads.Listener);
-  if (listened != 0) {
+  if (platform::PipeListen(pipePath, threads.Listener) != 0) {
     common::LogLine("%t Error: Creat Pipe(ReceiveThread)\n");
   } else {
-    for (int i = 0; i < kPipeThreads; ++i) {
-      const bool started = StartThread(threads, [&state, &threads](std::stop_token stop) {
-        PipeServerThread(state, threads.Listener, stop);
-      });
-      if (!started) common::WriteConsole("Error Starting NamePipe Thread\n");
-    }
+    StartPipeThreads(state, threads);
   }
   if (!StartThread(threads, [&state](std::stop_token stop) { AtDelayThread(state, stop); })) {
     common::WriteConsole("Error Starting AT Delay Thread\n");
@@ -89,46 +83,53 @@ void StartServiceThreads(core::ServerState& state, ServerThreads& threads, const
 }
 
 void StartDialThreads(core::ServerState& state, ServerThreads& threads) {
+  threads.State = &state;
   state.DialThreadsStarted = true;
   const int ports = state.PortCount.load();
-  for (int p = 0; p < ports; ++p) StartDialThreadFor(state, *state.Ports[static_cast<size_t>(p)]);
+  for (int p = 0; p < ports; ++p) StartDialThread(state, *state.Ports[static_cast<size_t>(p)]);
   (void)StartThread(threads, [&state](std::stop_token stop) { RouterThread(state, stop); });
 }
 
 void StartNewDialThreads(core::ServerState& state) {
   if (!state.DialThreadsStarted) return;  // start-up starts them all itself
   const int ports = state.PortCount.load();
-  for (int p = 0; p < ports; ++p) StartDialThreadFor(state, *state.Ports[static_cast<size_t>(p)]);
+  for (int p = 0; p < ports; ++p) StartDialThread(state, *state.Ports[static_cast<size_t>(p)]);
 }
 
 void Shutdown(core::ServerState& state) {
   // A page scheduled since the last periodic save would otherwise be lost on an orderly stop.
   (void)SaveAtFile(state);
   common::LogLine("%t %s: Paging server ended successfully\n", common::ProgramName());
-  std::fflush(nullptr);
-  std::_Exit(0);
 }
 
-int RunServer(int argc, char** argv) {
+int StartServer(int argc, char** argv, Server& server) {
   common::WriteConsole(common::FormatText("Corvel. Paging Server.  Version %s\n", common::kVersion));
   common::LogLine("%t %s: Paging Server Starting.  Version %s\n", core::kServerProgramName, common::kVersion);
-  std::unique_ptr<core::ServerState> state = core::AllocateServerState();
-  if (!state) return 1;  // a missing table would leave the server unusable
-  core::ApplyDefaults(*state);
+  server.State = core::AllocateServerState();
+  if (!server.State) return 1;  // a missing table would leave the server unusable
+  core::ServerState& state = *server.State;
+  core::ApplyDefaults(state);
   common::SetProgramName(core::kServerProgramName);
-  (void)LoadConfiguration(*state);
-  if (state->Debug) state->ErrorFile = std::fopen("err.dat", "wb");
+  (void)LoadConfiguration(state);
+  if (state.Debug) state.ErrorFile = std::fopen("err.dat", "wb");
 
-  ServerThreads threads;
-  StartServiceThreads(*state, threads, platform::PipePath());
+  StartServiceThreads(state, server.Threads, platform::PipePath());
   common::LogLine("%t %s: Paging server started successfully\n", common::ProgramName());
-  // The stop signals were blocked by main before any thread started; they are taken below.
+  // The stop signals were blocked by main before any thread started; WaitForStop takes them.
   for (int i = 1; i < argc; ++i) {
-    if (std::strstr(argv[i], "debug")) core::SetServerDebug(*state, true);
+    if (std::strstr(argv[i], "debug")) core::SetServerDebug(state, true);
   }
-  StartDialThreads(*state, threads);
-  (void)platform::WaitForStopSignal();
-  Shutdown(*state);
+  StartDialThreads(state, server.Threads);
+  return 0;
+}
+
+int WaitForStop(Server& server) {
+  if (platform::WaitForStopSignal() == platform::kStopRequested) {
+    (void)SaveAtFile(*server.State);
+    return 0;
+  }
+  Shutdown(*server.State);
+  return 0;
 }
 
 }  // namespace server

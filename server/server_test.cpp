@@ -1,18 +1,22 @@
 // server/server_test.cpp - the pipe threads, the AT threads and the router in one process,
-// under load from many clients (CI runs this under ThreadSanitizer too).
+// under load from many clients, and the owners that stop every thread (CI runs this under
+// ThreadSanitizer too).
 #include "server/server.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
 #include "common/request_record.h"
-#include "core/test_state.h"
+#include "core/now_queue.h"
 #include "platform/pipe_endpoint.h"
 #include "server/router.h"
 #include "tests/support/process.h"
+#include "tests/support/pty_peer.h"
+#include "tests/support/test_state.h"
 
 namespace server {
 namespace {
@@ -83,6 +87,54 @@ TEST(ServerThreads, ManyClientsAtOnceLoseNothing) {
   EXPECT_EQ(atLeft, 0);
   router.request_stop();
   threads.Stop();
+}
+
+// The dial threads wait for pages without a port open: nothing here reaches a serial port.
+TEST(ServerThreads, StopJoinsEveryDialThreadAlsoOfAPortAReloadNamedFirst) {
+  testsupport::TempDir dir;
+  auto state = core::StateFromIni(core::kTwoPortIni, dir.File("log.txt"));
+  ServerThreads threads;
+  StartDialThreads(*state, threads);
+  ASSERT_EQ(state->PortCount.load(), 3);
+  ASSERT_EQ(core::RegisterPort(*state, "/nonexistent/ttyNew"), 0);  // as a reload names a port
+  StartNewDialThreads(*state);
+  ASSERT_EQ(state->PortCount.load(), 4);
+  for (int p = 0; p < 4; ++p) EXPECT_TRUE(state->Ports[static_cast<size_t>(p)]->DialThread.joinable()) << p;
+
+  const auto start = std::chrono::steady_clock::now();
+  threads.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));  // idle threads wake at once
+  for (int p = 0; p < 4; ++p) {
+    EXPECT_FALSE(state->Ports[static_cast<size_t>(p)]->DialThread.joinable()) << p;
+    EXPECT_FALSE(state->Ports[static_cast<size_t>(p)]->DialThreadRunning.load()) << p;
+  }
+}
+
+// A modem that never answers the dial: the stop ends the call's 50-second wait for the
+// result at once, and the page stays queued, neither sent nor counted as failed.
+TEST(ServerThreads, StopEndsACallInProgressAndKeepsItsPage) {
+  testsupport::TempDir dir;
+  testsupport::PtyPeer modem;
+  ASSERT_TRUE(modem.Ok());
+  auto state = core::StateFromIni("MaxReTrys = 1\nPagerSystemsSection\n[Sim]\nSystemType = Tap\nPort = '" +
+                                      modem.Path() + "'\nSystemPhoneNumber = '5551234'\nBaud = 9600\nParity = None\nDataBits = 8\nStopBits = 1\n"
+                                      "NameSection\n[Ann]\nPageID = '123'\nPagerType = Alphanumeric\nSystemName = 'Sim'\n",
+                                  dir.File("log.txt"));
+  core::DialContext* port = core::FindPort(*state, modem.Path());
+  ASSERT_NE(port, nullptr);
+  ASSERT_GE(core::InsertNow(*state, *port, "Ann", "held", true), 0);
+  ServerThreads threads;
+  StartDialThreads(*state, threads);
+  ASSERT_EQ(modem.ReceiveLine(10000), "ATDT 5551234");  // the call is waiting for the modem
+
+  const auto start = std::chrono::steady_clock::now();
+  threads.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));  // not the 50 s
+  EXPECT_FALSE(port->DialThread.joinable());
+  EXPECT_EQ(core::QueuedCount(*port), 1);
+  EXPECT_EQ(state->PagesSent.load(), 0);
+  EXPECT_EQ(state->FailedPages.load(), 0);
+  EXPECT_EQ(testsupport::CountInFile(dir.File("log.txt"), "Was not able"), 0);
 }
 
 }  // namespace

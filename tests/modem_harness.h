@@ -14,6 +14,12 @@
 
 namespace modemtest {
 
+// The program-time scale the rig's corvd32 runs at unless a test names its own: the dial
+// threads' waits and a call's fixed pauses (the close, the pause after it, the logon's
+// second) take a tenth of their time, so a TAP call costs about half a second of pauses
+// instead of four and a half. The limits on the simulator's answers stay real.
+constexpr int kTimeScale = 10;
+
 // The TAP system "Sim" on the simulator's port with persons Ann (ID 123) and Bob (ID 666).
 // systemExtra and globalExtra add page.ini lines to the system entry and the file's head.
 inline std::string TapIni(const std::string& port, const std::string& systemExtra = "",
@@ -48,14 +54,36 @@ class Rig {
     ASSERT_TRUE(testsupport::WaitForFileText(Dir().File("corvsim.out"), "corvsim:", 5000)) << sim_->Output();
   }
 
-  // Starts the simulator and the server with a page.ini.
+  // Starts the simulator and the server with a page.ini (at kTimeScale unless env sets
+  // CORVEL_TIME_SCALE).
   void Start(const std::string& pageIni, const std::string& simIni, const std::map<std::string, std::string>& env = {}) {
     StartSim(simIni);
     Dir().Write("page.ini", pageIni);
-    server_.Start({}, env);
+    StartServer(env);
+  }
+
+  // Starts the server on the page.ini in place (at kTimeScale unless env says otherwise).
+  void StartServer(const std::map<std::string, std::string>& env = {}) {
+    std::map<std::string, std::string> all = env;
+    all.emplace("CORVEL_TIME_SCALE", std::to_string(kTimeScale));
+    server_.Start({}, all);
   }
 
   std::string Page(const std::string& name, const std::string& text) { return server_.Page(name, text); }
+
+  // "hold_until = FILE" for a simulator number: its dial is answered only once Release ran.
+  std::string Hold() const { return "hold_until = " + Dir().File("go") + "\n"; }
+
+  // Lets held calls connect once `pages` pages wait in the port's queue, so a call starts
+  // with the whole batch queued, however slowly the test posted it. Fails the test when
+  // they do not arrive within 10 s.
+  void ReleaseWhenQueued(int pages) {
+    const std::string queued = "Total Pages in " + Port() + " Queue: " + std::to_string(pages) + "\n";
+    const std::string status = servertest::StatusWhen(
+        server_, 0, [&](const std::string& report) { return report.find(queued) != std::string::npos; }, 10000);
+    EXPECT_NE(status.find(queued), std::string::npos) << status;
+    Dir().Write("go", "");
+  }
 
   std::string Log() const { return server_.Log(); }
   std::string Record() const { return Dir().Read("rec.txt"); }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -23,15 +24,22 @@
 #include "modem/script.h"
 #include "modem/tap_manual.h"
 #include "modem/ucp.h"
+#include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "platform/unique_fd.h"
 #include "tests/support/process.h"
+#include "tests/support/wait.h"
 #include "tools/corvsim/numeric_endpoint.h"
 #include "tools/corvsim/script_endpoint.h"
 #include "tools/corvsim/tapm_terminal.h"
 #include "tools/corvsim/ucp_centre.h"
 
 namespace {
+
+// The calls' fixed pauses (the close, the pause after it, the script's %d) at a tenth of
+// their length; the limits on the endpoints' answers stay real. The clock reads the
+// variable once, and this runs before the first test.
+const bool kShortPauses = [] { return setenv("CORVEL_TIME_SCALE", "10", 1) == 0; }();
 
 using directory::PagerType;
 using directory::SystemType;
@@ -79,12 +87,13 @@ class FakeLine {
     return out;
   }
   bool WaitForRecord(const std::string& text, int timeoutMs) {
-    for (const int64_t end = NowMs() + timeoutMs; NowMs() < end;) {
-      for (const std::string& r : Records())
-        if (r.find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return testsupport::WaitUntil(
+        [&] {
+          for (const std::string& r : Records())
+            if (r.find(text) != std::string::npos) return true;
+          return false;
+        },
+        timeoutMs, 20);
   }
 
  private:
@@ -370,7 +379,9 @@ TEST(ProtocolsNumeric, PrefixNumberPagerIdAndTonesAllPlayedBeforeTheHangUp) {
   modem::DialWork work(s.State(), s.Port(line.Path()));
   const int64_t start = NowMs();
   EXPECT_EQ(modem::DeliverQueue(work), 0);
-  EXPECT_GE(NowMs() - start, 20500 + 2000);
+  // The modem has 20 s (real time: it plays at its own pace) before the CR, then the
+  // hang-up pause and the close.
+  EXPECT_GE(NowMs() - start, 20000 + platform::ScaledMs(500 + 2000));
   EXPECT_FALSE(core::HasPages(s.Port(line.Path())));
   EXPECT_EQ(line.RecordsStarting("AT ATDT").at(0), "AT ATDT 9,5551212,,1234567,,,42");
   const std::vector<std::string> calls = line.RecordsStarting("NUMERIC ");
@@ -612,8 +623,9 @@ TEST(ProtocolsScript, IdCrPauseMessageCrWithTheTwoSecondPause) {
   auto at = [](const std::string& r) { return std::stoll(r.substr(r.find("t=") + 2)); };
   EXPECT_NE(lines[0].find(" 1234567\\x0D"), std::string::npos);
   EXPECT_NE(lines[1].find(" Call me\\x0D"), std::string::npos);
-  EXPECT_GE(at(lines[1]) - at(lines[0]), 1900);
-  EXPECT_LT(at(lines[1]) - at(lines[0]), 4000);
+  // The %d pause: 2000 ms of program time, and not much more.
+  EXPECT_GE(at(lines[1]) - at(lines[0]), platform::ScaledMs(2000) - 10);
+  EXPECT_LT(at(lines[1]) - at(lines[0]), platform::ScaledMs(2000) + 2000);
   EXPECT_EQ(s.CountLog("CORVD32: Paged Ann with Message \"Call me\"\n"), 1);
   EXPECT_EQ(s.State().PagesSent.load(), 1);
 }

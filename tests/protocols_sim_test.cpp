@@ -1,8 +1,16 @@
 // tests/protocols_sim_test.cpp - the simulator's UCP, numeric, TAP manual-mode and scripted
-// endpoints against the frames and lines the drivers build.
+// endpoints against the frames and lines the drivers build, and its line's hang-ups.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "modem/numeric.h"
+#include "platform/serial_device.h"
+#include "platform/unique_fd.h"
+#include "tests/support/process.h"
+#include "tests/support/wait.h"
+#include "tools/corvsim/sim_line.h"
 #include "modem/ucp.h"
 #include "tools/corvsim/numeric_endpoint.h"
 #include "tools/corvsim/script_endpoint.h"
@@ -134,6 +142,71 @@ TEST(SimScriptEndpoint, AnswersConfiguredPairsAndRecordsLinesWithTimes) {
       "SCRIPT line t=2400 Hello\\x0D",
       "SCRIPT end received=ATDT5551212\\x0D1234567\\x0DHello\\x0D steps=3/3"};
   EXPECT_EQ(e.Records(), expected);
+}
+
+// The simulator's side of a pty, and the computer's opens and closes of the other side. The
+// line is read only after the computer is done, as when the simulator falls behind.
+class LineFixture {
+ public:
+  LineFixture() {
+    platform::UniqueFd master, slave, watch;
+    ok_ = platform::OpenPseudoTerminal(master, slave, path_) == 0 && platform::WatchDeviceOpenClose(path_, watch) == 0;
+    masterView_.Reset(::dup(master.Get()));
+    line_ = std::make_unique<corvsim::SimLine>(std::move(master), std::move(slave), std::move(watch), dir_.File("rec"));
+  }
+  bool Ok() const { return ok_ && masterView_.Valid(); }
+  corvsim::SimLine& Line() { return *line_; }
+  // Opens the port as the computer does and writes bytes; they are on the simulator's side
+  // of the line before this returns. Then closes the port, or keeps it open.
+  void Call(const std::string& bytes, bool close) {
+    computer_.Reset(::open(path_.c_str(), O_RDWR | O_NOCTTY));
+    ASSERT_TRUE(computer_.Valid());
+    ASSERT_EQ(platform::WriteSerial(computer_, bytes), 0);
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] { return platform::SerialBytesWaiting(masterView_) == static_cast<int>(bytes.size()); }, 5000));
+    if (close) computer_.Reset();
+  }
+
+ private:
+  testsupport::TempDir dir_;
+  std::string path_;
+  bool ok_ = false;
+  platform::UniqueFd masterView_;  // the simulator's end, only to see what waits on it
+  std::unique_ptr<corvsim::SimLine> line_;
+  platform::UniqueFd computer_;
+};
+
+TEST(SimLine, BytesWrittenBeforeTheCloseComeBeforeTheHangUp) {
+  LineFixture f;
+  ASSERT_TRUE(f.Ok());
+  f.Call("AT\r", true);
+  std::string got;
+  int c = 0;
+  while ((c = f.Line().ReadByte(2000)) >= 0) got += static_cast<char>(c);
+  EXPECT_EQ(got, "AT\r");
+  EXPECT_EQ(c, corvsim::SimLine::kHangup);
+  EXPECT_EQ(f.Line().ReadByte(100), corvsim::SimLine::kTimeout);  // reported once
+}
+
+TEST(SimLine, ANewCallSeenTogetherWithTheLastCloseStartsAfterTheHangUp) {
+  LineFixture f;
+  ASSERT_TRUE(f.Ok());
+  f.Call("", true);           // a call ended ...
+  f.Call("ATDT1\r", false);  // ... and the next began before the line was read
+  EXPECT_EQ(f.Line().ReadByte(2000), corvsim::SimLine::kHangup);
+  std::string got;
+  for (int c; (c = f.Line().ReadByte(500)) >= 0;) got += static_cast<char>(c);
+  EXPECT_EQ(got, "ATDT1\r");
+}
+
+TEST(SimLine, StopEndsEveryWaitAtOnceAsAHangUp) {
+  LineFixture f;
+  ASSERT_TRUE(f.Ok());
+  f.Line().Stop();
+  EXPECT_EQ(f.Line().ReadByte(60000), corvsim::SimLine::kHangup);
+  EXPECT_FALSE(f.Line().InputWithin(60000));
+  EXPECT_FALSE(f.Line().Pause(60000));
+  EXPECT_TRUE(f.Line().Stopped());
 }
 
 }  // namespace

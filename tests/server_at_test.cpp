@@ -8,7 +8,6 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
-#include <thread>
 
 #include "tests/server_harness.h"
 
@@ -30,11 +29,7 @@ common::RequestRecord At(int year, int month, int day, int hour, int minute) {
 }
 
 bool WaitForStatus(const Server& server, const std::string& prefix, int value, int timeoutMs) {
-  for (int waited = 0; waited < timeoutMs; waited += 50) {
-    if (TotalAfter(server.Status(0), prefix) == value) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
+  return testsupport::WaitUntil([&] { return TotalAfter(server.Status(0), prefix) == value; }, timeoutMs, 50);
 }
 
 TEST(ServerAt, PageAtAPastTimeReachesTheNowQueues) {
@@ -67,12 +62,8 @@ TEST(ServerAt, ScheduledPagesSurviveAStopAndAKillWithNewNumbers) {
   EXPECT_EQ(server.Request(after, "Team", "later for both"), "OK");
   // The periodic save (180 s, here 1.8 s) writes the three slots; then the process dies hard.
   const std::string file = server.Dir().File("at.dat");
-  bool saved = false;
-  for (int i = 0; i < 100 && !saved; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    saved = testsupport::ReadFile(file).size() == 2u * 3 + (10 + 167) + 2 * (14 + 167);
-  }
-  EXPECT_TRUE(saved);
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] { return testsupport::ReadFile(file).size() == 2u * 3 + (10 + 167) + 2 * (14 + 167); }, 5000, 50));
   server.Stop(SIGKILL);
 
   server.Start();
@@ -104,9 +95,11 @@ TEST(ServerAt, EditedPageIniIsReadAgain) {
   Server server;
   server.Dir().Write("page.ini", servertest::StandardIni());
   server.Start({}, kFast);
+  testsupport::FileCloseWatch iniWatch(server.Dir().File("page.ini"));
+  ASSERT_TRUE(iniWatch.Ok());
   EXPECT_EQ(server.Page("Cleo", "not yet"), "ERR: Invalid name or Now queue is full");
   // The first check (after 1.2 s) only takes the file's stamp; edit after it.
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  ASSERT_TRUE(servertest::WaitForIniBaseline(iniWatch, 10000));
   // Cleo's system has a port not seen at start-up: the reload gives it a queue and a dial thread.
   server.Dir().Write("page.ini", servertest::StandardIni() + servertest::Person("Cleo", "1003") +
                                      "PagerSystemsSection\n[North]\nPort = '/nonexistent/tty3'\n" +

@@ -3,16 +3,16 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <map>
-#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "common/request_record.h"
 #include "platform/pipe_endpoint.h"
+#include "tests/support/file_watch.h"
 #include "tests/support/process.h"
+#include "tests/support/wait.h"
 
 namespace servertest {
 
@@ -112,12 +112,15 @@ inline int TotalAfter(const std::string& report, const std::string& prefix) {
 template <typename Done>
 std::string StatusWhen(const Server& server, int flag, Done done, int timeoutMs = 5000) {
   std::string report;
-  for (int waited = 0; waited <= timeoutMs; waited += 50) {
-    report = server.Status(flag);
-    if (done(report)) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  testsupport::WaitUntil([&] { return done(report = server.Status(flag)); }, timeoutMs, 50);
   return report;
+}
+
+// Waits until the server's page.ini watch has taken the file's time as its baseline, so an
+// edit made now is seen as a change. Its first check opens the file twice: once before it
+// takes the time, once before it compares. True when that happened within timeoutMs.
+inline bool WaitForIniBaseline(testsupport::FileCloseWatch& ini, int timeoutMs) {
+  return testsupport::WaitUntil([&] { return ini.Closes() >= 2; }, timeoutMs);
 }
 
 }  // namespace servertest

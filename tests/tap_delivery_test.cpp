@@ -1,6 +1,6 @@
 // End-to-end TAP delivery: a page posted on the pipe goes through the router and the dial
 // thread to corvsim's TAP terminal. Each case is a test of its own, so ctest -j runs them
-// side by side (the design's pauses are real: a call takes 4 to 5 seconds).
+// side by side; the rig's time scale keeps a call's fixed pauses short.
 #include <gtest/gtest.h>
 
 #include "tests/modem_harness.h"
@@ -35,10 +35,13 @@ TEST(TapDelivery, OnePageIsOneBlockWithCorrectChecksum) {
 
 TEST(TapDelivery, TwentyFivePagesGoAsTwentyOneBlocksThenFour) {
   Rig rig;
-  // At line speed each block takes longer than a router pass, so the port queue never runs
-  // dry during the call and the split depends only on the 21-block limit.
-  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n"), SimIni("baud = 2400\n"));
+  // The call connects once the port's queue is full (14 pages, 11 more in the Main queue).
+  // At line speed each block takes far longer than a router pass, so the router refills the
+  // port's queue long before it could run dry, and the split depends only on the 21-block
+  // limit.
+  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n"), SimIni("baud = 2400\n" + rig.Hold()));
   for (int i = 1; i <= 25; ++i) ASSERT_EQ(rig.Page("Ann", "page " + std::to_string(i)), "OK");
+  rig.ReleaseWhenQueued(14);
   ASSERT_TRUE(rig.WaitLog("Message(#25) sent to Ann", 2 * kCallMs)) << rig.Log();
   ASSERT_TRUE(rig.WaitRecord("LOGOFF call=2", 5000)) << rig.Record();
   EXPECT_EQ(rig.CountRecord("PAGE call=1 "), 21) << rig.Record();
@@ -84,9 +87,10 @@ TEST(TapDelivery, NakThenAckInOneCall) {
 
 TEST(TapDelivery, SixNaksInARowDropThePageAndTheNextIsSent) {
   Rig rig;
-  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n"), SimIni("nak_first = 6\n"));
+  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n"), SimIni("nak_first = 6\n" + rig.Hold()));
   ASSERT_EQ(rig.Page("Ann", "refused"), "OK");
   ASSERT_EQ(rig.Page("Bob", "next"), "OK");
+  rig.ReleaseWhenQueued(2);  // both in the one call
   ASSERT_TRUE(rig.WaitLog("Message(#2) sent to Bob", kCallMs)) << rig.Log();
   EXPECT_EQ(rig.CountLog("Error - Pager system rejected the message(#1)\n"), 6) << rig.Log();
   EXPECT_EQ(rig.CountLog("Error - Paging System rejected message(#1)\n"), 1);
@@ -109,9 +113,10 @@ TEST(TapDelivery, RecordSeparatorDropsThePageForGood) {
 
 TEST(TapDelivery, EscEotAfterABlockKeepsThePageForTheNextCall) {
   Rig rig;
-  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n"), SimIni("disconnect_after = 1\n"));
+  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n"), SimIni("disconnect_after = 1\n" + rig.Hold()));
   ASSERT_EQ(rig.Page("Ann", "first"), "OK");
   ASSERT_EQ(rig.Page("Bob", "second"), "OK");
+  rig.ReleaseWhenQueued(2);  // both in the first call
   ASSERT_TRUE(rig.WaitLog("Message(#2) sent to Bob", 2 * kCallMs)) << rig.Log() << rig.Record();
   EXPECT_EQ(rig.CountLog("Message(#1) sent to Ann"), 1);
   EXPECT_EQ(rig.CountLog("Error - Pager system disconnected on message(#2)\n"), 1) << rig.Log();

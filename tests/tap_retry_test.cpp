@@ -1,12 +1,11 @@
 // End-to-end retry policy of the dial threads: failed calls, the waits between them, the
 // give-up of the head page, an unopenable port, and a port that a reload names first.
-// CORVEL_TIME_SCALE=60 shortens the dial threads' waits (3 minutes become 3 s); the calls'
-// own protocol limits stay real.
+// CORVEL_TIME_SCALE=60 shortens the dial threads' waits (3 minutes become 3 s) and the
+// calls' fixed pauses; the limits on the simulator's answers stay real.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "tests/modem_harness.h"
 
@@ -26,7 +25,7 @@ long Gap(const Rig& rig, int a, int b) {
          std::stol(Rig::Field(calls[static_cast<size_t>(a - 1)], "t"));
 }
 
-TEST(TapRetry, BusyIsRetriedWithTheDesignedWaitsThenGivenUp) {
+TEST(TapRetry, BusyIsRetriedWithGrowingWaitsThenGivenUp) {
   Rig rig;
   rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n", "MaxReTrys = 5\n"), SimIni("result = BUSY\n"), kFast);
   ASSERT_EQ(rig.Page("Ann", "busy"), "OK");
@@ -90,7 +89,9 @@ TEST(TapRetry, PortFirstNamedByAReloadGetsItsDialThread) {
       "NameSection\n[Zed]\nPageID = '9'\nPagerType = Alphanumeric\nSystemName = 'Other'\n";
   rig.Start(before, SimIni(), kFast);
   // The first check (2 minutes, 2 s here) takes the file's time as its baseline.
-  std::this_thread::sleep_for(std::chrono::milliseconds(5000));
+  testsupport::FileCloseWatch ini(rig.Dir().File("page.ini"));
+  ASSERT_TRUE(ini.Ok());
+  ASSERT_TRUE(servertest::WaitForIniBaseline(ini, 20000));
   rig.Dir().Write("page.ini", TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n"));
   std::filesystem::last_write_time(rig.Dir().File("page.ini"),
                                    std::filesystem::file_time_type::clock::now() + std::chrono::minutes(3));

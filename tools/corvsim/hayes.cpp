@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <filesystem>
 #include <map>
+#include <system_error>
+#include <utility>
 
 #include "tools/corvsim/terminal.h"
 
@@ -92,28 +95,140 @@ bool Refused(const AtLine& at, const SectionConfig& modem) {
   return false;
 }
 
-void RunModem(SimLine& line, const SimConfig& config) {
+namespace {
+
+// What the modem keeps between command lines.
+struct ModemState {
+  int Calls = 0;                            // calls since the start, numbering the records
+  std::map<std::string, long> FailedCalls;  // fail_first calls given per number
+  bool Echo = true;
+};
+
+// A line straight into the paging system: the terminal is always there.
+void RunDirectLine(SimLine& line, const SimConfig& config) {
   int calls = 0;
-  std::map<std::string, long> failedCalls;
+  while (!line.Stopped()) {
+    ApplyLine(line, config.Modem, &*config.Direct);
+    if (!line.InputWithin(60000)) {
+      line.TakeHangup();
+      continue;
+    }
+    CallInfo call{++calls, ""};
+    line.Record("CALL call=" + std::to_string(call.CallNumber) + " t=" + std::to_string(SinceStart()) + " direct");
+    RunCall(line, *config.Direct, call);
+  }
+}
+
+// hold_until = FILE: the dial is answered only once FILE exists (for at most a minute), so
+// a test can let the call connect when the pages it needs are queued. False when the port
+// was closed (or the simulator stopped) meanwhile.
+bool WaitForHoldFile(SimLine& line, const std::string& file) {
+  constexpr int kHoldLimitMs = 60000;
+  constexpr int kHoldPollMs = 20;
+  std::error_code ec;
+  for (int waited = 0; !file.empty() && waited < kHoldLimitMs; waited += kHoldPollMs) {
+    if (std::filesystem::exists(file, ec)) return true;
+    if (!line.Pause(kHoldPollMs)) return false;
+  }
+  return true;
+}
+
+// The result a dialled number gives this time: fail_first = N gives the first N calls
+// fail_result (BUSY) instead of result.
+std::string DialResult(ModemState& modem, const SectionConfig& number) {
+  std::string result = number.Get("result", "CONNECT 9600");
+  if (modem.FailedCalls[number.Number] < number.GetInt("fail_first", 0)) {
+    ++modem.FailedCalls[number.Number];
+    result = number.Get("fail_result", "BUSY");
+  }
+  return result;
+}
+
+// ATD: the call to a number of the configuration, its result and, behind CONNECT, its
+// terminal.
+void Dial(SimLine& line, const SimConfig& config, ModemState& modem, const AtLine& at) {
+  const SectionConfig& settings = config.Modem;
+  CallInfo call{++modem.Calls, at.Dialled};
+  const std::string callTag = "call=" + std::to_string(call.CallNumber);
+  const SectionConfig* number = config.FindNumber(at.Dialled);
+  line.Record("CALL " + callTag + " t=" + std::to_string(SinceStart()) + " dialled=" + RecordEscape(at.Dialled) +
+              " number=" + (number ? number->Number : std::string("unknown")));
+  if (number == nullptr) {
+    if (line.Pause(static_cast<int>(settings.GetInt("dial_ms", 300))))
+      Result(line, settings.Get("unknown_result", "NO ANSWER"));
+    return;
+  }
+  const TerminalKind* kind = FindTerminal(number->Get("terminal", "tap"));
+  if (kind != nullptr && kind->AnswersDial) {
+    ApplyLine(line, settings, number);
+    kind->Run(line, *number, call);
+    return;
+  }
+  const long commas = std::count(at.Dialled.begin(), at.Dialled.end(), ',');
+  const int dialMs = static_cast<int>(number->GetInt("dial_ms", settings.GetInt("dial_ms", 300)) +
+                                      commas * settings.GetInt("comma_ms", 50));
+  const bool keyPressed = line.InputWithin(dialMs);
+  if (line.TakeHangup()) {
+    line.Record("HANGUP " + callTag + " reason=port-closed-while-dialling");
+    return;
+  }
+  if (keyPressed) {
+    // Any key while dialling abandons the call, as on a real modem.
+    line.ClearInput();
+    line.Record("ABANDONED " + callTag);
+    Result(line, "NO CARRIER");
+    return;
+  }
+  if (!WaitForHoldFile(line, number->Get("hold_until"))) {
+    line.TakeHangup();
+    line.Record("HANGUP " + callTag + " reason=port-closed-while-dialling");
+    return;
+  }
+  const std::string result = DialResult(modem, *number);
+  const std::string upper = Upper(result);
+  if (upper == "SILENCE") {
+    line.Record("RESULT " + callTag + " silence");
+    return;
+  }
+  Result(line, result);
+  line.Record("RESULT " + callTag + " " + RecordEscape(result));
+  if (upper.rfind("CONNECT", 0) != 0) return;
+  ApplyLine(line, settings, number);
+  const bool portClosed = RunCall(line, *number, call);
+  ApplyLine(line, settings, nullptr);
+  if (!portClosed) Result(line, "NO CARRIER");
+}
+
+// One command line ended by CR: answered OK or ERROR, or dialled.
+void OnCommandLine(SimLine& line, const SimConfig& config, ModemState& modem, const std::string& command) {
+  const AtLine at = ParseAtLine(command);
+  if (!at.IsAt) return;
+  line.Record("COMMAND AT" + RecordEscape(at.Body));
+  if (Refused(at, config.Modem)) {
+    Result(line, "ERROR");
+    return;
+  }
+  if (at.Echo >= 0) modem.Echo = at.Echo == 1;
+  if (!at.HasDial) {
+    Result(line, "OK");
+    return;
+  }
+  Dial(line, config, modem, at);
+}
+
+}  // namespace
+
+void RunModem(SimLine& line, const SimConfig& config) {
   SinceStart();
   if (config.Direct) {
-    // A line straight into the paging system: the terminal is always there.
-    for (;;) {
-      ApplyLine(line, config.Modem, &*config.Direct);
-      if (!line.InputWithin(60000)) {
-        line.TakeHangup();
-        continue;
-      }
-      CallInfo call{++calls, ""};
-      line.Record("CALL call=" + std::to_string(call.CallNumber) + " t=" + std::to_string(SinceStart()) + " direct");
-      RunCall(line, *config.Direct, call);
-    }
+    RunDirectLine(line, config);
+    return;
   }
-  const SectionConfig& modem = config.Modem;
-  bool echo = modem.GetBool("echo", true);
+  ModemState modem;
+  modem.Echo = config.Modem.GetBool("echo", true);
   std::string command;
-  for (;;) {
-    ApplyLine(line, modem, nullptr);
+  while (!line.Stopped()) {
+    ApplyLine(line, config.Modem, nullptr);
     const int c = line.ReadByte(60000);
     if (c == SimLine::kTimeout) continue;
     if (c == SimLine::kHangup) {
@@ -121,74 +236,13 @@ void RunModem(SimLine& line, const SimConfig& config) {
       continue;
     }
     const char ch = static_cast<char>(c);
-    if (echo) line.Write(std::string(1, ch));
+    if (modem.Echo) line.Write(std::string(1, ch));
     if (ch == '\n') continue;
     if (ch != '\r') {
       if (command.size() < 200) command += ch;
       continue;
     }
-    const AtLine at = ParseAtLine(command);
-    command.clear();
-    if (!at.IsAt) continue;
-    line.Record("COMMAND AT" + RecordEscape(at.Body));
-    if (Refused(at, modem)) {
-      Result(line, "ERROR");
-      continue;
-    }
-    if (at.Echo >= 0) echo = at.Echo == 1;
-    if (!at.HasDial) {
-      Result(line, "OK");
-      continue;
-    }
-
-    CallInfo call{++calls, at.Dialled};
-    const SectionConfig* number = config.FindNumber(at.Dialled);
-    line.Record("CALL call=" + std::to_string(call.CallNumber) + " t=" + std::to_string(SinceStart()) + " dialled=" + RecordEscape(at.Dialled) +
-                " number=" + (number ? number->Number : std::string("unknown")));
-    if (number == nullptr) {
-      if (!line.Pause(static_cast<int>(modem.GetInt("dial_ms", 300)))) continue;
-      Result(line, modem.Get("unknown_result", "NO ANSWER"));
-      continue;
-    }
-    const TerminalKind* kind = FindTerminal(number->Get("terminal", "tap"));
-    if (kind != nullptr && kind->AnswersDial) {
-      ApplyLine(line, modem, number);
-      kind->Run(line, *number, call);
-      continue;
-    }
-    const long commas = std::count(at.Dialled.begin(), at.Dialled.end(), ',');
-    const int dialMs = static_cast<int>(number->GetInt("dial_ms", modem.GetInt("dial_ms", 300)) +
-                                        commas * modem.GetInt("comma_ms", 50));
-    const bool keyPressed = line.InputWithin(dialMs);
-    if (line.TakeHangup()) {
-      line.Record("HANGUP call=" + std::to_string(call.CallNumber) + " reason=port-closed-while-dialling");
-      continue;
-    }
-    if (keyPressed) {
-      // Any key while dialling abandons the call, as on a real modem.
-      line.ClearInput();
-      line.Record("ABANDONED call=" + std::to_string(call.CallNumber));
-      Result(line, "NO CARRIER");
-      continue;
-    }
-    // fail_first = N: the first N calls to the number get fail_result (BUSY) instead.
-    std::string result = number->Get("result", "CONNECT 9600");
-    if (failedCalls[number->Number] < number->GetInt("fail_first", 0)) {
-      ++failedCalls[number->Number];
-      result = number->Get("fail_result", "BUSY");
-    }
-    const std::string upper = Upper(result);
-    if (upper == "SILENCE") {
-      line.Record("RESULT call=" + std::to_string(call.CallNumber) + " silence");
-      continue;
-    }
-    Result(line, result);
-    line.Record("RESULT call=" + std::to_string(call.CallNumber) + " " + RecordEscape(result));
-    if (upper.rfind("CONNECT", 0) != 0) continue;
-    ApplyLine(line, modem, number);
-    const bool portClosed = RunCall(line, *number, call);
-    ApplyLine(line, modem, nullptr);
-    if (!portClosed) Result(line, "NO CARRIER");
+    OnCommandLine(line, config, modem, std::exchange(command, {}));
   }
 }
 

@@ -12,7 +12,8 @@
 // [modem] keys: echo (on), refuse (commands answered ERROR, e.g. "&F"), dial_ms (300),
 // comma_ms (50), unknown_result (NO ANSWER), baud (0: no throttle), nul_bytes (off).
 // [number] keys for the modem: result (CONNECT 9600), terminal (tap), baud, nul_bytes, dial_ms,
-// fail_first (the first N calls get fail_result, default BUSY, instead of result).
+// fail_first (the first N calls get fail_result, default BUSY, instead of result),
+// hold_until (a file: the dial is answered only once it exists, for at most a minute).
 #pragma once
 
 #include <string>
@@ -36,7 +37,7 @@ AtLine ParseAtLine(std::string_view line);
 // True when the body holds a command the [modem] section refuses.
 bool Refused(const AtLine& at, const SectionConfig& modem);
 
-// Runs the modem (or, with a [direct] section, the line without a modem) for ever.
+// Runs the modem (or, with a [direct] section, the line without a modem) until line.Stop().
 void RunModem(SimLine& line, const SimConfig& config);
 
 }  // namespace corvsim

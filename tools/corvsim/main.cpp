@@ -2,7 +2,6 @@
 // on a pseudo-terminal whose device LINK points to, configured by CONFIG, recording every
 // call and page to RECORD. Runs until SIGINT or SIGTERM, then removes LINK.
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -45,14 +44,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "corvsim: cannot link %s: %s\n", link.c_str(), ec.message().c_str());
     return 1;
   }
-  platform::BlockStopSignals();
+  platform::BlockStopSignals();  // before the modem's thread starts: it inherits the mask
   corvsim::SimLine line(std::move(master), std::move(slave), std::move(watch), argv[3]);
   std::printf("corvsim: %s -> %s\n", link.c_str(), device.c_str());
   std::fflush(stdout);
-  std::thread modem([&] { corvsim::RunModem(line, config); });
-  modem.detach();
+  std::jthread modem([&] { corvsim::RunModem(line, config); });
   platform::WaitForStopSignal();
+  line.Stop();  // the call in progress ends as if the port had closed
+  modem.join();
   std::filesystem::remove(link, ec);
-  std::fflush(nullptr);
-  std::_Exit(0);
+  return 0;
 }

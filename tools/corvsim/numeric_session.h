@@ -10,7 +10,6 @@
 
 namespace corvsim {
 
-#define CORVSIM_HAS_NUMERIC 1
 bool RunNumericPager(SimLine& line, const SectionConfig& number, const CallInfo& call);
 
 }  // namespace corvsim

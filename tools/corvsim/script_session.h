@@ -10,7 +10,6 @@
 
 namespace corvsim {
 
-#define CORVSIM_HAS_SCRIPT 1
 bool RunScriptTerminal(SimLine& line, const SectionConfig& number, const CallInfo& call);
 
 }  // namespace corvsim

@@ -1,7 +1,9 @@
 // tools/corvsim/sim_line.cpp - the pty line with throttle, hang-up detection and record.
 #include "tools/corvsim/sim_line.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <span>
 #include <thread>
 
 #include "platform/serial_device.h"
@@ -11,21 +13,48 @@ namespace corvsim {
 SimLine::SimLine(platform::UniqueFd master, platform::UniqueFd slave, platform::UniqueFd watch,
                  std::string recordPath)
     : master_(std::move(master)), slave_(std::move(slave)), watch_(std::move(watch)),
-      recordPath_(std::move(recordPath)) {}
+      recordPath_(std::move(recordPath)) {
+  if (platform::MakeWakeEvent(stopEvent_) != 0) std::fprintf(stderr, "corvsim: no stop event; stops wait for a limit\n");
+}
 
-void SimLine::OnClosed() {
+void SimLine::Stop() {
+  stopped_.store(true);
+  if (stopEvent_.Get() >= 0) platform::SignalWakeEvent(stopEvent_);
+}
+
+void SimLine::OnClosed(size_t bytesBefore) {
   // What a real port does on its last close: the exclusive flag and unread input go.
   if (platform::ResetPseudoTerminalSlave(slave_) != 0) std::fprintf(stderr, "corvsim: cannot reset the pty\n");
+  if (!closed_) hangupAt_ = bytesBefore;
   closed_ = true;
 }
 
-bool SimLine::Fill(int waitMs) {
-  (void)platform::WaitSerialInput(watch_, master_.Get(), waitMs);
-  int opens = 0, closes = 0;  // the watch: opens and closes of the slave by the computer
-  if (platform::ReadDeviceOpenClose(watch_, opens, closes) == 0 && closes > 0) OnClosed();
+int SimLine::ReadMaster() {
   char buf[512];
   const int n = platform::ReadSerialNow(master_, buf);
   for (int i = 0; i < n; ++i) input_.push_back(buf[i]);
+  return n;
+}
+
+bool SimLine::Fill(int waitMs) {
+  const int wakeFds[] = {master_.Get(), stopEvent_.Get()};
+  const size_t count = stopEvent_.Get() >= 0 ? 2 : 1;
+  (void)platform::WaitSerialInput(watch_, std::span<const int>(wakeFds, count), waitMs);
+  int opens = 0, closes = 0, reopens = 0;  // the watch: the computer's opens and closes of the slave
+  const bool watched = platform::ReadDeviceOpenClose(watch_, opens, closes, reopens) == 0;
+  const size_t before = input_.size();
+  int n = ReadMaster();
+  if (watched && closes > 0) {
+    if (reopens > 0) {
+      // Closed and opened again since the last look (the computer's next call came
+      // quickly): what the line holds now is the new call's, after the hang-up.
+      OnClosed(before);
+    } else {
+      // Everything the computer wrote before it closed belongs to the call that ended.
+      while (n > 0) n = ReadMaster();
+      OnClosed(input_.size());
+    }
+  }
   if (n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return !closed_;
 }
@@ -33,9 +62,15 @@ bool SimLine::Fill(int waitMs) {
 int SimLine::ReadByte(int timeoutMs) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
+    if (stopped_.load()) return kHangup;
+    if (closed_ && hangupAt_ == 0) {
+      closed_ = false;
+      return kHangup;
+    }
     if (!input_.empty()) {
       const char c = input_.front();
       input_.pop_front();
+      if (closed_) --hangupAt_;
       ++bytesIn_;
       if (baud_ > 0) {
         const auto perByte = std::chrono::microseconds(10'000'000 / baud_);
@@ -43,10 +78,6 @@ int SimLine::ReadByte(int timeoutMs) {
         std::this_thread::sleep_until(inClock_);
       }
       return static_cast<unsigned char>(c);
-    }
-    if (closed_) {
-      closed_ = false;
-      return kHangup;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return kTimeout;
@@ -56,7 +87,7 @@ int SimLine::ReadByte(int timeoutMs) {
 
 bool SimLine::InputWithin(int waitMs) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-  while (input_.empty() && !closed_) {
+  while (input_.empty() && !closed_ && !stopped_.load()) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
     Fill(static_cast<int>(left));
@@ -68,10 +99,10 @@ bool SimLine::Pause(int ms) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0 || closed_) break;
+    if (left <= 0 || closed_ || stopped_.load()) break;
     Fill(static_cast<int>(left));
   }
-  return !closed_;
+  return !closed_ && !stopped_.load();
 }
 
 void SimLine::Write(std::string_view bytes) {
@@ -88,6 +119,7 @@ void SimLine::Write(std::string_view bytes) {
   // One byte per character time, so the computer sees the line's real pace.
   const auto perByte = std::chrono::microseconds(10'000'000 / baud_);
   for (char c : wire) {
+    if (stopped_.load()) return;
     outClock_ = std::max(outClock_, Clock::now() - perByte) + perByte;
     std::this_thread::sleep_until(outClock_);
     ++bytesOut_;

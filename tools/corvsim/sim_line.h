@@ -2,6 +2,7 @@
 // the baud-rate throttle, the computer's opens and closes of the port, and the record file.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -15,7 +16,7 @@ namespace corvsim {
 class SimLine {
  public:
   static constexpr int kTimeout = -1;  // ReadByte: nothing within the limit
-  static constexpr int kHangup = -2;   // ReadByte: the computer closed the port
+  static constexpr int kHangup = -2;   // ReadByte: the computer closed the port, or Stop()
 
   // Takes the pty master, the slave the simulator holds, a watch on the slave's opens and
   // closes, and the record file's path (appended to, one line at a time).
@@ -52,23 +53,44 @@ class SimLine {
   // True once the computer closed the port and ReadByte has not reported it yet; Take
   // consumes that report.
   bool HungUp() const { return closed_; }
-  bool TakeHangup() { const bool was = closed_; closed_ = false; return was; }
+  bool TakeHangup() {
+    const bool was = closed_;
+    closed_ = false;
+    hangupAt_ = 0;
+    return was;
+  }
 
   // Forgets pending input (used when the modem hangs up).
-  void ClearInput() { input_.clear(); }
+  void ClearInput() {
+    input_.clear();
+    hangupAt_ = 0;
+  }
+
+  // Ends the simulation from any thread: every wait returns at once and every read reports
+  // a hang-up from now on, so the modem and its terminal end their call and RunModem
+  // returns.
+  void Stop();
+  bool Stopped() const { return stopped_.load(); }
 
  private:
   using Clock = std::chrono::steady_clock;
   // Reads what the master and the watch have; waits at most waitMs. False on hang-up.
   bool Fill(int waitMs);
-  void OnClosed();
+  // One read of what the computer wrote into input_: bytes read, 0, or -errno.
+  int ReadMaster();
+  // The computer closed the port; the hang-up comes after the first bytesBefore bytes of
+  // input_ (they were written before the close).
+  void OnClosed(size_t bytesBefore);
 
   platform::UniqueFd master_;
   platform::UniqueFd slave_;
   platform::UniqueFd watch_;
+  platform::UniqueFd stopEvent_;  // wakes Fill for Stop()
+  std::atomic<bool> stopped_{false};
   std::string recordPath_;
   std::deque<char> input_;
   bool closed_ = false;  // a close seen and not yet reported
+  size_t hangupAt_ = 0;  // while closed_: bytes of input_ that come before the hang-up
   long baud_ = 0;
   bool nulBytes_ = false;
   Clock::time_point inClock_{};

@@ -59,9 +59,7 @@ void Say(SimLine& line, const Options& options, const std::string& message, cons
   line.Write(out);
 }
 
-}  // namespace
-
-bool RunTapTerminal(SimLine& line, const SectionConfig& number, const CallInfo& call) {
+Options ReadOptions(const SectionConfig& number) {
   Options options;
   options.Password = number.Get("password");
   options.NoId = number.GetBool("no_id", false);
@@ -71,109 +69,122 @@ bool RunTapTerminal(SimLine& line, const SectionConfig& number, const CallInfo& 
   options.DisconnectAfter = number.GetInt("disconnect_after", -1);
   options.IdleMs = static_cast<int>(number.GetInt("idle_ms", 30000));
   for (const std::string& id : number.GetList("rs_ids")) options.RsIds.insert(id);
-  const std::string callTag = "call=" + std::to_string(call.CallNumber);
+  return options;
+}
 
-  enum class State { kWaitCr, kWaitLogon, kBlocks } state = State::kWaitCr;
-  long accepted = 0;
-  bool hangup = false;
+enum class State { kWaitCr, kWaitLogon, kBlocks };
+
+// One call's session with the terminal.
+struct Session {
+  SimLine& Line;
+  const SectionConfig& Number;
+  const Options Opts;
+  const std::string CallTag;
+  State At = State::kWaitCr;
+  long Accepted = 0;   // blocks answered ACK in this call
+  bool Hangup = false; // the computer closed the port
+};
+
+// ESC seen: reads the rest of the logon line and answers it.
+void OnEscape(Session& s) {
+  std::string rest;
+  if (!ReadUntil(s.Line, '\r', rest, s.Hangup, 80)) return;
+  if (rest.rfind("PG1", 0) != 0) {
+    s.Line.Record("JUNK " + s.CallTag + " esc=" + RecordEscape(rest));
+    return;
+  }
+  const std::string password = rest.substr(3);
+  s.Line.Record("LOGON " + s.CallTag + " password=" + RecordEscape(password) + (s.At == State::kBlocks ? " again" : ""));
+  if (!s.Opts.Password.empty() && password != s.Opts.Password) {
+    s.Line.Write(std::string(1, kNak) + "\r");
+    return;
+  }
+  // A logon during the session is answered like the first: a terminal's spare ACK and
+  // go-ahead, which a caller that sent its logon twice must not take for a verdict.
+  s.Line.Write(std::string(s.At == State::kBlocks ? "" : "110 1.8\r") + kAck + "\r" + kEsc + "[p\r");
+  s.At = State::kBlocks;
+}
+
+// The verdict on a block, said to the computer; "ESC" ends the session.
+std::string Answer(Session& s, bool sumOk, const std::string& id) {
+  long& naks = NaksGiven()[s.Number.Number];
+  if (!sumOk || naks < s.Opts.NakFirst) {
+    if (sumOk) ++naks;
+    Say(s.Line, s.Opts, "514 Checksum Error", std::string(1, kNak) + "\r");
+    return "NAK";
+  }
+  if (s.Opts.RsIds.count(id)) {
+    Say(s.Line, s.Opts, "511 Invalid pager ID", std::string(1, kRs) + "\r");
+    return "RS";
+  }
+  if (s.Opts.DisconnectAfter >= 0 && s.Accepted >= s.Opts.DisconnectAfter) return "ESC";
+  ++s.Accepted;
+  Say(s.Line, s.Opts, "211 Page(s) Sent Successfully", std::string(1, kAck) + "\r");
+  return "ACK";
+}
+
+// STX seen: reads the block, records it and answers. False when the call is over (the
+// port closed or the terminal ended the session); s.Hangup tells which.
+bool OnBlock(Session& s) {
+  std::string body;
+  std::string sum;
+  bool complete = ReadUntil(s.Line, kEtx, body, s.Hangup, kMaxBlockBytes);
+  if (complete) complete = ReadUntil(s.Line, '\r', sum, s.Hangup, 8);
+  if (s.Hangup) {
+    s.Line.Record("HANGUP " + s.CallTag + " reason=port-closed-in-block");
+    return false;
+  }
+  const size_t cr = body.find('\r');
+  const std::string id = cr == std::string::npos ? body : body.substr(0, cr);
+  std::string message = cr == std::string::npos ? std::string() : body.substr(cr + 1);
+  if (!message.empty() && message.back() == '\r') message.pop_back();
+  const bool sumOk = complete && sum == Checksum7(std::string(1, kStx) + body + kEtx);
+  const std::string verdict = Answer(s, sumOk, id);
+  s.Line.Record("PAGE " + s.CallTag + " id=" + RecordEscape(id) + " len=" + std::to_string(message.size()) +
+                " hex=" + HexBytes(message) + " text=" + RecordEscape(message) + " checksum=" + (sumOk ? "ok" : "bad") +
+                " verdict=" + verdict);
+  if (verdict != "ESC") return true;
+  Say(s.Line, s.Opts, "112 Maximum pages entered for session", std::string(1, kEsc) + kEot + "\r");
+  s.Line.Record("HANGUP " + s.CallTag + " reason=terminal-ended-session");
+  return false;
+}
+
+}  // namespace
+
+bool RunTapTerminal(SimLine& line, const SectionConfig& number, const CallInfo& call) {
+  Session s{line, number, ReadOptions(number), "call=" + std::to_string(call.CallNumber)};
   for (;;) {
-    const int c = line.ReadByte(options.IdleMs);
+    const int c = line.ReadByte(s.Opts.IdleMs);
     if (c == SimLine::kHangup) {
-      line.Record("HANGUP " + callTag + " reason=port-closed");
+      line.Record("HANGUP " + s.CallTag + " reason=port-closed");
       return true;
     }
     if (c == SimLine::kTimeout) {
-      line.Record("HANGUP " + callTag + " reason=idle");
+      line.Record("HANGUP " + s.CallTag + " reason=idle");
       return false;
     }
     const char ch = static_cast<char>(c);
-    if (state == State::kWaitCr) {
+    if (s.At == State::kWaitCr) {
       if (ch != '\r') continue;
-      if (options.NoId) {
-        line.Record("NOID " + callTag);
+      if (s.Opts.NoId) {
+        line.Record("NOID " + s.CallTag);
         continue;
       }
-      Say(line, options, "", "ID=");
-      state = State::kWaitLogon;
-      continue;
-    }
-    if (ch == '\r' && state == State::kWaitLogon) {
+      Say(line, s.Opts, "", "ID=");
+      s.At = State::kWaitLogon;
+    } else if (ch == '\r' && s.At == State::kWaitLogon) {
       line.Write("ID=");  // the caller's next CR: prompt again
-      continue;
-    }
-    if (ch == kEsc) {
-      std::string rest;
-      if (!ReadUntil(line, '\r', rest, hangup, 80)) {
-        if (hangup) return true;
-        continue;
-      }
-      if (rest.rfind("PG1", 0) != 0) {
-        line.Record("JUNK " + callTag + " esc=" + RecordEscape(rest));
-        continue;
-      }
-      const std::string password = rest.substr(3);
-      line.Record("LOGON " + callTag + " password=" + RecordEscape(password) +
-                  (state == State::kBlocks ? " again" : ""));
-      if (!options.Password.empty() && password != options.Password) {
-        line.Write(std::string(1, kNak) + "\r");
-        continue;
-      }
-      // A logon during the session is answered like the first: a terminal's spare ACK and
-      // go-ahead, which a caller that sent its logon twice must not take for a verdict.
-      line.Write(std::string(state == State::kBlocks ? "" : "110 1.8\r") + kAck + "\r" + kEsc + "[p\r");
-      state = State::kBlocks;
-      continue;
-    }
-    if (state != State::kBlocks) continue;
-    if (ch == kEot) {
+    } else if (ch == kEsc) {
+      OnEscape(s);
+      if (s.Hangup) return true;
+    } else if (s.At == State::kBlocks && ch == kEot) {
       // The logoff is EOT CR: take the CR too, so it does not start a session of its own.
-      if (line.ReadByte(1000) == SimLine::kHangup) hangup = true;
-      line.Record("LOGOFF " + callTag);
+      if (line.ReadByte(1000) == SimLine::kHangup) s.Hangup = true;
+      line.Record("LOGOFF " + s.CallTag);
       line.Write(std::string(1, kEsc) + kEot + "\r");
-      return hangup;
-    }
-    if (ch != kStx) continue;
-
-    std::string body;
-    std::string sum;
-    bool complete = ReadUntil(line, kEtx, body, hangup, kMaxBlockBytes);
-    if (complete) complete = ReadUntil(line, '\r', sum, hangup, 8);
-    if (hangup) {
-      line.Record("HANGUP " + callTag + " reason=port-closed-in-block");
-      return true;
-    }
-    const size_t cr = body.find('\r');
-    const std::string id = cr == std::string::npos ? body : body.substr(0, cr);
-    std::string message = cr == std::string::npos ? std::string() : body.substr(cr + 1);
-    if (!message.empty() && message.back() == '\r') message.pop_back();
-    const bool sumOk = complete && sum == Checksum7(std::string(1, kStx) + body + kEtx);
-
-    std::string verdict;
-    long& naks = NaksGiven()[number.Number];
-    if (!sumOk) {
-      verdict = "NAK";
-      Say(line, options, "514 Checksum Error", std::string(1, kNak) + "\r");
-    } else if (naks < options.NakFirst) {
-      ++naks;
-      verdict = "NAK";
-      Say(line, options, "514 Checksum Error", std::string(1, kNak) + "\r");
-    } else if (options.RsIds.count(id)) {
-      verdict = "RS";
-      Say(line, options, "511 Invalid pager ID", std::string(1, kRs) + "\r");
-    } else if (options.DisconnectAfter >= 0 && accepted >= options.DisconnectAfter) {
-      verdict = "ESC";
-    } else {
-      ++accepted;
-      verdict = "ACK";
-      Say(line, options, "211 Page(s) Sent Successfully", std::string(1, kAck) + "\r");
-    }
-    line.Record("PAGE " + callTag + " id=" + RecordEscape(id) + " len=" + std::to_string(message.size()) +
-                " hex=" + HexBytes(message) + " text=" + RecordEscape(message) +
-                " checksum=" + (sumOk ? "ok" : "bad") + " verdict=" + verdict);
-    if (verdict == "ESC") {
-      Say(line, options, "112 Maximum pages entered for session", std::string(1, kEsc) + kEot + "\r");
-      line.Record("HANGUP " + callTag + " reason=terminal-ended-session");
-      return false;
+      return s.Hangup;
+    } else if (s.At == State::kBlocks && ch == kStx && !OnBlock(s)) {
+      return s.Hangup;
     }
   }
 }

@@ -9,7 +9,6 @@
 
 namespace corvsim {
 
-#define CORVSIM_HAS_TAPM 1
 bool RunTapmTerminal(SimLine& line, const SectionConfig& number, const CallInfo& call);
 
 }  // namespace corvsim

@@ -3,8 +3,7 @@
 // Each [number] section of the configuration names its terminal with "terminal = KIND"
 // (default tap). A kind is one function that runs one call on the line and returns when the
 // call is over. To add a kind: write tools/corvsim/KIND_*.{h,cpp} with a function of the
-// TerminalFn shape, define CORVSIM_HAS_<KIND> next to its declaration in the header, and
-// the table in terminals.cpp picks it up (it includes the header when it exists).
+// TerminalFn shape and add a line for it to the table in terminals.cpp.
 #pragma once
 
 #include <string>

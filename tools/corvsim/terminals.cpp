@@ -1,37 +1,21 @@
 // tools/corvsim/terminals.cpp - the table of terminal kinds.
 #include <cctype>
 
-#include "tools/corvsim/terminal.h"
-#if __has_include("tools/corvsim/ucp_terminal.h")
-#include "tools/corvsim/ucp_terminal.h"
-#endif
-#if __has_include("tools/corvsim/tapm_session.h")
-#include "tools/corvsim/tapm_session.h"
-#endif
-#if __has_include("tools/corvsim/script_session.h")
-#include "tools/corvsim/script_session.h"
-#endif
-#if __has_include("tools/corvsim/numeric_session.h")
 #include "tools/corvsim/numeric_session.h"
-#endif
+#include "tools/corvsim/script_session.h"
+#include "tools/corvsim/tapm_session.h"
+#include "tools/corvsim/terminal.h"
+#include "tools/corvsim/ucp_terminal.h"
 
 namespace corvsim {
 namespace {
 
 constexpr TerminalKind kKinds[] = {
     {"tap", RunTapTerminal, false},
-#ifdef CORVSIM_HAS_UCP
     {"ucp", RunUcpTerminal, false},
-#endif
-#ifdef CORVSIM_HAS_TAPM
     {"tapm", RunTapmTerminal, false},
-#endif
-#ifdef CORVSIM_HAS_SCRIPT
     {"script", RunScriptTerminal, false},
-#endif
-#ifdef CORVSIM_HAS_NUMERIC
     {"numeric", RunNumericPager, true},
-#endif
 };
 
 bool SameNoCase(std::string_view a, std::string_view b) {

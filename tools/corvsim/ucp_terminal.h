@@ -9,7 +9,6 @@
 
 namespace corvsim {
 
-#define CORVSIM_HAS_UCP 1
 bool RunUcpTerminal(SimLine& line, const SectionConfig& number, const CallInfo& call);
 
 }  // namespace corvsim

@@ -1,4 +1,4 @@
-// modem/modem_pty_test_support.h - a pseudo-terminal peer for the port and modem tests.
+// tests/support/pty_peer.h - a pseudo-terminal peer for the port and modem tests.
 #pragma once
 
 #include <chrono>
@@ -7,7 +7,7 @@
 
 #include "platform/serial_device.h"
 
-namespace modem {
+namespace testsupport {
 
 // The far end of a line: the tests open Path() as the port and talk through the master.
 class PtyPeer {
@@ -32,7 +32,7 @@ class PtyPeer {
     std::string out;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     char c;
-    while (std::chrono::steady_clock::now() < end) {
+    while (std::chrono::steady_clock::now() < end) {  // every wait is bounded by limitMs
       if (platform::WaitSerialInput(master_, -1, 20) != 1) continue;
       if (platform::ReadSerialNow(master_, std::span<char>(&c, 1)) != 1) continue;
       if (c == '\r') return out;
@@ -47,4 +47,4 @@ class PtyPeer {
   bool ok_ = false;
 };
 
-}  // namespace modem
+}  // namespace testsupport

@@ -1,5 +1,5 @@
-// core/test_state.h - a ServerState loaded from page.ini text, for the unit tests of
-// core/ and server/. Log lines go to a file of the test's own.
+// tests/support/test_state.h - a ServerState loaded from page.ini text, for the unit tests
+// of core/ and server/. Log lines go to a file of the test's own.
 #pragma once
 
 #include <memory>
