@@ -38,7 +38,7 @@ struct QueueEntry {
 };
 
 // A NOW queue and what its dial thread keeps between rounds. Delivery work buffers live
-// with the delivery code in modem/, not here. Made once, never freed or moved.
+// with the delivery code in delivery/, not here. Made once, never freed or moved.
 struct DialContext {
   char PortName[kPortNameWidth] = {};  // empty for the Main context
 

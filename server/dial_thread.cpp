@@ -22,7 +22,7 @@ bool ShouldGiveUp(int32_t errorCount, int32_t maxReTrys) {
   return errorCount > 0 && maxReTrys != 0 && errorCount >= maxReTrys;
 }
 
-void GiveUpHead(modem::DialWork& work) {
+void GiveUpHead(delivery::DialWork& work) {
   const std::optional<int32_t> number = core::HeadMessageNumber(work.Queue);
   if (core::PopHead(work.State, work.Queue, &work.Current) != 0 || !number) return;
   common::LogLine("%t %s: Error - Was not able to send message(#%ld) for: %s\n", common::ProgramName(), *number,
@@ -33,10 +33,10 @@ void DialThread(core::ServerState& state, core::DialContext& dc, std::stop_token
   if (state.Debug.load())
     common::WriteConsole(common::FormatText("DialThreadStarted = pointer: 0x%x\n",
                                             static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&dc))));
-  modem::DialWork work(state, dc, stop);  // the context's delivery work buffers, for this thread only
+  delivery::DialWork work(state, dc, stop);  // the context's delivery work buffers, for this thread only
   while (!stop.stop_requested()) {
     if (core::HasPages(dc)) {
-      const int result = modem::DeliverQueue(work);
+      const int result = delivery::DeliverQueue(work);
       work.Dir.reset();  // a reload's old directory is not kept alive between rounds
       if (stop.stop_requested()) break;  // a round cut short by the stop is no failure
       if (result != 0)

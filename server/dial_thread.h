@@ -12,7 +12,7 @@
 
 #include "core/dial_context.h"
 #include "core/server_state.h"
-#include "modem/delivery.h"
+#include "delivery/delivery.h"
 
 namespace server {
 
@@ -36,6 +36,6 @@ int64_t DialWaitMs(int32_t errorCount);
 bool ShouldGiveUp(int32_t errorCount, int32_t maxReTrys);
 
 // Drops the head page with "Error - Was not able to send message(#n) for: NAME".
-void GiveUpHead(modem::DialWork& work);
+void GiveUpHead(delivery::DialWork& work);
 
 }  // namespace server

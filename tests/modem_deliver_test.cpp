@@ -9,8 +9,8 @@
 #include "core/now_queue.h"
 #include "core/server_state.h"
 #include "directory/page_ini.h"
-#include "modem/delivery.h"
-#include "modem/tap.h"
+#include "delivery/delivery.h"
+#include "delivery/tap.h"
 #include "tests/modem_harness.h"
 #include "tests/support/process.h"
 
@@ -39,7 +39,7 @@ class InProcess {
     Load(TapIni(Port(), systemExtra) + persons);
     queue_ = core::FindPort(*state_, Port());
     EXPECT_NE(queue_, nullptr);
-    work_ = std::make_unique<modem::DialWork>(*state_, *queue_);
+    work_ = std::make_unique<delivery::DialWork>(*state_, *queue_);
   }
 
   void Load(const std::string& ini) {
@@ -56,7 +56,7 @@ class InProcess {
   void Queue(const char* name, const char* message) { ASSERT_GE(core::InsertNow(*state_, *queue_, name, message, true), 0); }
   core::ServerState& State() { return *state_; }
   core::DialContext& Ports() { return *queue_; }
-  modem::DialWork& Work() { return *work_; }
+  delivery::DialWork& Work() { return *work_; }
   int CountRecord(const std::string& text) const { return testsupport::CountInFile(dir_.File("rec.txt"), text); }
   int CountLog(const std::string& text) const { return testsupport::CountInFile(dir_.File("log.txt"), text); }
   std::string Record() const { return dir_.Read("rec.txt"); }
@@ -66,14 +66,14 @@ class InProcess {
   std::unique_ptr<testsupport::ChildProcess> sim_;
   std::unique_ptr<core::ServerState> state_;
   core::DialContext* queue_ = nullptr;
-  std::unique_ptr<modem::DialWork> work_;
+  std::unique_ptr<delivery::DialWork> work_;
 };
 
 TEST(DeliverQueue, CountersFollowTheVerdicts) {
   InProcess rig(SimIni("nak_first = 1\nrs_ids = 666\n"));
   rig.Queue("Ann", "first");
   rig.Queue("Bob", "refused");
-  EXPECT_EQ(modem::DeliverQueue(rig.Work()), 0);
+  EXPECT_EQ(delivery::DeliverQueue(rig.Work()), 0);
   EXPECT_FALSE(core::HasPages(rig.Ports()));
   EXPECT_EQ(rig.State().PagesSent.load(), 1);
   EXPECT_EQ(rig.State().FailedPages.load(), 2);  // the NAK and the RS
@@ -83,7 +83,7 @@ TEST(DeliverQueue, CountersFollowTheVerdicts) {
 TEST(DeliverQueue, TerminalEndingTheSessionKeepsThePageUncounted) {
   InProcess rig(SimIni("disconnect_after = 0\n"));
   rig.Queue("Ann", "kept");
-  EXPECT_EQ(modem::DeliverQueue(rig.Work()), modem::kDeliverDisconnected);
+  EXPECT_EQ(delivery::DeliverQueue(rig.Work()), delivery::kDeliverDisconnected);
   ASSERT_TRUE(core::HasPages(rig.Ports()));
   const core::QueueEntry* head = core::PeekHead(rig.State(), rig.Ports());
   ASSERT_NE(head, nullptr);
@@ -97,7 +97,7 @@ TEST(DeliverQueue, RefusedBlockInSingleMessageModeIsAFailedRound) {
   // would have the dial thread call again at once, for ever.
   InProcess rig(SimIni("nak_first = 1\n"), "SystemPhoneNumber = '5551234'\nMultipleMessageMode = Disabled\n");
   rig.Queue("Ann", "once per call");
-  EXPECT_EQ(modem::DeliverQueue(rig.Work()), 1);
+  EXPECT_EQ(delivery::DeliverQueue(rig.Work()), 1);
   EXPECT_TRUE(core::HasPages(rig.Ports()));
   EXPECT_EQ(rig.CountRecord("CALL "), 1);
 }
@@ -106,7 +106,7 @@ TEST(DeliverQueue, PersonGoneAfterAReloadIsDroppedWithALogFileLine) {
   InProcess rig(SimIni());
   rig.Queue("Ann", "for nobody");
   rig.Load("PagerSystemsSection\n[Sim]\nSystemType = Tap\nPort = '" + rig.Port() + "'\n");
-  EXPECT_EQ(modem::DeliverQueue(rig.Work()), 1);
+  EXPECT_EQ(delivery::DeliverQueue(rig.Work()), 1);
   EXPECT_FALSE(core::HasPages(rig.Ports()));
   EXPECT_EQ(rig.CountLog("Error - Person not found in list\n"), 1);
   EXPECT_EQ(rig.CountRecord("CALL "), 0);
@@ -117,14 +117,14 @@ TEST(DeliverTap, NumericPersonQueuedBehindIsNotSentAsABlock) {
                 "[Carl]\nPageID = '777'\nPagerType = Numeric\nSystemName = 'Sim'\n");
   rig.Queue("Ann", "text");
   rig.Queue("Carl", "42");
-  modem::DialWork& work = rig.Work();
+  delivery::DialWork& work = rig.Work();
   work.Dir = core::CurrentDirectory(rig.State());
-  work.SystemIndex = modem::HeadSystem(work);
+  work.SystemIndex = delivery::HeadSystem(work);
   ASSERT_GE(work.SystemIndex, 0);
-  EXPECT_EQ(modem::DeliverTap(work), 0);
+  EXPECT_EQ(delivery::DeliverTap(work), 0);
   EXPECT_EQ(rig.CountRecord("PAGE "), 1) << rig.Record();
   ASSERT_TRUE(core::HasPages(rig.Ports()));
-  EXPECT_TRUE(modem::HeadIsNumeric(work));
+  EXPECT_TRUE(delivery::HeadIsNumeric(work));
 }
 
 }  // namespace

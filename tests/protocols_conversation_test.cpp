@@ -19,11 +19,11 @@
 #include "core/now_queue.h"
 #include "core/server_state.h"
 #include "directory/directory.h"
-#include "modem/delivery.h"
-#include "modem/numeric.h"
-#include "modem/script.h"
-#include "modem/tap_manual.h"
-#include "modem/ucp.h"
+#include "delivery/delivery.h"
+#include "delivery/numeric.h"
+#include "delivery/script.h"
+#include "delivery/tap_manual.h"
+#include "delivery/ucp.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "platform/unique_fd.h"
@@ -302,8 +302,8 @@ TEST(ProtocolsUcp, SecondOfThreePagesRejectedFirstSentThirdWaits) {
   s.Queue(line.Path(), "Bob", "CD");
   s.Queue(line.Path(), "Cyd", "EF");
 
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverQueue(work), 1);
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverQueue(work), 1);
   EXPECT_EQ(s.State().PagesSent.load(), 1);
   EXPECT_EQ(s.State().FailedPages.load(), 1);
   EXPECT_EQ(s.HeadName(line.Path()), "Cyd");
@@ -331,8 +331,8 @@ TEST(ProtocolsUcp, FrameAndChecksumAsReceivedAndCp850Byte81SentAs7E) {
   s.Install();
   s.Queue(line.Path(), "Ann", "AB");
   s.Queue(line.Path(), "Ann", "\x81");
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverQueue(work), 0);
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverQueue(work), 0);
   const std::vector<std::string> frames = line.RecordsStarting("UCP ");
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[0],
@@ -354,8 +354,8 @@ TEST(ProtocolsUcp, NoConnectKeepsThePageWithoutALogLine) {
   s.AddPerson("Ann", "0172-1234567", "Centre");
   s.Install();
   s.Queue(line.Path(), "Ann", "AB");
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverQueue(work), 1);
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverQueue(work), 1);
   EXPECT_EQ(s.HeadName(line.Path()), "Ann");
   EXPECT_EQ(s.CountLog("Error"), 0);
   EXPECT_EQ(s.State().FailedPages.load(), 0);
@@ -376,9 +376,9 @@ TEST(ProtocolsNumeric, PrefixNumberPagerIdAndTonesAllPlayedBeforeTheHangUp) {
   s.AddPerson("Ann", "1234567", "", PagerType::Numeric);
   s.Install();
   s.Queue(line.Path(), "Ann", "42");
-  modem::DialWork work(s.State(), s.Port(line.Path()));
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
   const int64_t start = NowMs();
-  EXPECT_EQ(modem::DeliverQueue(work), 0);
+  EXPECT_EQ(delivery::DeliverQueue(work), 0);
   // The modem has 20 s (real time: it plays at its own pace) before the CR, then the
   // hang-up pause and the close.
   EXPECT_GE(NowMs() - start, 20000 + platform::ScaledMs(500 + 2000));
@@ -403,8 +403,8 @@ TEST(ProtocolsNumeric, HundredFiftyDigitsCutTo99AndEveryOnePlayedWithoutNumberOr
   std::string digits;
   for (int i = 0; i < 150; ++i) digits.push_back(static_cast<char>('0' + (i * 7) % 10));
   s.Queue(line.Path(), "Ann", digits);
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverQueue(work), 0);
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverQueue(work), 0);
   const std::string dialled = "1234567,," + digits.substr(0, 99);
   EXPECT_EQ(line.RecordsStarting("AT ATDT").at(0), "AT ATDT " + dialled);
   const std::vector<std::string> calls = line.RecordsStarting("NUMERIC ");
@@ -423,8 +423,8 @@ TEST(ProtocolsNumeric, NumericPersonOnATapSystemIsDialledNumericallyWithItsSetti
   s.AddPerson("Num", "7654321", "Metro", PagerType::Numeric);
   s.Install();
   s.Queue(line.Path(), "Num", "Call 555-1234 #");
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverQueue(work), 0);
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverQueue(work), 0);
   const std::vector<std::string> commands = line.RecordsStarting("AT ");
   ASSERT_EQ(commands.size(), 2u);
   EXPECT_EQ(commands[0], "AT ATX4");
@@ -440,8 +440,8 @@ TEST(ProtocolsNumeric, PortThatCannotBeOpenedKeepsThePage) {
   s.AddPerson("Ann", "1234567", "", PagerType::Numeric);
   s.Install();
   s.Queue(s.Dir().File("no-such-tty"), "Ann", "42");
-  modem::DialWork work(s.State(), s.Port(s.Dir().File("no-such-tty")));
-  EXPECT_EQ(modem::DeliverQueue(work), 1);
+  delivery::DialWork work(s.State(), s.Port(s.Dir().File("no-such-tty")));
+  EXPECT_EQ(delivery::DeliverQueue(work), 1);
   EXPECT_EQ(s.HeadName(s.Dir().File("no-such-tty")), "Ann");
   EXPECT_EQ(s.CountLog("Paged"), 0);
 }
@@ -465,8 +465,8 @@ TEST(ProtocolsTapManual, OneMThreePagesInOneCallFourthForAnotherSystemWaits) {
   s.Queue(line.Path(), "Bob", "second");
   s.Queue(line.Path(), "Cyd", "third");
   s.Queue(line.Path(), "Dan", "fourth");
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverHead(work), 0);
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverHead(work), 0);
   EXPECT_EQ(line.RecordsStarting("AT ATDT").size(), 1u);
   const std::vector<std::string> pages = line.RecordsStarting("TAPM page");
   const std::vector<std::string> expected = {"TAPM page id=111 msg=first", "TAPM page id=222 msg=second",
@@ -489,8 +489,8 @@ TEST(ProtocolsTapManual, TerminalNeedingTwoMGetsTheSecondAndThePage) {
   s.AddPerson("Ann", "111", "Manual");
   s.Install();
   s.Queue(line.Path(), "Ann", "\x81" "ber");
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverQueue(work), 0);
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverQueue(work), 0);
   EXPECT_EQ(line.RecordsStarting("TAPM mode").size(), 2u);
   // The TAP character map applies to manual mode too.
   EXPECT_EQ(line.RecordsStarting("TAPM page"), std::vector<std::string>{"TAPM page id=111 msg=}ber"});
@@ -507,8 +507,8 @@ TEST(ProtocolsTapManual, NoGreetingAfterConnectKeepsThePage) {
   s.AddPerson("Ann", "111", "Manual");
   s.Install();
   s.Queue(line.Path(), "Ann", "hello");
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverQueue(work), 1);
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverQueue(work), 1);
   EXPECT_EQ(s.CountLog("CORVD32: Error - No ID message\n"), 1);
   EXPECT_TRUE(line.RecordsStarting("TAPM mode").empty());  // no "M" was sent
   EXPECT_EQ(s.HeadName(line.Path()), "Ann");
@@ -525,8 +525,8 @@ TEST(ProtocolsTapManual, NoIdPromptAfterTwoMKeepsThePage) {
   s.AddPerson("Ann", "111", "Manual");
   s.Install();
   s.Queue(line.Path(), "Ann", "hello");
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverQueue(work), 1);
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverQueue(work), 1);
   EXPECT_EQ(line.RecordsStarting("TAPM mode").size(), 2u);
   EXPECT_EQ(s.CountLog("CORVD32: Error - Pager ID prompt not seen\n"), 1);
   EXPECT_EQ(s.HeadName(line.Path()), "Ann");
@@ -548,8 +548,8 @@ TEST(ProtocolsTapManual, RefusedIdAfterADeliveredPageIsLostAndLoggedNotPaged) {
   s.Queue(line.Path(), "Ann", "first");
   s.Queue(line.Path(), "Bob", "second");
   s.Queue(line.Path(), "Cyd", "third");
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverQueue(work), 1);
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverQueue(work), 1);
   EXPECT_EQ(s.CountLog("CORVD32: Paged Ann\n"), 1);
   EXPECT_EQ(s.CountLog("Paged Bob"), 0);
   EXPECT_EQ(s.CountLog("CORVD32: Error - Pager message prompt not seen\n"), 1);
@@ -568,8 +568,8 @@ TEST(ProtocolsTapManual, NumericPersonQueuedBehindIsLeftForNumericDialling) {
   s.Install();
   s.Queue(line.Path(), "Ann", "first");
   s.Queue(line.Path(), "Num", "42");
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverHead(work), 0);
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverHead(work), 0);
   EXPECT_EQ(line.RecordsStarting("TAPM page").size(), 1u);
   EXPECT_EQ(s.HeadName(line.Path()), "Num");
 }
@@ -593,8 +593,8 @@ TEST(ProtocolsScript, DialConnectIdAndLineFeedWithoutMessageIsUnableToSend) {
   s.AddPerson("Ann", "1234567", "Scripted");
   s.Install();
   s.Queue(line.Path(), "Ann", "hello");
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverQueue(work), 0);  // every wait succeeded
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverQueue(work), 0);  // every wait succeeded
   EXPECT_EQ(line.RecordsStarting("AT ATDT"), std::vector<std::string>{"AT ATDT5551212"});
   EXPECT_EQ(line.RecordsStarting("SCRIPT end"),
             std::vector<std::string>{"SCRIPT end received=1234567\\x0D steps=1/1"});
@@ -616,8 +616,8 @@ TEST(ProtocolsScript, IdCrPauseMessageCrWithTheTwoSecondPause) {
   s.AddPerson("Ann", "1234567", "Scripted");
   s.Install();
   s.Queue(line.Path(), "Ann", "Call me");
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverQueue(work), 0);
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverQueue(work), 0);
   const std::vector<std::string> lines = line.RecordsStarting("SCRIPT line");
   ASSERT_EQ(lines.size(), 2u);
   auto at = [](const std::string& r) { return std::stoll(r.substr(r.find("t=") + 2)); };
@@ -640,8 +640,8 @@ TEST(ProtocolsScript, MissingScriptFileDropsThePageAsUnableToSend) {
   s.AddPerson("Ann", "1234567", "Scripted");
   s.Install();
   s.Queue(line.Path(), "Ann", "hello");
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverQueue(work), 0);
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverQueue(work), 0);
   EXPECT_EQ(s.CountLog("Error - Unable to open up script file(" + s.Dir().File("missing.scr") + ")"), 1);
   EXPECT_EQ(s.CountLog("CORVD32: Error - Unalbe to send page.\n"), 1);
   EXPECT_TRUE(line.RecordsStarting("AT ATDT").empty());
@@ -658,8 +658,8 @@ TEST(ProtocolsScript, WaitThatTimesOutStopsTheScriptButThePageCountsAsSent) {
   s.AddPerson("Ann", "1234567", "Scripted");
   s.Install();
   s.Queue(line.Path(), "Ann", "hello");
-  modem::DialWork work(s.State(), s.Port(line.Path()));
-  EXPECT_EQ(modem::DeliverQueue(work), 1);
+  delivery::DialWork work(s.State(), s.Port(line.Path()));
+  EXPECT_EQ(delivery::DeliverQueue(work), 1);
   EXPECT_EQ(line.RecordsStarting("SCRIPT end"),
             std::vector<std::string>{"SCRIPT end received=1234567 hello\\x0D steps=0/0"});
   EXPECT_EQ(s.CountLog("CORVD32: Paged Ann\n"), 1);

@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include "modem/numeric.h"
+#include "delivery/numeric.h"
 #include "platform/serial_device.h"
 #include "platform/unique_fd.h"
 #include "tests/support/process.h"
 #include "tests/support/wait.h"
 #include "tools/corvsim/sim_line.h"
-#include "modem/ucp.h"
+#include "delivery/ucp.h"
 #include "tools/corvsim/numeric_endpoint.h"
 #include "tools/corvsim/script_endpoint.h"
 #include "tools/corvsim/tapm_terminal.h"
@@ -29,7 +29,7 @@ corvsim::TapmOptions TapmNeeding(int mNeeded) {
 
 TEST(SimUcpCentre, AcceptsTheDriversFrameAndDecodesIt) {
   UcpCentre centre({});
-  const std::string reply = centre.OnBytes("noise" + modem::BuildUcpFrame("0172-1234567", "AB", false));
+  const std::string reply = centre.OnBytes("noise" + delivery::BuildUcpFrame("0172-1234567", "AB", false));
   ASSERT_EQ(centre.Records().size(), 1u);
   EXPECT_EQ(centre.Records()[0],
             "UCP frame=00/00046/O/30/01721234567///1//0139////4142/ checksum=9D len=ok sum=ok "
@@ -45,7 +45,7 @@ TEST(SimUcpCentre, AcceptsTheDriversFrameAndDecodesIt) {
 
 TEST(SimUcpCentre, FrameSplitAcrossReadsAndEightBitMessage) {
   UcpCentre centre({});
-  const std::string frame = modem::BuildUcpFrame("42", "\x81", true);
+  const std::string frame = delivery::BuildUcpFrame("42", "\x81", true);
   std::string reply = centre.OnBytes(frame.substr(0, 10));
   EXPECT_TRUE(reply.empty());
   reply = centre.OnBytes(frame.substr(10));
@@ -58,12 +58,12 @@ TEST(SimUcpCentre, BadChecksumBadLengthAndRefusedRecipientGetNegativeResults) {
   corvsim::UcpCentreOptions options;
   options.RejectAdc = {"555"};
   UcpCentre centre(options);
-  std::string good = modem::BuildUcpFrame("1", "HI", false);
+  std::string good = delivery::BuildUcpFrame("1", "HI", false);
   std::string badSum = good;
   badSum[badSum.size() - 2] = badSum[badSum.size() - 2] == '0' ? '1' : '0';
-  std::string badLen = modem::BuildUcpFrame("1", "HI", false);
+  std::string badLen = delivery::BuildUcpFrame("1", "HI", false);
   badLen[8] = '9';  // LEN 00036 becomes 00039
-  const std::string refused = modem::BuildUcpFrame("555", "HI", false);
+  const std::string refused = delivery::BuildUcpFrame("555", "HI", false);
   EXPECT_NE(centre.OnBytes(badSum).find("/R/30/N/01//"), std::string::npos);
   EXPECT_NE(centre.OnBytes(badLen).find("/R/30/N/"), std::string::npos);
   EXPECT_NE(centre.OnBytes(refused).find("/R/30/N/06//"), std::string::npos);
@@ -76,7 +76,7 @@ TEST(SimUcpCentre, BadChecksumBadLengthAndRefusedRecipientGetNegativeResults) {
 }
 
 TEST(SimNumericEndpoint, PlaysAtAModemsPaceAndHangUpCutsIt) {
-  const std::string command = modem::NumericDialString("9", "5551212", "1234567", "42");
+  const std::string command = delivery::NumericDialString("9", "5551212", "1234567", "42");
   const std::string dialled = corvsim::NumericDialled(command);
   EXPECT_EQ(dialled, "9,5551212,,1234567,,,42");
   EXPECT_EQ(corvsim::NumericPlayMs(dialled), 17 * 200 + 6 * 2000);
@@ -85,12 +85,12 @@ TEST(SimNumericEndpoint, PlaysAtAModemsPaceAndHangUpCutsIt) {
   EXPECT_EQ(corvsim::NumericPlayedBy(dialled, corvsim::NumericPlayMs(dialled)), dialled);
   // The driver's wait always lets the whole string play before its CR hangs up.
   for (const std::string& tones : {std::string("42"), std::string(99, '5')}) {
-    const std::string cmd = modem::NumericDialString("9", "5551212", "1234567", tones);
+    const std::string cmd = delivery::NumericDialString("9", "5551212", "1234567", tones);
     const std::string d = corvsim::NumericDialled(cmd);
-    EXPECT_NE(corvsim::NumericRecord(d, modem::NumericWaitMs(cmd)).find("complete=yes"), std::string::npos);
+    EXPECT_NE(corvsim::NumericRecord(d, delivery::NumericWaitMs(cmd)).find("complete=yes"), std::string::npos);
   }
   // A fixed 20 s wait would have cut a 99-digit page short.
-  const std::string longCmd = modem::NumericDialString("", "5551212", "1234567", std::string(99, '5'));
+  const std::string longCmd = delivery::NumericDialString("", "5551212", "1234567", std::string(99, '5'));
   EXPECT_NE(corvsim::NumericRecord(corvsim::NumericDialled(longCmd), 20000).find("complete=no"),
             std::string::npos);
 }

@@ -1,5 +1,5 @@
-// modem/com_port.cpp - the serial port of one call, over platform/serial_device.
-#include "modem/com_port.h"
+// delivery/com_port.cpp - the serial port of one call, over platform/serial_device.
+#include "delivery/com_port.h"
 
 #include <atomic>
 #include <cerrno>
@@ -16,7 +16,7 @@
 #include "platform/serial_device.h"
 #include "platform/unique_fd.h"
 
-namespace modem {
+namespace delivery {
 
 struct ComLine {
   std::atomic<bool> Echo{false};         // print every byte taken by a reader on the console
@@ -323,4 +323,4 @@ int Delay(int ms) {
   return 0;
 }
 
-}  // namespace modem
+}  // namespace delivery

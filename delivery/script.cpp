@@ -1,6 +1,6 @@
-// modem/script.cpp - dialogue scripts: reading the file, expanding the send lines, and
+// delivery/script.cpp - dialogue scripts: reading the file, expanding the send lines, and
 // running the script for one page.
-#include "modem/script.h"
+#include "delivery/script.h"
 
 #include <fstream>
 #include <sstream>
@@ -8,9 +8,9 @@
 #include "common/fixed_field.h"
 #include "common/log.h"
 #include "core/now_queue.h"
-#include "modem/modem_control.h"
+#include "delivery/modem_control.h"
 
-namespace modem {
+namespace delivery {
 namespace {
 
 // One fgets-sized chunk of text starting at pos: up to and including the first line feed,
@@ -201,4 +201,4 @@ int DeliverScript(DialWork& work) {
   return RunScript(work, script);
 }
 
-}  // namespace modem
+}  // namespace delivery

@@ -1,4 +1,4 @@
-// modem/modem_control.h - the Hayes modem: result codes, automatic initialisation, placing
+// delivery/modem_control.h - the Hayes modem: result codes, automatic initialisation, placing
 // and ending the call of a delivery routine.
 #pragma once
 
@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "modem/com_port.h"
-#include "modem/delivery.h"
+#include "delivery/com_port.h"
+#include "delivery/delivery.h"
 
-namespace modem {
+namespace delivery {
 
 // Modem result codes.
 constexpr int kResultOk = 0;
@@ -97,4 +97,4 @@ void EndCall(DialWork& work, const CallSetup& call);
 // since the directory was loaded (empty when none).
 std::string EffectiveInitString(const DialWork& work);
 
-}  // namespace modem
+}  // namespace delivery

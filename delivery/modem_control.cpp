@@ -1,5 +1,5 @@
-// modem/modem_control.cpp - result codes, automatic initialisation and call set-up.
-#include "modem/modem_control.h"
+// delivery/modem_control.cpp - result codes, automatic initialisation and call set-up.
+#include "delivery/modem_control.h"
 
 #include <map>
 #include <mutex>
@@ -8,7 +8,7 @@
 #include "common/fixed_field.h"
 #include "common/log.h"
 
-namespace modem {
+namespace delivery {
 namespace {
 
 constexpr const char* kResultNames[] = {"OK",   "CONNECT",   "RING",    "NO CARRIER", "ERROR",   "NO DIALTONE",
@@ -233,4 +233,4 @@ void EndCall(DialWork& work, const CallSetup& call) {
   Delay(call.AfterCloseMs);
 }
 
-}  // namespace modem
+}  // namespace delivery

@@ -1,5 +1,5 @@
-// modem/script_test.cpp - reading script files and expanding send lines.
-#include "modem/script.h"
+// delivery/script_test.cpp - reading script files and expanding send lines.
+#include "delivery/script.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 #include "common/log.h"
 
-namespace modem {
+namespace delivery {
 namespace {
 
 TEST(ParseScript, AlternatesSendAndExpectLines) {
@@ -135,4 +135,4 @@ TEST(ExpandScriptLine, PauseSplitsTheLineAndMarksIdAndMessage) {
 }
 
 }  // namespace
-}  // namespace modem
+}  // namespace delivery

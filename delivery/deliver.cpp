@@ -1,16 +1,16 @@
-// modem/deliver.cpp - page delivery dispatch: which driver serves the head page.
+// delivery/deliver.cpp - page delivery dispatch: which driver serves the head page.
 #include "common/fixed_field.h"
 #include "common/log.h"
 #include "core/now_queue.h"
-#include "modem/delivery.h"
-#include "modem/modem_control.h"
-#include "modem/numeric.h"
-#include "modem/script.h"
-#include "modem/tap.h"
-#include "modem/tap_manual.h"
-#include "modem/ucp.h"
+#include "delivery/delivery.h"
+#include "delivery/modem_control.h"
+#include "delivery/numeric.h"
+#include "delivery/script.h"
+#include "delivery/tap.h"
+#include "delivery/tap_manual.h"
+#include "delivery/ucp.h"
 
-namespace modem {
+namespace delivery {
 
 // Each driver's call: how it is traced, which failures it logs with which text, whether the
 // modem is probed, how it dials, and the pauses that end it. Their drivers are in the
@@ -178,4 +178,4 @@ int DeliverQueue(DialWork& work) {
   return 0;
 }
 
-}  // namespace modem
+}  // namespace delivery

@@ -1,9 +1,9 @@
 // Tests of the TAP block, its checksum and the character map.
-#include "modem/tap.h"
+#include "delivery/tap.h"
 
 #include <gtest/gtest.h>
 
-namespace modem {
+namespace delivery {
 namespace {
 
 TEST(TapChecksum, KnownBlocks) {
@@ -102,4 +102,4 @@ TEST(TapReplyJudge, SplitArrivalsJudgeAsOne) {
 }
 
 }  // namespace
-}  // namespace modem
+}  // namespace delivery

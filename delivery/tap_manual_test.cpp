@@ -1,9 +1,9 @@
-// modem/tap_manual_test.cpp - the lines TAP manual mode answers the terminal's prompts with.
-#include "modem/tap_manual.h"
+// delivery/tap_manual_test.cpp - the lines TAP manual mode answers the terminal's prompts with.
+#include "delivery/tap_manual.h"
 
 #include <gtest/gtest.h>
 
-namespace modem {
+namespace delivery {
 namespace {
 
 TEST(TapManualLines, IdAndMessageEndWithCr) {
@@ -18,4 +18,4 @@ TEST(TapManualLines, MessageUsesTheTapCharacterMapOnlyForCp850) {
 }
 
 }  // namespace
-}  // namespace modem
+}  // namespace delivery

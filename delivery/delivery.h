@@ -1,4 +1,4 @@
-// modem/delivery.h - what every delivery routine promises: it runs on the dial thread that
+// delivery/delivery.h - what every delivery routine promises: it runs on the dial thread that
 // owns the port's queue, takes pages only from the head of that queue, logs every page it
 // gives up on, closes the port it opened before it returns, and says in its own header at
 // which step a page leaves the queue.
@@ -16,9 +16,9 @@
 #include "core/dial_context.h"
 #include "core/server_state.h"
 #include "directory/directory.h"
-#include "modem/com_port.h"
+#include "delivery/com_port.h"
 
-namespace modem {
+namespace delivery {
 
 struct DialWork {
   DialWork(core::ServerState& state, core::DialContext& queue, std::stop_token stop = {})
@@ -42,13 +42,13 @@ constexpr int kDeliverOk = 0;
 constexpr int kDeliverFailed = 1;        // port, logon or prompt failure
 constexpr int kDeliverDisconnected = 2;  // the terminal ended the session during a block
 
-// TAP (modem/tap.h). Sends the pages queued for the head page's system. 0 when the call
+// TAP (delivery/tap.h). Sends the pages queued for the head page's system. 0 when the call
 // ended normally, 1 when the port or the logon failed, 2 when the terminal ended the session
 // during a block, otherwise the modem result that prevented the connection.
 [[nodiscard]] int DeliverTap(DialWork& work);
 
-// The other protocols: DeliverTapManual (modem/tap_manual.h), DeliverUcp (modem/ucp.h),
-// DeliverNumeric (modem/numeric.h) and DeliverScript (modem/script.h), same contract.
+// The other protocols: DeliverTapManual (delivery/tap_manual.h), DeliverUcp (delivery/ucp.h),
+// DeliverNumeric (delivery/numeric.h) and DeliverScript (delivery/script.h), same contract.
 
 // The system index in work.Dir for the head page's recipient (the person whose Name is the
 // entry's Name, else whose PageID is its PageID), or -1 (also for an empty queue).
@@ -58,7 +58,7 @@ int HeadSystem(const DialWork& work);
 // TAP call for the same system must not send it as a block.
 bool HeadIsNumeric(const DialWork& work);
 
-// Delivers the head page of the queue (modem/deliver.cpp): finds the recipient and its
+// Delivers the head page of the queue (delivery/deliver.cpp): finds the recipient and its
 // system, and hands the page to the driver of the person's PagerType or the system's
 // SystemType. The driver's result, or 1 when the recipient or its system is unknown (the
 // page is dropped with a line in the log file).
@@ -67,4 +67,4 @@ bool HeadIsNumeric(const DialWork& work);
 // Works the queue from its head until it is empty (0) or a delivery fails (its result).
 [[nodiscard]] int DeliverQueue(DialWork& work);
 
-}  // namespace modem
+}  // namespace delivery

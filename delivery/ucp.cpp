@@ -1,5 +1,5 @@
-// modem/ucp.cpp - UCP operation 30: frame building and the one-page call.
-#include "modem/ucp.h"
+// delivery/ucp.cpp - UCP operation 30: frame building and the one-page call.
+#include "delivery/ucp.h"
 
 #include <array>
 
@@ -7,9 +7,9 @@
 #include "common/format_text.h"
 #include "common/log.h"
 #include "core/now_queue.h"
-#include "modem/modem_control.h"
+#include "delivery/modem_control.h"
 
-namespace modem {
+namespace delivery {
 namespace {
 
 constexpr char kStx = 0x02;
@@ -115,4 +115,4 @@ int DeliverUcp(DialWork& work) {
   return result;
 }
 
-}  // namespace modem
+}  // namespace delivery

@@ -1,9 +1,9 @@
-// modem/ucp_test.cpp - the UCP frame against the known example and the bytes that break it.
-#include "modem/ucp.h"
+// delivery/ucp_test.cpp - the UCP frame against the known example and the bytes that break it.
+#include "delivery/ucp.h"
 
 #include <gtest/gtest.h>
 
-namespace modem {
+namespace delivery {
 namespace {
 
 TEST(UcpFrame, KnownExampleTextChecksumAndFrame) {
@@ -49,4 +49,4 @@ TEST(UcpFrame, LongMessageKeepsFiveDigitLength) {
 }
 
 }  // namespace
-}  // namespace modem
+}  // namespace delivery

@@ -1,4 +1,4 @@
-// modem/script.h - paging by a user-written dialogue script.
+// delivery/script.h - paging by a user-written dialogue script.
 //
 // A script file alternates a line to send and a text to wait for. Send lines carry
 // escapes for the pager ID, the message, the system's number, control characters and
@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "modem/delivery.h"
+#include "delivery/delivery.h"
 
-namespace modem {
+namespace delivery {
 
 // A script holds at most this many send/expect pairs; a longer file is refused whole.
 constexpr size_t kMaxScriptPairs = 100;
@@ -80,4 +80,4 @@ ExpandedLine SendScriptLine(DialWork& work, std::string_view line);
 // Loads the system's ScriptFileName and runs it.
 [[nodiscard]] int DeliverScript(DialWork& work);
 
-}  // namespace modem
+}  // namespace delivery

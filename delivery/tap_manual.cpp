@@ -1,13 +1,13 @@
-// modem/tap_manual.cpp - TAP manual mode.
-#include "modem/tap_manual.h"
+// delivery/tap_manual.cpp - TAP manual mode.
+#include "delivery/tap_manual.h"
 
 #include "common/fixed_field.h"
 #include "common/log.h"
 #include "core/now_queue.h"
-#include "modem/modem_control.h"
-#include "modem/tap.h"
+#include "delivery/modem_control.h"
+#include "delivery/tap.h"
 
-namespace modem {
+namespace delivery {
 namespace {
 
 // The head page goes to this call only when it is for the same system and its recipient
@@ -85,4 +85,4 @@ int DeliverTapManual(DialWork& work) {
   return result;
 }
 
-}  // namespace modem
+}  // namespace delivery

@@ -1,5 +1,5 @@
-// modem/numeric.cpp - numeric paging by DTMF dialling.
-#include "modem/numeric.h"
+// delivery/numeric.cpp - numeric paging by DTMF dialling.
+#include "delivery/numeric.h"
 
 #include <algorithm>
 
@@ -7,9 +7,9 @@
 #include "common/format_text.h"
 #include "common/log.h"
 #include "core/now_queue.h"
-#include "modem/modem_control.h"
+#include "delivery/modem_control.h"
 
-namespace modem {
+namespace delivery {
 namespace {
 
 // The pace of a typical Hayes modem: S8 (comma pause) 2 s, about 0.2 s per tone with its gap.
@@ -83,4 +83,4 @@ int DeliverNumeric(DialWork& work) {
   return kDeliverOk;
 }
 
-}  // namespace modem
+}  // namespace delivery

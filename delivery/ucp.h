@@ -1,4 +1,4 @@
-// modem/ucp.h - UCP operation 30 (alphanumeric short message) over a dial-up modem.
+// delivery/ucp.h - UCP operation 30 (alphanumeric short message) over a dial-up modem.
 //
 // The pure half builds the frame the paging centre expects; DeliverUcp places one call
 // per page, sends one frame and takes "/A/" within 15 s as the centre's acceptance.
@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "modem/delivery.h"
+#include "delivery/delivery.h"
 
-namespace modem {
+namespace delivery {
 
 // The decimal digits of text, in order (AdC keeps nothing else of a pager ID).
 std::string DigitsOnly(std::string_view text);
@@ -38,4 +38,4 @@ std::string BuildUcpFrame(std::string_view pagerId, std::string_view message, bo
 // connection (page kept), port failure (page kept) or rejection (page lost, logged).
 [[nodiscard]] int DeliverUcp(DialWork& work);
 
-}  // namespace modem
+}  // namespace delivery

@@ -1,4 +1,4 @@
-// modem/numeric.h - numeric paging: the modem dials and plays the pager ID and the digits
+// delivery/numeric.h - numeric paging: the modem dials and plays the pager ID and the digits
 // of the message as touch tones; nothing is read back.
 //
 // The page leaves the queue once the port is open (before the dial string goes out); a
@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "modem/delivery.h"
+#include "delivery/delivery.h"
 
-namespace modem {
+namespace delivery {
 
 // Longest tone string a page plays.
 constexpr size_t kMaxToneDigits = 99;
@@ -35,4 +35,4 @@ int64_t NumericWaitMs(std::string_view dialString);
 // be opened (the page then stays queued).
 [[nodiscard]] int DeliverNumeric(DialWork& work);
 
-}  // namespace modem
+}  // namespace delivery

@@ -1,4 +1,4 @@
-// modem/com_port.h - a serial port opened for one call: receive thread, ring, timed reads.
+// delivery/com_port.h - a serial port opened for one call: receive thread, ring, timed reads.
 //
 // A ComPort is opened at the start of a delivery attempt and closed at its end. Its receive
 // thread moves incoming bytes (NUL bytes dropped) into a 4096-byte ring, which holds at most
@@ -19,7 +19,7 @@
 #include <string_view>
 #include <thread>
 
-namespace modem {
+namespace delivery {
 
 constexpr int kRingSize = 4096;
 constexpr int kComNameSize = 20;  // the name field: at most 19 characters are kept
@@ -122,4 +122,4 @@ int WaitForText(ComPort* port, std::string_view expected, int limitSec);
 // Pauses ms milliseconds of program time (platform/clock.h). 0.
 int Delay(int ms);
 
-}  // namespace modem
+}  // namespace delivery

@@ -1,5 +1,5 @@
 // Tests of the serial port against a pseudo-terminal: the ring, timed reads, lines, waits.
-#include "modem/com_port.h"
+#include "delivery/com_port.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include "tests/support/pty_peer.h"
 #include "tests/support/wait.h"
 
-namespace modem {
+namespace delivery {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -197,4 +197,4 @@ TEST(ComPortOwner, StopRequestEndsEveryWaitAtOnce) {
 }
 
 }  // namespace
-}  // namespace modem
+}  // namespace delivery

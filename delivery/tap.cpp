@@ -1,14 +1,14 @@
-// modem/tap.cpp - TAP block mode: logon, one block per page, verdicts, logoff.
-#include "modem/tap.h"
+// delivery/tap.cpp - TAP block mode: logon, one block per page, verdicts, logoff.
+#include "delivery/tap.h"
 
 #include <chrono>
 
 #include "common/fixed_field.h"
 #include "common/log.h"
 #include "core/now_queue.h"
-#include "modem/modem_control.h"
+#include "delivery/modem_control.h"
 
-namespace modem {
+namespace delivery {
 namespace {
 
 constexpr int kLogonTries = 7;
@@ -205,4 +205,4 @@ int DeliverTap(DialWork& work) {
   return kDeliverOk;
 }
 
-}  // namespace modem
+}  // namespace delivery

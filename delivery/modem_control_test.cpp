@@ -1,5 +1,5 @@
 // Tests of the modem's result codes, the automatic init string and the dial command.
-#include "modem/modem_control.h"
+#include "delivery/modem_control.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include "tests/support/pty_peer.h"
 #include "tests/support/test_state.h"
 
-namespace modem {
+namespace delivery {
 namespace {
 
 TEST(ModemResult, LinesAreClassifiedInSearchOrder) {
@@ -167,4 +167,4 @@ TEST(PlaceCall, PortThatCannotBeOpenedIsLoggedByTapTapManualAndScript) {
 }
 
 }  // namespace
-}  // namespace modem
+}  // namespace delivery

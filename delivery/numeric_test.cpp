@@ -1,9 +1,9 @@
-// modem/numeric_test.cpp - tone strings, the four dial-string forms and the hang-up wait.
-#include "modem/numeric.h"
+// delivery/numeric_test.cpp - tone strings, the four dial-string forms and the hang-up wait.
+#include "delivery/numeric.h"
 
 #include <gtest/gtest.h>
 
-namespace modem {
+namespace delivery {
 namespace {
 
 TEST(NumericToneString, KeepsDigitsStarAndHashAtMost99) {
@@ -36,4 +36,4 @@ TEST(NumericWait, AtLeastTwentySecondsAndLongerForLongStrings) {
 }
 
 }  // namespace
-}  // namespace modem
+}  // namespace delivery

@@ -1,4 +1,4 @@
-// modem/tap.h - TAP (Telocator Alphanumeric Protocol) block mode, the default protocol.
+// delivery/tap.h - TAP (Telocator Alphanumeric Protocol) block mode, the default protocol.
 //
 // DeliverTap places one call, logs on, sends the pages queued for the system as one block
 // each and reads the terminal's verdict on every block, then logs off. A page leaves the
@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "modem/delivery.h"
+#include "delivery/delivery.h"
 
-namespace modem {
+namespace delivery {
 
 constexpr char kStx = 0x02;
 constexpr char kEtx = 0x03;
@@ -75,4 +75,4 @@ size_t JudgeTapReply(std::string_view arrived, TapReply& reply);
 // removes the page as the verdict says. kVerdictDone, kVerdictRetry or kVerdictDisconnected.
 [[nodiscard]] int TapReadVerdict(DialWork& work);
 
-}  // namespace modem
+}  // namespace delivery

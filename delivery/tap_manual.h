@@ -1,4 +1,4 @@
-// modem/tap_manual.h - TAP manual mode: the terminal's interactive dialogue for a person
+// delivery/tap_manual.h - TAP manual mode: the terminal's interactive dialogue for a person
 // at a keyboard, answered with plain lines, one page after the other.
 //
 // After the connection: the greeting (a CR within 20 s), up to two "M" lines until a
@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "modem/delivery.h"
+#include "delivery/delivery.h"
 
-namespace modem {
+namespace delivery {
 
 constexpr int kTapManualGreetingSec = 20;  // the terminal's first line after CONNECT
 constexpr int kTapManualModeSec = 3;       // its prompt after each "M"
@@ -32,4 +32,4 @@ std::string TapManualMessageLine(std::string_view message, bool cp850);
 // failure included), otherwise the modem result that prevented the connection.
 [[nodiscard]] int DeliverTapManual(DialWork& work);
 
-}  // namespace modem
+}  // namespace delivery
