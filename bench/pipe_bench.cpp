@@ -23,7 +23,8 @@ struct RunningServer {
 
   RunningServer() {
     // A port path where no device lives: its dial thread fails to open it and keeps the pages.
-    std::string ini = "QueueSize = 29999\nMaxReTrys = 0\nPagerSystemsSection\n[Metro]\nPort = '/nonexistent/tty1'\nNameSection\n";
+    std::string ini =
+        "QueueSize = 29999\nMaxReTrys = 0\nPagerSystemsSection\n[Metro]\nPort = '/nonexistent/tty1'\nNameSection\n";
     for (int i = 0; i < 120; ++i) {
       ini += "[Person" + std::to_string(i) + "]\nPageID = '" + std::to_string(1000 + i) +
              "'\nPagerType = Alphanumeric\nSystemName = 'Metro'\n";

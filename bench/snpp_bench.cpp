@@ -26,8 +26,9 @@ struct Rig {
     pipe = std::make_unique<testsupport::FakePagingServer>(dir.File("pipe"), nullptr, 10);
     port = testsupport::FreeTcpPort();
     dir.Write("SNPP.INI", "TcpPort=" + std::to_string(port) + "\n");
-    server = std::make_unique<testsupport::ChildProcess>(testsupport::ProgramPath("corvnet32"), std::vector<std::string>{},
-                                                         dir.Path(), std::map<std::string, std::string>{{"CORVEL_PIPE", dir.File("pipe")}});
+    server = std::make_unique<testsupport::ChildProcess>(
+        testsupport::ProgramPath("corvnet32"), std::vector<std::string>{}, dir.Path(),
+        std::map<std::string, std::string>{{"CORVEL_PIPE", dir.File("pipe")}});
     ready = testsupport::WaitForFileText(dir.File("log.txt"), "Server started successfully", kWaitMs);
   }
   testsupport::TempDir dir;

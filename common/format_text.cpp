@@ -16,8 +16,7 @@ enum class Base { kDecimal = 10, kHex = 16, kOctal = 8 };
 // Builds a number the way the log lines always have: digits least significant first into a
 // field pre-filled with the pad, the minus sign after the most significant digit, then the
 // field read back from position w - 1 (or from the last digit when there is no width).
-void AppendNumber(std::string& out, uint64_t magnitude, bool negative, Base base, char pad,
-                  int width) {
+void AppendNumber(std::string& out, uint64_t magnitude, bool negative, Base base, char pad, int width) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   char field[kNumberField + 2];
   for (char& c : field) c = pad;
@@ -42,8 +41,8 @@ const FormatArg* Next(std::span<const FormatArg> args, size_t& index) {
 
 std::string TimeStamp(int layout) {
   static constexpr const char* kLayouts[] = {
-      "%Y-%m-%d %H:%M",    "%m-%d-%y %I:%M %p", "%H:%M:%S",    "%I:%M:%S %p",
-      "%m-%d-%y",          "%d-%b-%Y %H:%M:%S", "%m/%d %H:%M", "%m-%d-%y %H:%M",
+      "%Y-%m-%d %H:%M", "%m-%d-%y %I:%M %p", "%H:%M:%S",    "%I:%M:%S %p",
+      "%m-%d-%y",       "%d-%b-%Y %H:%M:%S", "%m/%d %H:%M", "%m-%d-%y %H:%M",
   };
   if (layout < 0 || layout > 7) layout = 0;
   const std::tm tm = platform::LocalTime(platform::Now());
@@ -102,8 +101,8 @@ std::string FormatTextArgs(std::string_view format, std::span<const FormatArg> a
         const FormatArg* a = Next(args, argIndex);
         const int32_t v = a->IsText() ? 0 : static_cast<int32_t>(a->Number());
         const bool negative = v < 0;
-        const uint64_t magnitude = negative ? static_cast<uint64_t>(-static_cast<int64_t>(v))
-                                            : static_cast<uint64_t>(v);
+        const uint64_t magnitude =
+            negative ? static_cast<uint64_t>(-static_cast<int64_t>(v)) : static_cast<uint64_t>(v);
         AppendNumber(out, magnitude, negative, Base::kDecimal, pad, width);
         break;
       }

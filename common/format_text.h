@@ -22,10 +22,10 @@ class FormatArg {
  public:
   FormatArg() = default;
   template <typename T, std::enable_if_t<std::is_integral_v<T> || std::is_enum_v<T>, int> = 0>
-  FormatArg(T value) : isText_(false), number_(static_cast<int64_t>(value)) {}  // NOLINT
+  FormatArg(T value) : isText_(false), number_(static_cast<int64_t>(value)) {}                               // NOLINT
   FormatArg(const char* text) : isText_(true), text_(text ? std::string_view(text) : std::string_view()) {}  // NOLINT
-  FormatArg(std::string_view text) : isText_(true), text_(text) {}  // NOLINT
-  FormatArg(const std::string& text) : isText_(true), text_(text) {}  // NOLINT
+  FormatArg(std::string_view text) : isText_(true), text_(text) {}                                           // NOLINT
+  FormatArg(const std::string& text) : isText_(true), text_(text) {}                                         // NOLINT
 
   bool IsText() const { return isText_; }
   int64_t Number() const { return number_; }

@@ -26,7 +26,7 @@ TEST(FormatTextNumbers, SignStandsAfterTheMostSignificantDigit) {
   EXPECT_EQ(FormatText("%d", -42), "-42");
   EXPECT_EQ(FormatText("%5d", -42), "  -42");
   EXPECT_EQ(FormatText("%05d", -42), "00-42");  // the pad fills beyond the sign
-  EXPECT_EQ(FormatText("%2d", -42), "42");       // a width that cuts loses the sign first
+  EXPECT_EQ(FormatText("%2d", -42), "42");      // a width that cuts loses the sign first
   EXPECT_EQ(FormatText("%d", INT_MIN), "-2147483648");
   EXPECT_EQ(FormatText("%d", 0), "0");
   EXPECT_EQ(FormatText("%3d", 0), "  0");
@@ -61,7 +61,7 @@ TEST(FormatTextDirectives, UnknownAndPartialDirectivesTakeNoArgument) {
   EXPECT_EQ(FormatText("end%"), "end");
   EXPECT_EQ(FormatText("end%05"), "end");
   EXPECT_EQ(FormatText("%d and %s"), "0 and ");  // missing arguments
-  EXPECT_EQ(FormatText("%s %d", 5, "x"), " 0");   // wrong kinds print as nothing and 0
+  EXPECT_EQ(FormatText("%s %d", 5, "x"), " 0");  // wrong kinds print as nothing and 0
 }
 
 // The local time now in a strftime layout, read independently of the formatter.

@@ -32,7 +32,7 @@ TEST(HexDump, CapacityLimitsTheLines) {
   EXPECT_EQ(d.substr(79, 7), "  0010:");
   EXPECT_EQ(d.substr(79 + 54, 2), "66");  // byte 31, 'f', ends the second line
   EXPECT_EQ(HexDump(bytes, 1000).size(), 237u);
-  EXPECT_EQ(HexDump(bytes, 80), "");        // 0 + 80 reaches the capacity
+  EXPECT_EQ(HexDump(bytes, 80), "");  // 0 + 80 reaches the capacity
   EXPECT_EQ(HexDump(bytes, 81).size(), 79u);
   EXPECT_EQ(HexDump({}, 208), "");
 }

@@ -26,15 +26,14 @@ int CallPagingServer(std::span<const char> request, std::span<char> reply) {
   std::memset(reply.data(), 0, std::min(reply.size(), kClearedBytes));
   // Up to 3100 bytes are taken, with one byte of the caller's area kept for a terminator.
   const size_t capacity = std::min(reply.size() - 1, kReplyCapacity);
-  const int n = platform::PipeTransact(platform::PipePath(), request, reply.subspan(0, capacity),
-                                       kPipeWaitMs);
+  const int n = platform::PipeTransact(platform::PipePath(), request, reply.subspan(0, capacity), kPipeWaitMs);
   if (n <= 0) return 1;
   reply[static_cast<size_t>(n)] = '\0';
   return (n >= 2 && reply[0] == 'O' && reply[1] == 'K') ? 0 : 1;
 }
 
-int CallPagingServerCgi(std::string_view hostName, std::span<const char> request,
-                        std::span<char> reply, int& bytesRead, bool& remote) {
+int CallPagingServerCgi(std::string_view hostName, std::span<const char> request, std::span<char> reply, int& bytesRead,
+                        bool& remote) {
   bytesRead = 0;
   const std::string path = PagingServerPipePath(hostName, remote);
   if (remote || reply.empty()) return 1;

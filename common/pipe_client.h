@@ -23,8 +23,8 @@ std::string PagingServerPipePath(std::string_view hostName, bool& remote);
 // read: failure. 3000 or more: success, used as it is (terminated within the area). Else
 // terminated at its length; failure when it begins with "ERR:". A remote hostName fails
 // at once with remote set, so the caller can say that remote servers need SNPP here.
-[[nodiscard]] int CallPagingServerCgi(std::string_view hostName, std::span<const char> request,
-                                      std::span<char> reply, int& bytesRead, bool& remote);
+[[nodiscard]] int CallPagingServerCgi(std::string_view hostName, std::span<const char> request, std::span<char> reply,
+                                      int& bytesRead, bool& remote);
 
 // True when the local paging server answers on its pipe (connects and closes, writes nothing).
 bool IsPagingServerRunning();

@@ -17,24 +17,23 @@
 
 namespace common {
 
-static_assert(std::endian::native == std::endian::little,
-              "the pipe records are little-endian and are read in place");
+static_assert(std::endian::native == std::endian::little, "the pipe records are little-endian and are read in place");
 
 #pragma pack(push, 1)
 struct RequestRecord {
-  int16_t RecordKind;      // senders write 1; the server does not read it
-  int16_t RequestType;     // 0..8
-  int16_t TimeMode;        // 0 now, 1 at the time fields, 2 after Minute minutes
-  int16_t Parameter;       // log page, listing flag or list page number
+  int16_t RecordKind;   // senders write 1; the server does not read it
+  int16_t RequestType;  // 0..8
+  int16_t TimeMode;     // 0 now, 1 at the time fields, 2 after Minute minutes
+  int16_t Parameter;    // log page, listing flag or list page number
   char Reserved1[36];
-  int16_t MessageLength;   // characters of Message
+  int16_t MessageLength;  // characters of Message
   char Reserved2;
-  int32_t Minute;          // minute of the hour, or the delay in minutes
+  int32_t Minute;  // minute of the hour, or the delay in minutes
   uint8_t Hour;
   uint8_t Day;
   uint8_t Month;
-  uint16_t Year;           // four digits, or two (the server's year rule)
-  char Name[32];           // recipient, pattern or group; at most 31 characters
+  uint16_t Year;  // four digits, or two (the server's year rule)
+  char Name[32];  // recipient, pattern or group; at most 31 characters
 };
 #pragma pack(pop)
 
@@ -56,7 +55,7 @@ static_assert(offsetof(RequestRecord, Name) == 56);
 constexpr size_t kRequestHeadSize = sizeof(RequestRecord);  // 88; the message starts here
 constexpr size_t kMaxRequestBytes = 5000;                   // the server reads no more
 constexpr int kMaxMessageLength = static_cast<int>(kMaxRequestBytes - kRequestHeadSize - 1);  // 4911
-constexpr size_t kPipeReplyCapacity = 3100;                 // what clients accept
+constexpr size_t kPipeReplyCapacity = 3100;                                                   // what clients accept
 constexpr size_t kListCountOffset = 16;
 constexpr size_t kListNamesOffset = 18;
 constexpr size_t kListNameWidth = 32;
@@ -76,8 +75,7 @@ enum RequestType : int16_t {
 
 // Builds the bytes a sender writes: the head (Name and MessageLength filled in here,
 // Name cut to 31 characters, the message cut to kMaxMessageLength), the text and its NUL.
-inline std::vector<char> BuildRequest(RequestRecord head, std::string_view name,
-                                      std::string_view message) {
+inline std::vector<char> BuildRequest(RequestRecord head, std::string_view name, std::string_view message) {
   if (message.size() > static_cast<size_t>(kMaxMessageLength)) message = message.substr(0, kMaxMessageLength);
   head.RecordKind = 1;
   head.MessageLength = static_cast<int16_t>(message.size());

@@ -8,7 +8,7 @@ namespace core {
 
 constexpr int kAtSlots = 200;
 constexpr int kAtMessageWidth = 4000;
-constexpr int kAtRecordExtra = 167;     // record length = strlen(Message) + this
+constexpr int kAtRecordExtra = 167;       // record length = strlen(Message) + this
 constexpr int kAtMaxRecordLength = 4106;  // a whole slot
 
 #pragma pack(push, 1)
@@ -26,7 +26,7 @@ struct AtEntry {
   char Name[32];           // recipient as requested: person, pager ID or group
   char PageID[32];         // the pager ID resolved when the page was requested
   char Message[kAtMessageWidth];
-  int32_t MessageNumber;   // given when scheduled or loaded
+  int32_t MessageNumber;  // given when scheduled or loaded
 };
 #pragma pack(pop)
 

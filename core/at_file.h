@@ -24,10 +24,10 @@ constexpr int kAtMessageMax = kAtMaxRecordLength - kAtRecordExtra - 1;  // 3938
 std::string EncodeAtRecords(std::span<const AtEntry> slots);
 
 struct AtDecodeResult {
-  int Filled = 0;           // slots written, from slot 0 on
+  int Filled = 0;             // slots written, from slot 0 on
   bool LastCutShort = false;  // the last one filled came from a record cut off by the file's end
-  int OverlongRecord = 0;   // 1-based number of a record longer than a slot (reading stopped), or 0
-  int OverlongLength = 0;   // its length
+  int OverlongRecord = 0;     // 1-based number of a record longer than a slot (reading stopped), or 0
+  int OverlongLength = 0;     // its length
 };
 
 // Reads the records of an at.dat into slots from slot 0 on, as far as the bytes and the

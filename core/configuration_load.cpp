@@ -24,8 +24,8 @@ bool CanOpen(const std::string& path) {
 void ResizeMain(ServerState& state, int entries) {
   if (entries == state.Main->Capacity.load()) return;
   if (ResizeQueue(*state.Main, entries) == 1) {
-    common::LogLine("%t %s: QueueSize %d not applied - pages are waiting in the Main queue\n",
-                    common::ProgramName(), entries);
+    common::LogLine("%t %s: QueueSize %d not applied - pages are waiting in the Main queue\n", common::ProgramName(),
+                    entries);
   }
 }
 

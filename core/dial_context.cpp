@@ -27,8 +27,7 @@ bool HasPages(const DialContext& dc) {
 bool IsFull(const DialContext& dc) {
   const int32_t capacity = dc.Capacity.load(std::memory_order_acquire);
   if (capacity <= 1) return true;
-  return (dc.WriteIndex.load(std::memory_order_acquire) + 1) % capacity ==
-         dc.ReadIndex.load(std::memory_order_acquire);
+  return (dc.WriteIndex.load(std::memory_order_acquire) + 1) % capacity == dc.ReadIndex.load(std::memory_order_acquire);
 }
 
 int QueuedCount(const DialContext& dc) {

@@ -49,13 +49,13 @@ struct DialContext {
   std::atomic<int32_t> WriteIndex{0};
   std::atomic<int32_t> ReadIndex{0};
 
-  std::atomic<int32_t> ErrorCount{0};  // failed delivery rounds in a row (dial thread)
-  std::atomic<int32_t> PagerType{1};   // head recipient's PagerType (0 Numeric, 1 Alphanumeric,
-                                       // -1 unknown), set by PopHead/PeekHead
+  std::atomic<int32_t> ErrorCount{0};          // failed delivery rounds in a row (dial thread)
+  std::atomic<int32_t> PagerType{1};           // head recipient's PagerType (0 Numeric, 1 Alphanumeric,
+                                               // -1 unknown), set by PopHead/PeekHead
   std::atomic<bool> DialThreadRunning{false};  // a dial thread serves this port (claimed once)
 
-  std::mutex Lock;                     // the queue's binary semaphore
-  std::condition_variable Changed;     // notified after every insert and every removal
+  std::mutex Lock;                  // the queue's binary semaphore
+  std::condition_variable Changed;  // notified after every insert and every removal
 
   // The port's dial thread, owned here because it lives exactly as long as the port's
   // queue; declared last so it is stopped and joined before anything it uses goes. Set

@@ -27,9 +27,7 @@ bool SameText(std::string_view a, std::string_view b) {
 // Port names are kept and compared over their first kPortNameWidth - 1 characters.
 std::string_view PortKey(std::string_view name) { return name.substr(0, kPortNameWidth - 1); }
 
-std::string_view FieldView(const char* field, size_t width) {
-  return std::string_view(field, strnlen(field, width));
-}
+std::string_view FieldView(const char* field, size_t width) { return std::string_view(field, strnlen(field, width)); }
 
 int FindRecipient(const directory::Directory& dir, const QueueEntry& entry) {
   const int p = dir.FindPersonByName(FieldView(entry.Name, sizeof entry.Name));
@@ -52,8 +50,8 @@ void ClearEntry(QueueEntry& entry) {
 
 int32_t NextIndex(int32_t index, int32_t capacity) { return index + 1 >= capacity ? 0 : index + 1; }
 
-int InsertPiecesWith(ServerState& state, const directory::Directory& dir, DialContext& dc,
-                     const char* name, const char* message, bool numbered, int32_t presetNumber) {
+int InsertPiecesWith(ServerState& state, const directory::Directory& dir, DialContext& dc, const char* name,
+                     const char* message, bool numbered, int32_t presetNumber) {
   if (!name || !message) return -1;
   common::DebugLine("\n%s:%s\n", name, message);
   int limit = dir.PieceLimitForName(name);
@@ -74,8 +72,8 @@ int InsertPiecesWith(ServerState& state, const directory::Directory& dir, DialCo
   }
 
   std::string_view rest(message);
-  std::optional<std::string_view> piece = rest.empty() ? std::optional<std::string_view>(rest)
-                                                       : SplitMessage(limit, rest);
+  std::optional<std::string_view> piece =
+      rest.empty() ? std::optional<std::string_view>(rest) : SplitMessage(limit, rest);
   int stored = -1;
   {
     std::lock_guard<std::mutex> hold(dc.Lock);
@@ -134,14 +132,14 @@ std::optional<std::string_view> SplitMessage(int limit, std::string_view& rest) 
   return piece;
 }
 
-int InsertPieces(ServerState& state, DialContext& dc, const char* name, const char* message,
-                 bool numbered, int32_t presetNumber) {
+int InsertPieces(ServerState& state, DialContext& dc, const char* name, const char* message, bool numbered,
+                 int32_t presetNumber) {
   const auto dir = CurrentDirectory(state);
   return InsertPiecesWith(state, *dir, dc, name, message, numbered, presetNumber);
 }
 
-int InsertNow(ServerState& state, DialContext& dc, const char* name, const char* message,
-              bool numbered, int32_t presetNumber) {
+int InsertNow(ServerState& state, DialContext& dc, const char* name, const char* message, bool numbered,
+              int32_t presetNumber) {
   if (!name || !message) return -1;
   const auto dir = CurrentDirectory(state);
   if (dir->FindPersonByName(name) >= 0) {
@@ -244,8 +242,8 @@ int RegisterPort(ServerState& state, std::string_view portName) {
   const int count = state.PortCount.load(std::memory_order_relaxed);
   const std::string name(PortKey(portName));
   if (count >= kMaxPorts) {
-    common::LogLine("%t %s: Error - Too many ports, port %s not added (at most %d)\n",
-                    common::ProgramName(), name, kMaxPorts);
+    common::LogLine("%t %s: Error - Too many ports, port %s not added (at most %d)\n", common::ProgramName(), name,
+                    kMaxPorts);
     return 1;
   }
   common::DebugLine("new port = %s\n", name);

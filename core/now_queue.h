@@ -24,13 +24,13 @@ std::optional<std::string_view> SplitMessage(int limit, std::string_view& rest);
 // numbered: give each piece the next MessageNumber and log "Page Queued(#n)"; otherwise
 // every piece stored gets presetNumber (a routed page or a due AT page keeps its number),
 // set before the piece becomes visible to the consumer.
-[[nodiscard]] int InsertNow(ServerState& state, DialContext& dc, const char* name,
-                            const char* message, bool numbered, int32_t presetNumber = 0);
+[[nodiscard]] int InsertNow(ServerState& state, DialContext& dc, const char* name, const char* message, bool numbered,
+                            int32_t presetNumber = 0);
 
 // Stores a message for one recipient, cut into pieces, holding the ring's lock for all of
 // them. Index of the last piece stored, or -1 (pieces stored before a failure stay queued).
-[[nodiscard]] int InsertPieces(ServerState& state, DialContext& dc, const char* name,
-                               const char* message, bool numbered, int32_t presetNumber = 0);
+[[nodiscard]] int InsertPieces(ServerState& state, DialContext& dc, const char* name, const char* message,
+                               bool numbered, int32_t presetNumber = 0);
 
 // Copies the head entry (all fields) into *out under the lock, clears the head and moves
 // on; records the head recipient's PagerType in dc. 0, or 1 when empty or out is null.

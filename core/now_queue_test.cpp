@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/test_state.h"
 #include "tests/support/process.h"
+#include "tests/support/test_state.h"
 
 namespace core {
 namespace {

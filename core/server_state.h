@@ -30,24 +30,24 @@ struct ServerState {
   std::atomic<int16_t> TcpPort{0};
   std::atomic<int16_t> CurrentTcpPort{0};
   std::atomic<int32_t> MaxReTrys{0};
-  std::atomic<bool> Debug{false};                // console trace (mirrors common::DebugOn)
-  std::atomic<bool> AtDirty{false};              // AT table changed since at.dat was written
-  std::atomic<int32_t> MapCodePage{0};           // 0 CP437, 1 CP850
+  std::atomic<bool> Debug{false};       // console trace (mirrors common::DebugOn)
+  std::atomic<bool> AtDirty{false};     // AT table changed since at.dat was written
+  std::atomic<int32_t> MapCodePage{0};  // 0 CP437, 1 CP850
   std::atomic<bool> LogMessages{false};
   std::atomic<bool> ReadNamesFromServer{false};
   std::atomic<bool> ClientTypeFull{false};
   std::atomic<bool> DialThreadsStarted{false};
-  std::FILE* ErrorFile = nullptr;                // err.dat, opened when page.ini says Debug
+  std::FILE* ErrorFile = nullptr;  // err.dat, opened when page.ini says Debug
 
   // Statistics.
-  std::atomic<int32_t> RequestCount{0};          // pipe requests read
-  std::atomic<int32_t> PagesSent{0};             // pages delivered
-  std::atomic<int32_t> MessageCounter{0};        // last message number given out
-  std::atomic<int32_t> ReloadCount{0};           // page.ini reloads
-  std::atomic<int32_t> FailedPages{0};           // pages given up
-  std::atomic<int32_t> NowQueueFullCount{0};     // pages refused by a full NOW queue
-  std::atomic<int32_t> LogViewFailures{0};       // log reports that found no log file
-  std::atomic<int32_t> UnknownNameCount{0};      // pages refused for an unknown name
+  std::atomic<int32_t> RequestCount{0};       // pipe requests read
+  std::atomic<int32_t> PagesSent{0};          // pages delivered
+  std::atomic<int32_t> MessageCounter{0};     // last message number given out
+  std::atomic<int32_t> ReloadCount{0};        // page.ini reloads
+  std::atomic<int32_t> FailedPages{0};        // pages given up
+  std::atomic<int32_t> NowQueueFullCount{0};  // pages refused by a full NOW queue
+  std::atomic<int32_t> LogViewFailures{0};    // log reports that found no log file
+  std::atomic<int32_t> UnknownNameCount{0};   // pages refused for an unknown name
 
   // page.ini settings as last loaded and the directory; use the accessors below.
   mutable std::mutex ConfigLock;

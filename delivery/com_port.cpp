@@ -23,14 +23,14 @@ struct ComLine {
   std::atomic<bool> StopRequest{false};  // the receive thread is to end
   std::string Name;                      // as opened, cut to 19 characters
   platform::UniqueFd Handle;
-  platform::UniqueFd Wake;               // wakes the receive thread for the stop request
+  platform::UniqueFd Wake;  // wakes the receive thread for the stop request
   char Ring[kRingSize] = {};
-  std::atomic<uint32_t> WriteIndex{0};   // moved by the receive thread only
-  std::atomic<uint32_t> ReadIndex{0};    // moved by the reader only
-  std::atomic<uint32_t> Lost{0};         // bytes that arrived while the ring was full
-  std::mutex ArrivalMutex;               // only for the condition below, never for the ring
-  std::condition_variable_any Arrival;   // signalled when bytes were stored
-  std::stop_token Stop;                  // the caller's stop: every wait ends early on it
+  std::atomic<uint32_t> WriteIndex{0};  // moved by the receive thread only
+  std::atomic<uint32_t> ReadIndex{0};   // moved by the reader only
+  std::atomic<uint32_t> Lost{0};        // bytes that arrived while the ring was full
+  std::mutex ArrivalMutex;              // only for the condition below, never for the ring
+  std::condition_variable_any Arrival;  // signalled when bytes were stored
+  std::stop_token Stop;                 // the caller's stop: every wait ends early on it
 };
 
 namespace {
@@ -70,9 +70,7 @@ void StoreBytes(ComLine* line, const char* chunk, int n) {
       line->Lost.fetch_add(1, std::memory_order_relaxed);  // the next byte overwrites it
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(line->ArrivalMutex);
-  }
+  { std::lock_guard<std::mutex> lock(line->ArrivalMutex); }
   line->Arrival.notify_all();
 }
 
@@ -112,8 +110,7 @@ bool WaitForByte(ComLine* line, Clock::time_point deadline) {
 
 ComPort::ComPort() noexcept = default;
 
-ComPort::ComPort(ComPort&& other) noexcept
-    : line_(std::move(other.line_)), receiver_(std::move(other.receiver_)) {}
+ComPort::ComPort(ComPort&& other) noexcept : line_(std::move(other.line_)), receiver_(std::move(other.receiver_)) {}
 
 ComPort& ComPort::operator=(ComPort&& other) noexcept {
   if (this != &other) {
@@ -180,8 +177,8 @@ int CloseComPort(ComPort& port) {
 std::string ComParameterText(std::string_view name, long baud, char parity, int dataBits, int stopBits) {
   if (stopBits < 1 || stopBits > 2) stopBits = 1;
   if (dataBits < 5 || dataBits > 8) dataBits = 8;
-  return common::FormatText("%s: baud=%ld parity=%c data=%d stop=%d", name, baud, static_cast<int>(parity),
-                            dataBits, stopBits);
+  return common::FormatText("%s: baud=%ld parity=%c data=%d stop=%d", name, baud, static_cast<int>(parity), dataBits,
+                            stopBits);
 }
 
 int SetComParameters(ComPort* port, long baud, char parity, int dataBits, int stopBits) {

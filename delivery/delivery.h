@@ -15,8 +15,8 @@
 
 #include "core/dial_context.h"
 #include "core/server_state.h"
-#include "directory/directory.h"
 #include "delivery/com_port.h"
+#include "directory/directory.h"
 
 namespace delivery {
 
@@ -25,12 +25,12 @@ struct DialWork {
       : State(state), Queue(queue), Stop(std::move(stop)) {}
 
   core::ServerState& State;
-  core::DialContext& Queue;                          // the port's NOW queue; PortName names the port
-  std::shared_ptr<const directory::Directory> Dir;   // snapshot for this delivery (never null in a round)
-  int SystemIndex = -1;                              // system being called, index into Dir->Systems
-  core::QueueEntry Current{};                        // current page: PageID, Name, Message, MessageNumber
-  ComPort Port;                                      // open during a call only
-  std::stop_token Stop;                              // the dial thread's; ends waits and rounds early
+  core::DialContext& Queue;                         // the port's NOW queue; PortName names the port
+  std::shared_ptr<const directory::Directory> Dir;  // snapshot for this delivery (never null in a round)
+  int SystemIndex = -1;                             // system being called, index into Dir->Systems
+  core::QueueEntry Current{};                       // current page: PageID, Name, Message, MessageNumber
+  ComPort Port;                                     // open during a call only
+  std::stop_token Stop;                             // the dial thread's; ends waits and rounds early
 
   // The system being called; valid while SystemIndex >= 0 and Dir is held.
   const directory::SystemRecord& System() const { return Dir->Systems[static_cast<size_t>(SystemIndex)]; }

@@ -16,16 +16,17 @@ constexpr const char* kResultNames[] = {"OK",   "CONNECT",   "RING",    "NO CARR
 
 // Search order of the result texts: OK before CONNECT, as the modem's lines are read.
 constexpr std::pair<const char*, int> kResultTexts[] = {
-    {"OK", kResultOk},         {"CONNECT", kResultConnect},         {"RING", kResultRing},
-    {"NO CARRIER", kResultNoCarrier}, {"ERROR", kResultError}, {"NO DIALTONE", kResultNoDialtone},
-    {"BUSY", kResultBusy},     {"NO ANSWER", kResultNoAnswer},
+    {"OK", kResultOk},       {"CONNECT", kResultConnect},
+    {"RING", kResultRing},   {"NO CARRIER", kResultNoCarrier},
+    {"ERROR", kResultError}, {"NO DIALTONE", kResultNoDialtone},
+    {"BUSY", kResultBusy},   {"NO ANSWER", kResultNoAnswer},
 };
 
-constexpr int kCommandResultMs = 5000;   // a modem's answer to a command line
-constexpr int kDialResultMs = 50000;     // per result line after ATDT: dialling and the answer
-constexpr int kInitOkSec = 5;            // OK after the init string
-constexpr int kConnectSec = 40;          // CONNECT after the UCP dial
-constexpr int kAfterConnectMs = 1000;    // lets the UCP centre's modem settle before the frame
+constexpr int kCommandResultMs = 5000;  // a modem's answer to a command line
+constexpr int kDialResultMs = 50000;    // per result line after ATDT: dialling and the answer
+constexpr int kInitOkSec = 5;           // OK after the init string
+constexpr int kConnectSec = 40;         // CONNECT after the UCP dial
+constexpr int kAfterConnectMs = 1000;   // lets the UCP centre's modem settle before the frame
 
 // Init strings that AutoInitModem found, per system of one loaded directory. Later calls to
 // the system send the found string without probing again; a reload gives a new directory,

@@ -21,8 +21,8 @@ constexpr int kResultNoDialtone = 5;
 constexpr int kResultBusy = 6;
 constexpr int kResultNoAnswer = 7;
 constexpr int kResultTimeout = 8;
-constexpr int kResultInvalid = 9;   // no port was given
-constexpr int kResultCanceled = 10; // named only
+constexpr int kResultInvalid = 9;    // no port was given
+constexpr int kResultCanceled = 10;  // named only
 
 // "OK" ... "CANCELED"; "Un-Known Code" for any other value.
 const char* ModemResultName(int code);
@@ -69,9 +69,9 @@ struct CallSetup {
   bool TraceSystemLine;                // "Baud: ..." trace before the system line (debug)
   std::string_view SystemLineFailure;  // logged when the system line cannot be set
   Dialling Dial;
-  bool DrainAtEnd;                     // throw away what the peer still says before closing
-  int HangUpPauseMs;                   // before the port closes (the modem abandons the call)
-  int AfterCloseMs;                    // after the close, before the next call
+  bool DrainAtEnd;    // throw away what the peer still says before closing
+  int HangUpPauseMs;  // before the port closes (the modem abandons the call)
+  int AfterCloseMs;   // after the close, before the next call
 };
 
 // The drivers' calls: TAP, TAP manual mode, UCP, numeric and script paging.

@@ -114,7 +114,8 @@ TEST(PlaceCall, LineFailuresAreLoggedWithEachDriversOwnText) {
   };
   const Case cases[] = {
       {&kTapCall,
-       {"Error - Unable to set up com port for modem init string(1)\n", "Error - Unable to set up com port(1,12345,E,7,2)\n"}},
+       {"Error - Unable to set up com port for modem init string(1)\n",
+        "Error - Unable to set up com port(1,12345,E,7,2)\n"}},
       {&kTapManualCall, {"Error - Unable to set up com port\n", "Error - Unable to set up com port\n"}},
       {&kScriptCall, {"Error - Unable to set up com port\n", "Error - Can not set up com port\n"}},
       {&kNumericCall, {"Error - Unable to set up com port\n"}},  // numeric sets only the system's line
@@ -160,8 +161,9 @@ TEST(PlaceCall, PortThatCannotBeOpenedIsLoggedByTapTapManualAndScript) {
     int result = -1;
     EXPECT_FALSE(PlaceCall(work, *call, result));
     EXPECT_EQ(result, kDeliverFailed);
-    EXPECT_EQ(testsupport::CountInFile(dir.File("log.txt"), "Error - Unable to open up the com port(/nonexistent/ttyX)\n"),
-              lines)
+    EXPECT_EQ(
+        testsupport::CountInFile(dir.File("log.txt"), "Error - Unable to open up the com port(/nonexistent/ttyX)\n"),
+        lines)
         << call->TraceTitle;
   }
 }

@@ -29,8 +29,8 @@ std::string NumericToneString(std::string_view message) {
   return tones;
 }
 
-std::string NumericDialString(std::string_view prefix, std::string_view number,
-                              std::string_view pagerId, std::string_view tones) {
+std::string NumericDialString(std::string_view prefix, std::string_view number, std::string_view pagerId,
+                              std::string_view tones) {
   if (!number.empty()) {
     if (prefix.empty()) return common::FormatText("ATDT %s,,%s,,,%s\r", number, pagerId, tones);
     return common::FormatText("ATDT %s,%s,,%s,,,%s\r", prefix, number, pagerId, tones);

@@ -21,8 +21,8 @@ std::string NumericToneString(std::string_view message);
 
 // The dial command: "ATDT [prefix,][number,,]pagerId,,[,,,]tones\r" in the four forms of
 // prefix present or not and system number present or not.
-std::string NumericDialString(std::string_view prefix, std::string_view number,
-                              std::string_view pagerId, std::string_view tones);
+std::string NumericDialString(std::string_view prefix, std::string_view number, std::string_view pagerId,
+                              std::string_view tones);
 
 // How long the call stays up before the CR hangs up: at least 20 s, and as long as a
 // modem needs to play dialString (2 s per comma, 0.2 s per other dialled character) plus

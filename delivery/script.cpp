@@ -93,8 +93,8 @@ int LoadScript(const std::string& fileName, Script& script) {
   return kScriptLoaded;
 }
 
-ExpandedLine ExpandScriptLine(std::string_view line, std::string_view pagerId,
-                              std::string_view message, std::string_view phone) {
+ExpandedLine ExpandScriptLine(std::string_view line, std::string_view pagerId, std::string_view message,
+                              std::string_view phone) {
   ExpandedLine out;
   out.Steps.emplace_back();
   auto bytes = [&out]() -> std::string& { return out.Steps.back().Bytes; };
@@ -142,8 +142,7 @@ ExpandedLine ExpandScriptLine(std::string_view line, std::string_view pagerId,
 
 ExpandedLine SendScriptLine(DialWork& work, std::string_view line) {
   ExpandedLine expanded = ExpandScriptLine(line, common::FieldText(work.Current.PageID),
-                                           common::FieldText(work.Current.Message),
-                                           work.System().SystemPhoneNumber);
+                                           common::FieldText(work.Current.Message), work.System().SystemPhoneNumber);
   for (const ScriptStep& step : expanded.Steps) {
     if (!step.Bytes.empty()) WriteComText(&work.Port, step.Bytes);
     if (step.PauseMs > 0) Delay(step.PauseMs);

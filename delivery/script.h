@@ -34,8 +34,8 @@ struct Script {
 
 // LoadScript / ParseScript results.
 constexpr int kScriptLoaded = 0;
-constexpr int kScriptMissing = 1;   // the file could not be opened
-constexpr int kScriptTooLong = 2;   // more than kMaxScriptPairs pairs
+constexpr int kScriptMissing = 1;  // the file could not be opened
+constexpr int kScriptTooLong = 2;  // more than kMaxScriptPairs pairs
 
 // An expected text as read from the file: backslash r becomes CR, a backslash with any
 // other character (or alone at the end) is dropped.
@@ -64,8 +64,8 @@ struct ExpandedLine {
 // Expands backslash n (CR LF), backslash r (CR), caret X (X AND 0x1F), %i (pagerId),
 // %m (message, as queued), %p (phone) and %d (a kScriptPauseMs pause); any other
 // backslash or percent pair, and a lone escape character at the end, sends nothing.
-ExpandedLine ExpandScriptLine(std::string_view line, std::string_view pagerId,
-                              std::string_view message, std::string_view phone);
+ExpandedLine ExpandScriptLine(std::string_view line, std::string_view pagerId, std::string_view message,
+                              std::string_view phone);
 
 // Sends one send line to the port with its escapes expanded for work.Current and the
 // system's number, pausing where it says %d. Returns what the line marked as sent.

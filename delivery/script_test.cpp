@@ -89,8 +89,7 @@ TEST_F(LoadScriptFile, MissingFileLeavesNoScriptAndNamesTheFile) {
   script.Pairs.push_back({"left over", "from another system"});
   EXPECT_EQ(LoadScript(dir_ + "/no-such.scr", script), kScriptMissing);
   EXPECT_TRUE(script.Pairs.empty());
-  EXPECT_NE(LogText().find("Error - Unable to open up script file(" + dir_ + "/no-such.scr)"),
-            std::string::npos);
+  EXPECT_NE(LogText().find("Error - Unable to open up script file(" + dir_ + "/no-such.scr)"), std::string::npos);
 }
 
 TEST_F(LoadScriptFile, TooLongFileIsRefusedWithALineNamingIt) {
@@ -114,7 +113,10 @@ TEST(ExpandScriptLine, EveryEscape) {
 
   const ExpandedLine all = ExpandScriptLine("a\\nb\\qc^[d^Me%xf%%%", "ID", "MSG", "P");
   ASSERT_EQ(all.Steps.size(), 1u);
-  EXPECT_EQ(all.Steps[0].Bytes, "a\r\nbc\x1B" "d\re" "f");
+  EXPECT_EQ(all.Steps[0].Bytes,
+            "a\r\nbc\x1B"
+            "d\re"
+            "f");
 
   // A lone backslash or caret at the end sends nothing.
   EXPECT_EQ(ExpandScriptLine("x\\", "", "", "").Steps[0].Bytes, "x");

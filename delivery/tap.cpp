@@ -12,22 +12,36 @@ namespace delivery {
 namespace {
 
 constexpr int kLogonTries = 7;
-constexpr int kVerdictGapMs = 10000;     // silence after the last byte that counts as no verdict
-constexpr int kVerdictTotalMs = 60000;   // a terminal that never stops talking gets no longer
-constexpr size_t kTraceTextMax = 200;    // the terminal's text kept for the debug trace
+constexpr int kVerdictGapMs = 10000;    // silence after the last byte that counts as no verdict
+constexpr int kVerdictTotalMs = 60000;  // a terminal that never stops talking gets no longer
+constexpr size_t kTraceTextMax = 200;   // the terminal's text kept for the debug trace
 
 }  // namespace
 
 unsigned char Cp850ToTap(unsigned char byte) {
   switch (byte) {
-    case 0x84: case 0x91: return 0x7B;
-    case 0x81: case 0x86: return 0x7D;
-    case 0x8E: case 0x92: return 0x5B;
-    case 0x8F: case 0x9A: return 0x5D;
-    case 0x94: case 0x9B: return 0x7C;
-    case 0x99: case 0x9D: return 0x5C;
-    case 0xE1: return 0x7E;
-    default: return byte;
+    case 0x84:
+    case 0x91:
+      return 0x7B;
+    case 0x81:
+    case 0x86:
+      return 0x7D;
+    case 0x8E:
+    case 0x92:
+      return 0x5B;
+    case 0x8F:
+    case 0x9A:
+      return 0x5D;
+    case 0x94:
+    case 0x9B:
+      return 0x7C;
+    case 0x99:
+    case 0x9D:
+      return 0x5C;
+    case 0xE1:
+      return 0x7E;
+    default:
+      return byte;
   }
 }
 
@@ -63,8 +77,13 @@ std::string TapBlock(std::string_view pagerId, std::string_view mappedMessage) {
 
 char VerdictByte(char byte) {
   switch (byte) {
-    case kAck: case kNak: case kRs: case kEsc: return byte;
-    default: return 0;
+    case kAck:
+    case kNak:
+    case kRs:
+    case kEsc:
+      return byte;
+    default:
+      return 0;
   }
 }
 

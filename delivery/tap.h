@@ -54,8 +54,8 @@ char VerdictByte(char byte);
 
 // The terminal's answer to a block, judged as it arrives.
 struct TapReply {
-  char Verdict = 0;   // ACK, NAK, RS or ESC once one came; 0 while none has
-  std::string Text;   // printable text before the verdict, for the trace (at most 200 bytes)
+  char Verdict = 0;  // ACK, NAK, RS or ESC once one came; 0 while none has
+  std::string Text;  // printable text before the verdict, for the trace (at most 200 bytes)
 };
 
 // Judges bytes that arrived after a block, continuing reply: skips text until the first

@@ -18,7 +18,7 @@ namespace delivery {
 constexpr int kTapManualGreetingSec = 20;  // the terminal's first line after CONNECT
 constexpr int kTapManualModeSec = 3;       // its prompt after each "M"
 constexpr int kTapManualModeTries = 2;
-constexpr int kTapManualPromptSec = 10;    // its prompt after a pager ID (and after a message)
+constexpr int kTapManualPromptSec = 10;  // its prompt after a pager ID (and after a message)
 
 // The line that answers the pager-ID prompt: the pager ID and CR.
 std::string TapManualIdLine(std::string_view pagerId);

@@ -13,8 +13,15 @@ TEST(TapManualLines, IdAndMessageEndWithCr) {
 
 TEST(TapManualLines, MessageUsesTheTapCharacterMapOnlyForCp850) {
   // The TAP map, not the UCP one: 0x81 becomes "}" (UCP would send 0x7E).
-  EXPECT_EQ(TapManualMessageLine("\x81" "ber", true), "}ber\r");
-  EXPECT_EQ(TapManualMessageLine("\x81" "ber", false), "\x81" "ber\r");
+  EXPECT_EQ(TapManualMessageLine("\x81"
+                                 "ber",
+                                 true),
+            "}ber\r");
+  EXPECT_EQ(TapManualMessageLine("\x81"
+                                 "ber",
+                                 false),
+            "\x81"
+            "ber\r");
 }
 
 }  // namespace

@@ -7,14 +7,20 @@ namespace delivery {
 namespace {
 
 TEST(TapChecksum, KnownBlocks) {
-  EXPECT_EQ(TapChecksum("\x02" "123\rHI\r\x03"), "146");   // 0x146
-  EXPECT_EQ(TapChecksum("\x02" "123\rABC\r\x03"), "17;");  // 0x17B
+  EXPECT_EQ(TapChecksum("\x02"
+                        "123\rHI\r\x03"),
+            "146");  // 0x146
+  EXPECT_EQ(TapChecksum("\x02"
+                        "123\rABC\r\x03"),
+            "17;");  // 0x17B
   EXPECT_EQ(TapChecksum(""), "000");
 }
 
 TEST(TapChecksum, EightBitByteCountsByItsSevenBits) {
   // 0x81 is seen as 0x01 on a 7-bit line: the terminal's sum is 0x0?6, not a signed sum.
-  EXPECT_EQ(TapChecksum("\x02" "123\r\x81\r\x03"), "0;6");
+  EXPECT_EQ(TapChecksum("\x02"
+                        "123\r\x81\r\x03"),
+            "0;6");
 }
 
 TEST(TapChecksum, KeepsTwelveBits) {
@@ -23,14 +29,20 @@ TEST(TapChecksum, KeepsTwelveBits) {
 }
 
 TEST(TapBlock, LayoutOfShortPage) {
-  EXPECT_EQ(TapBlock("123", "HI"), std::string("\x02" "123\rHI\r\x03" "146\r"));
+  EXPECT_EQ(TapBlock("123", "HI"), std::string("\x02"
+                                               "123\rHI\r\x03"
+                                               "146\r"));
   // An empty page still makes a whole block: 0x02 + 0x0D + 0x0D + 0x03 = 0x01F.
-  EXPECT_EQ(TapBlock("", ""), std::string("\x02\r\r\x03" "01?\r"));
+  EXPECT_EQ(TapBlock("", ""), std::string("\x02\r\r\x03"
+                                          "01?\r"));
 }
 
 TEST(TapCharacterMap, Cp850LettersBecomeTheirSevenBitNationalForms) {
   // German (ISO 646-DE): "Grüße aus Köln, ÄÖÜ" with the umlauts and sharp s of code page 850.
-  EXPECT_EQ(MapTapMessage("Gr\x81\xE1" "e aus K\x94ln, \x8E\x99\x9A", true), "Gr}~e aus K|ln, [\\]");
+  EXPECT_EQ(MapTapMessage("Gr\x81\xE1"
+                          "e aus K\x94ln, \x8E\x99\x9A",
+                          true),
+            "Gr}~e aus K|ln, [\\]");
   // Danish and Norwegian (ISO 646-DK/NO): æøå ÆØÅ.
   EXPECT_EQ(MapTapMessage("\x91\x9B\x86 \x92\x9D\x8F", true), "{|} [\\]");
   // Letters the map does not cover (é, ç, Ç) and plain ASCII pass unchanged.
@@ -43,7 +55,9 @@ TEST(TapCharacterMap, MappedByteIsWhatTheChecksumCovers) {
   const std::string mapped = MapTapMessage(message, true);
   ASSERT_EQ(mapped, "}");
   // The sum covers "}" (0x7D): 0x02 + "123" + CR + 0x7D + CR + ETX = 0x132.
-  EXPECT_EQ(TapBlock("123", mapped), std::string("\x02" "123\r}\r\x03" "132\r"));
+  EXPECT_EQ(TapBlock("123", mapped), std::string("\x02"
+                                                 "123\r}\r\x03"
+                                                 "132\r"));
 }
 
 TEST(TapVerdict, OnlyTheFourVerdictBytesCount) {
@@ -74,7 +88,7 @@ TEST(TapReplyJudge, TextBeforeTheVerdictIsSkippedAndKeptForTheTrace) {
   size_t used = 0;
   const TapReply reply = Judge("211 Page accepted\r\n\x06\r", &used);
   EXPECT_EQ(reply.Verdict, kAck);
-  EXPECT_EQ(used, 20u);  // through the ACK; the CR after it is not part of the verdict
+  EXPECT_EQ(used, 20u);                        // through the ACK; the CR after it is not part of the verdict
   EXPECT_EQ(reply.Text, "211 Page accepted");  // CR and LF are not kept
 }
 

@@ -13,7 +13,8 @@ TEST(UcpFrame, KnownExampleTextChecksumAndFrame) {
   EXPECT_EQ(text, "00/00046/O/30/01721234567///1//0139////4142/");
   EXPECT_EQ(UcpChecksum(text) & 0xFF, 0x9Du);
   EXPECT_EQ(BuildUcpFrame("0172-1234567", "AB", false),
-            "\x02" "00/00046/O/30/01721234567///1//0139////4142/9D\x03");
+            "\x02"
+            "00/00046/O/30/01721234567///1//0139////4142/9D\x03");
   // LEN counts TRN through the checksum digits: the frame less STX and ETX.
   EXPECT_EQ(text.size() + 2, 46u);
 }
@@ -26,9 +27,13 @@ TEST(UcpFrame, ChecksumDigitsAreUpperCaseAndKeepALeadingZero) {
   // Bytes of 0x80 or more count as unsigned values.
   EXPECT_EQ(UcpChecksum("\xFF\x01"), 0x100u);
   // The characters of this text add up to 0x70C: the frame carries the low byte as "0C".
-  EXPECT_EQ(BuildUcpFrame("123", "HI", false), "\x02" "00/00038/O/30/123///1//0139////4849/0C\x03");
+  EXPECT_EQ(BuildUcpFrame("123", "HI", false),
+            "\x02"
+            "00/00038/O/30/123///1//0139////4849/0C\x03");
   // 0x60A: "0A", with the letter in upper case.
-  EXPECT_EQ(BuildUcpFrame("99", "", false), "\x02" "00/00033/O/30/99///1//0139/////0A\x03");
+  EXPECT_EQ(BuildUcpFrame("99", "", false),
+            "\x02"
+            "00/00033/O/30/99///1//0139/////0A\x03");
 }
 
 TEST(UcpCharacterMap, Cp850BytesAreMappedOnlyWhenAsked) {

@@ -86,8 +86,8 @@ int Directory::PieceLimitForName(std::string_view name) const {
   if (p < 0) p = FindPersonByPageId(name);
   if (p < 0) return 0;
   const PersonRecord& person = Persons[p];
-  const int s = person.PagerType == PagerType::Numeric ? FindSystemByName("Numeric")
-                                                       : FindSystemByName(person.SystemName);
+  const int s =
+      person.PagerType == PagerType::Numeric ? FindSystemByName("Numeric") : FindSystemByName(person.SystemName);
   return s < 0 ? 0 : Systems[s].MaxMessageLength;
 }
 
@@ -120,8 +120,7 @@ int Directory::AddPerson(const PersonRecord& person, std::string_view groupList)
     common::LogLine("%t %s: Name already in list[%s]\n", common::ProgramName(), person.Name);
     return -1;
   }
-  if (CheckPersonSystems && person.PagerType == PagerType::Alphanumeric &&
-      FindSystemByName(person.SystemName) < 0) {
+  if (CheckPersonSystems && person.PagerType == PagerType::Alphanumeric && FindSystemByName(person.SystemName) < 0) {
     common::LogLine("%t %s: System Name not valid for name(%s)\n", common::ProgramName(), person.Name);
     return -1;
   }

@@ -51,34 +51,34 @@ enum class PagerType : uint8_t { Numeric = 0, Alphanumeric = 1 };
 using PortCallback = std::function<void(std::string_view portName)>;
 
 struct SystemRecord {
-  std::string ModemInitString;                // empty = none
-  std::array<std::string, kMaxPorts> Port;    // serial port names, in page.ini order
-  int PortCount = 0;                          // valid entries of Port, 0..20
-  int NextPort = 0;                           // round-robin cursor of the router
+  std::string ModemInitString;              // empty = none
+  std::array<std::string, kMaxPorts> Port;  // serial port names, in page.ini order
+  int PortCount = 0;                        // valid entries of Port, 0..20
+  int NextPort = 0;                         // round-robin cursor of the router
   int32_t Baud = 0;
-  char Parity = 0;                            // 'E', 'O', 'N', 'S' or 'M'
+  char Parity = 0;  // 'E', 'O', 'N', 'S' or 'M'
   uint8_t DataBits = 0;
-  uint8_t StopBits = 0;                       // 1 one, 2 two, 3 one and a half
+  uint8_t StopBits = 0;                                 // 1 one, 2 two, 3 one and a half
   int32_t MaxMessageLength = kDefaultMaxMessageLength;  // 60..4000
-  std::string SystemName;                     // the key of the table
+  std::string SystemName;                               // the key of the table
   std::string SystemPhoneNumber;
-  std::string ScriptFileName;                 // dialogue script of a Script system
-  std::string TapPassWord;                    // letters and digits only
+  std::string ScriptFileName;  // dialogue script of a Script system
+  std::string TapPassWord;     // letters and digits only
   ::directory::SystemType SystemType = ::directory::SystemType::Tap;
   bool MultipleMessageMode = true;
-  bool ModemAutoInit = false;                 // ModemInitString = Auto
-  std::string OverrideHostName;               // SNPP host for this system's persons (corvsend)
-  std::string OverrideLanServerName;          // stored only
-  uint16_t OverrideTcpPort = 0;               // SNPP port with OverrideHostName (corvsend)
+  bool ModemAutoInit = false;                                     // ModemInitString = Auto
+  std::string OverrideHostName;                                   // SNPP host for this system's persons (corvsend)
+  std::string OverrideLanServerName;                              // stored only
+  uint16_t OverrideTcpPort = 0;                                   // SNPP port with OverrideHostName (corvsend)
   int16_t MaxPagesPerConnection = kDefaultMaxPagesPerConnection;  // always 20
 };
 
 struct PersonRecord {
-  std::string Name;                           // primary key
-  std::string PageID;                         // secondary key, sent to the paging system
-  std::string SystemName;                     // may be empty
+  std::string Name;        // primary key
+  std::string PageID;      // secondary key, sent to the paging system
+  std::string SystemName;  // may be empty
   ::directory::PagerType PagerType = ::directory::PagerType::Numeric;
-  bool SuppressNameDisplay = false;           // left out of name lists
+  bool SuppressNameDisplay = false;  // left out of name lists
 };
 
 struct GroupRecord {
@@ -103,7 +103,7 @@ struct Directory {
   int SystemCount = 0;
   std::vector<PersonRecord> Persons;  // kPersonSlots slots; valid below PersonCount
   int PersonCount = 0;
-  std::vector<GroupRecord> Groups;    // kGroupSlots slots; valid below GroupCount
+  std::vector<GroupRecord> Groups;  // kGroupSlots slots; valid below GroupCount
   int GroupCount = 0;
 
   // The paging server refuses an Alphanumeric person whose SystemName names no system;

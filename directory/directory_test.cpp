@@ -32,8 +32,7 @@ class DirectoryTest : public ::testing::Test {
     s.MaxMessageLength = limit;
     return s;
   }
-  static PersonRecord Who(const std::string& name, const std::string& id, PagerType type,
-                          const std::string& system) {
+  static PersonRecord Who(const std::string& name, const std::string& id, PagerType type, const std::string& system) {
     PersonRecord p;
     p.Name = name;
     p.PageID = id;

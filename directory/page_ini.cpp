@@ -16,36 +16,157 @@ namespace {
 constexpr size_t kPendingListMax = 61000;  // the pending list's buffer in characters
 
 enum Kw : int {
-  kSemicolon, kEquals, kLineFeed, kStar, kComma, kOpenBrace, kCloseBrace, kMinus,
-  kEnabled, kDisabled, kOn, kOff, kOpen, kClosed, kIcon, kZoomed, kTrue, kFalse,
-  kEven, kOdd, kNone, kSpace, kMark, kTap, kScript, kTapM, kUcp, kNumeric, kAlphanumeric,
-  kCp437, kCp850, kSlim, kFull, kAuto,
-  kPagerSystemsSection, kNameSection, kGroupSection, kGlobalSection,
-  kParity, kPort, kStopBits, kBaud, kModemInitString, kDataBits, kSystemPhoneNumber, kSystemType,
-  kScriptFileName, kMaxMessageLength, kTapPassWord, kMultipleMessageMode, kOverrideTcpPort,
-  kOverrideHostName, kOverrideLanServerName, kMaxPagesPerConnection, kPageID, kPagerType,
-  kSystemName, kSuppressNameDisplay, kGroup, kName, kTcpPort, kHostName, kLanServerName,
-  kLogFileName, kMapCodePage, kLogMessages, kMaxReTrys, kDisplayGroupName, kDialingPrefix,
-  kReadNamesFromServer, kClientType, kDebug, kQueueSize,
+  kSemicolon,
+  kEquals,
+  kLineFeed,
+  kStar,
+  kComma,
+  kOpenBrace,
+  kCloseBrace,
+  kMinus,
+  kEnabled,
+  kDisabled,
+  kOn,
+  kOff,
+  kOpen,
+  kClosed,
+  kIcon,
+  kZoomed,
+  kTrue,
+  kFalse,
+  kEven,
+  kOdd,
+  kNone,
+  kSpace,
+  kMark,
+  kTap,
+  kScript,
+  kTapM,
+  kUcp,
+  kNumeric,
+  kAlphanumeric,
+  kCp437,
+  kCp850,
+  kSlim,
+  kFull,
+  kAuto,
+  kPagerSystemsSection,
+  kNameSection,
+  kGroupSection,
+  kGlobalSection,
+  kParity,
+  kPort,
+  kStopBits,
+  kBaud,
+  kModemInitString,
+  kDataBits,
+  kSystemPhoneNumber,
+  kSystemType,
+  kScriptFileName,
+  kMaxMessageLength,
+  kTapPassWord,
+  kMultipleMessageMode,
+  kOverrideTcpPort,
+  kOverrideHostName,
+  kOverrideLanServerName,
+  kMaxPagesPerConnection,
+  kPageID,
+  kPagerType,
+  kSystemName,
+  kSuppressNameDisplay,
+  kGroup,
+  kName,
+  kTcpPort,
+  kHostName,
+  kLanServerName,
+  kLogFileName,
+  kMapCodePage,
+  kLogMessages,
+  kMaxReTrys,
+  kDisplayGroupName,
+  kDialingPrefix,
+  kReadNamesFromServer,
+  kClientType,
+  kDebug,
+  kQueueSize,
   kKeywordCount
 };
 
 // In the order of Kw.
 constexpr IniKeyword kKeywords[] = {
-    {";"}, {"="}, {"\n"}, {"*"}, {","}, {"{"}, {"}"}, {"-"},
-    {"Enabled", 1}, {"Disabled", 0}, {"On"}, {"Off"}, {"Open"}, {"Closed"}, {"Icon"}, {"Zoomed"},
-    {"True"}, {"False"},
-    {"Even", 'E'}, {"Odd", 'O'}, {"None", 'N'}, {"Space", 'S'}, {"Mark", 'M'},
-    {"Tap", 0}, {"Script", 1}, {"TapM", 2}, {"UCP", 3}, {"Numeric", 0}, {"Alphanumeric", 1},
-    {"CP437", 0}, {"CP850", 1}, {"Slim", 0}, {"Full", 1}, {"Auto"},
-    {"PagerSystemsSection"}, {"NameSection"}, {"GroupSection"}, {"GlobalSection"},
-    {"Parity"}, {"Port"}, {"StopBits"}, {"Baud"}, {"ModemInitString"}, {"DataBits"},
-    {"SystemPhoneNumber"}, {"SystemType"}, {"ScriptFileName"}, {"MaxMessageLength"}, {"TapPassWord"},
-    {"MultipleMessageMode"}, {"OverrideTcpPort"}, {"OverrideHostName"}, {"OverrideLanServerName"},
-    {"MaxPagesPerConnection"}, {"PageID"}, {"PagerType"}, {"SystemName"}, {"SuppressNameDisplay"},
-    {"Group"}, {"Name"}, {"TcpPort"}, {"HostName"}, {"LanServerName"}, {"LogFileName"},
-    {"MapCodePage"}, {"LogMessages"}, {"MaxReTrys"}, {"DisplayGroupName"}, {"DialingPrefix"},
-    {"ReadNamesFromServer"}, {"ClientType"}, {"Debug"}, {"QueueSize"},
+    {";"},
+    {"="},
+    {"\n"},
+    {"*"},
+    {","},
+    {"{"},
+    {"}"},
+    {"-"},
+    {"Enabled", 1},
+    {"Disabled", 0},
+    {"On"},
+    {"Off"},
+    {"Open"},
+    {"Closed"},
+    {"Icon"},
+    {"Zoomed"},
+    {"True"},
+    {"False"},
+    {"Even", 'E'},
+    {"Odd", 'O'},
+    {"None", 'N'},
+    {"Space", 'S'},
+    {"Mark", 'M'},
+    {"Tap", 0},
+    {"Script", 1},
+    {"TapM", 2},
+    {"UCP", 3},
+    {"Numeric", 0},
+    {"Alphanumeric", 1},
+    {"CP437", 0},
+    {"CP850", 1},
+    {"Slim", 0},
+    {"Full", 1},
+    {"Auto"},
+    {"PagerSystemsSection"},
+    {"NameSection"},
+    {"GroupSection"},
+    {"GlobalSection"},
+    {"Parity"},
+    {"Port"},
+    {"StopBits"},
+    {"Baud"},
+    {"ModemInitString"},
+    {"DataBits"},
+    {"SystemPhoneNumber"},
+    {"SystemType"},
+    {"ScriptFileName"},
+    {"MaxMessageLength"},
+    {"TapPassWord"},
+    {"MultipleMessageMode"},
+    {"OverrideTcpPort"},
+    {"OverrideHostName"},
+    {"OverrideLanServerName"},
+    {"MaxPagesPerConnection"},
+    {"PageID"},
+    {"PagerType"},
+    {"SystemName"},
+    {"SuppressNameDisplay"},
+    {"Group"},
+    {"Name"},
+    {"TcpPort"},
+    {"HostName"},
+    {"LanServerName"},
+    {"LogFileName"},
+    {"MapCodePage"},
+    {"LogMessages"},
+    {"MaxReTrys"},
+    {"DisplayGroupName"},
+    {"DialingPrefix"},
+    {"ReadNamesFromServer"},
+    {"ClientType"},
+    {"Debug"},
+    {"QueueSize"},
 };
 static_assert(std::size(kKeywords) == kKeywordCount, "kKeywords follows the order of Kw");
 
@@ -96,15 +217,30 @@ void AddPendingEntry(IniParseState& c) {
 void EntryName(IniParseState& c, const IniLexer& lx) {
   AddPendingEntry(c);
   switch (c.Section) {
-    case SectionKind::Systems: c.PendingSystem.SystemName = Cut(lx.TokenText(), kSystemNameMax); break;
-    case SectionKind::Names: c.PendingPerson.Name = Cut(lx.TokenText(), kPersonNameMax); break;
-    case SectionKind::Groups: c.PendingGroupName = Cut(lx.TokenText(), kGroupNameMax); break;
+    case SectionKind::Systems:
+      c.PendingSystem.SystemName = Cut(lx.TokenText(), kSystemNameMax);
+      break;
+    case SectionKind::Names:
+      c.PendingPerson.Name = Cut(lx.TokenText(), kPersonNameMax);
+      break;
+    case SectionKind::Groups:
+      c.PendingGroupName = Cut(lx.TokenText(), kGroupNameMax);
+      break;
   }
 }
 
-void SystemsSection(IniParseState& c, const IniLexer&) { AddPendingEntry(c); c.Section = SectionKind::Systems; }
-void NamesSection(IniParseState& c, const IniLexer&) { AddPendingEntry(c); c.Section = SectionKind::Names; }
-void GroupsSection(IniParseState& c, const IniLexer&) { AddPendingEntry(c); c.Section = SectionKind::Groups; }
+void SystemsSection(IniParseState& c, const IniLexer&) {
+  AddPendingEntry(c);
+  c.Section = SectionKind::Systems;
+}
+void NamesSection(IniParseState& c, const IniLexer&) {
+  AddPendingEntry(c);
+  c.Section = SectionKind::Names;
+}
+void GroupsSection(IniParseState& c, const IniLexer&) {
+  AddPendingEntry(c);
+  c.Section = SectionKind::Groups;
+}
 
 void SetParity(IniParseState& c, const IniLexer& lx) { c.PendingSystem.Parity = static_cast<char>(lx.Value()); }
 
@@ -117,9 +253,12 @@ void AddPort(IniParseState& c, const IniLexer& lx) {
 // The text, not the number, decides: "1.5" is read as the number 1.
 void SetStopBits(IniParseState& c, const IniLexer& lx) {
   const std::string& t = lx.TokenText();
-  if (t.size() >= 3 && t[2] == '5') c.PendingSystem.StopBits = 3;
-  else if (!t.empty() && t[0] == '1') c.PendingSystem.StopBits = 1;
-  else if (!t.empty() && t[0] == '2') c.PendingSystem.StopBits = 2;
+  if (t.size() >= 3 && t[2] == '5')
+    c.PendingSystem.StopBits = 3;
+  else if (!t.empty() && t[0] == '1')
+    c.PendingSystem.StopBits = 1;
+  else if (!t.empty() && t[0] == '2')
+    c.PendingSystem.StopBits = 2;
 }
 
 void SetBaud(IniParseState& c, const IniLexer& lx) { c.PendingSystem.Baud = lx.LongValue(); }
@@ -156,7 +295,9 @@ void SetTapPassWord(IniParseState& c, const IniLexer& lx) {
   c.PendingSystem.TapPassWord = pw;
 }
 
-void SetMultipleMessageMode(IniParseState& c, const IniLexer& lx) { c.PendingSystem.MultipleMessageMode = lx.Value() != 0; }
+void SetMultipleMessageMode(IniParseState& c, const IniLexer& lx) {
+  c.PendingSystem.MultipleMessageMode = lx.Value() != 0;
+}
 void SetOverrideTcpPort(IniParseState& c, const IniLexer& lx) {
   c.PendingSystem.OverrideTcpPort = static_cast<uint16_t>(lx.Value());
 }
@@ -174,7 +315,9 @@ void SetPagerType(IniParseState& c, const IniLexer& lx) {
 void SetPersonSystemName(IniParseState& c, const IniLexer& lx) {
   c.PendingPerson.SystemName = Cut(lx.LastString(), kSystemNameMax);
 }
-void SetSuppressNameDisplay(IniParseState& c, const IniLexer& lx) { c.PendingPerson.SuppressNameDisplay = lx.Value() != 0; }
+void SetSuppressNameDisplay(IniParseState& c, const IniLexer& lx) {
+  c.PendingPerson.SuppressNameDisplay = lx.Value() != 0;
+}
 
 // A person's groups, created or joined when the person is stored.
 void AddGroupName(IniParseState& c, const IniLexer& lx) {
@@ -207,8 +350,10 @@ void SetLanServerName(IniParseState& c, const IniLexer& lx) {
 }
 void SetLogFileName(IniParseState& c, const IniLexer& lx) {
   c.Settings.LogFileName = lx.LastString();
-  if (c.Hooks.ApplyLogFileName) c.Hooks.ApplyLogFileName(c.Settings.LogFileName);
-  else common::SetLogFileName(c.Settings.LogFileName);
+  if (c.Hooks.ApplyLogFileName)
+    c.Hooks.ApplyLogFileName(c.Settings.LogFileName);
+  else
+    common::SetLogFileName(c.Settings.LogFileName);
 }
 void SetMapCodePage(IniParseState& c, const IniLexer& lx) { c.Settings.MapCodePage = lx.Value(); }
 void SetLogMessages(IniParseState& c, const IniLexer& lx) { c.Settings.LogMessages = lx.Value() != 0; }
@@ -250,16 +395,18 @@ ValueForm Word(Kw k, Action a) { return {TokenKind::Keyword, k, a}; }
 // The grammar: each setting keyword, then "=", then one of its value forms.
 std::vector<IniStateRow<IniParseState>> BuildStateTable() {
   const SettingRule rules[] = {
-      {kParity, {Word(kEven, SetParity), Word(kOdd, SetParity), Word(kNone, SetParity), Word(kSpace, SetParity),
-                 Word(kMark, SetParity)}},
+      {kParity,
+       {Word(kEven, SetParity), Word(kOdd, SetParity), Word(kNone, SetParity), Word(kSpace, SetParity),
+        Word(kMark, SetParity)}},
       {kPort, {Text(AddPort)}},
       {kStopBits, {Number(SetStopBits)}},
       {kBaud, {Number(SetBaud)}},
       {kModemInitString, {Text(SetModemInitString), Word(kAuto, SetModemAutoInit)}},
       {kDataBits, {Number(SetDataBits)}},
       {kSystemPhoneNumber, {Text(SetSystemPhoneNumber)}},
-      {kSystemType, {Word(kTap, SetSystemType), Word(kScript, SetSystemType), Word(kTapM, SetSystemType),
-                     Word(kUcp, SetSystemType)}},
+      {kSystemType,
+       {Word(kTap, SetSystemType), Word(kScript, SetSystemType), Word(kTapM, SetSystemType),
+        Word(kUcp, SetSystemType)}},
       {kScriptFileName, {Text(SetScriptFileName)}},
       {kMaxMessageLength, {Number(SetMaxMessageLength)}},
       {kTapPassWord, {Text(SetTapPassWord)}},
@@ -321,8 +468,8 @@ int ParsePageIni(IniLexer& lexer, IniParseState& state, std::string_view fileNam
 
 }  // namespace
 
-int ParsePageIniText(std::string_view text, const std::string& fileName, Directory& dir,
-                     PageIniSettings& settings, const PageIniHooks& hooks) {
+int ParsePageIniText(std::string_view text, const std::string& fileName, Directory& dir, PageIniSettings& settings,
+                     const PageIniHooks& hooks) {
   try {
     IniParseState state(dir, settings, hooks);
     IniLexer lexer(text, kKeywords, kIniTokenMax);
@@ -351,8 +498,7 @@ int LoadPageIni(const std::string& path, Directory& dir, PageIniSettings& settin
   return ParsePageIniText(text, path, dir, settings, hooks);
 }
 
-int LoadPageIni(const std::string& path, Directory& dir, PageIniSettings& settings,
-                const PortCallback& registerPort) {
+int LoadPageIni(const std::string& path, Directory& dir, PageIniSettings& settings, const PortCallback& registerPort) {
   PageIniHooks hooks;
   hooks.RegisterPort = registerPort;
   return LoadPageIni(path, dir, settings, hooks);

@@ -266,7 +266,8 @@ TEST_F(PageIni, GlobalSettings) {
   const std::string text =
       "LanServerName = 'lan1'\nDisplayGroupName = 'Everyone'\nDialingPrefix = '9,'\n"
       "MapCodePage = CP850\nLogMessages = Enabled\nReadNamesFromServer = Disabled\nClientType = Slim\n"
-      "MaxReTrys = -5\nLogFileName = '" + logName + "'\nDebug = Enabled\n";
+      "MaxReTrys = -5\nLogFileName = '" +
+      logName + "'\nDebug = Enabled\n";
   ASSERT_EQ(Parse(text), 0);
   EXPECT_EQ(s_.LanServerName, "lan1");
   EXPECT_EQ(s_.CurrentLanServerName, "lan1");
@@ -301,7 +302,7 @@ TEST_F(PageIni, DuplicateSystemByCaseIsRefused) {
   EXPECT_TRUE(Logged(" CORVD32: System already in list[voice]\n")) << Log();
   EXPECT_EQ(d_.SystemCount, 2);
   EXPECT_EQ(ports_, (std::vector<std::string>{"COM1"}));  // the refused system registers nothing
-  EXPECT_EQ(System("Data")->PortCount, 0);  // nor leaks its ports into the next entry
+  EXPECT_EQ(System("Data")->PortCount, 0);                // nor leaks its ports into the next entry
 }
 
 TEST_F(PageIni, PersonRules) {
@@ -370,8 +371,8 @@ TEST_F(PageIni, LongTextsAreCutToTheirFields) {
   std::string text = "PagerSystemsSection\n[" + std::string(40, 's') + "]\n";
   for (int i = 0; i < 22; ++i) text += "Port = 'P" + std::to_string(i) + longText + "'\n";
   text += "ModemInitString = '" + longText + "'\nSystemPhoneNumber = '" + longText + "'\n";
-  text += "NameSection\n[" + std::string(40, 'p') + "]\nPageID = '" + longText + "'\nGroup = '" +
-          std::string(60, 'g') + "'\n";
+  text += "NameSection\n[" + std::string(40, 'p') + "]\nPageID = '" + longText + "'\nGroup = '" + std::string(60, 'g') +
+          "'\n";
   text += "[Bob]\nGroup = '" + std::string(70, 'g') + "'\n";
   text += "GroupSection\n[" + std::string(60, 'G') + "]\nName = '" + std::string(45, 'p') + "'\n";
   text += "HostName = '" + longText + "'\nDialingPrefix = '12345678901234'\n";

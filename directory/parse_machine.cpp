@@ -12,15 +12,14 @@ namespace directory {
 namespace {
 
 bool IsDelimiter(int c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '=' || c == '+' || c == ',' || c == '*' ||
-         c == '"' || c == '\0';
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '=' || c == '+' || c == ',' || c == '*' || c == '"' ||
+         c == '\0';
 }
 
 bool SameWord(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   return true;
 }
 
@@ -36,7 +35,8 @@ int32_t LeadingNumber(std::string_view text) {
   int64_t v = 0;
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
     v = v * 10 + (text[i] - '0');
-    if (v > static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1) v = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
+    if (v > static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1)
+      v = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
   }
   if (negative) v = -v;
   if (v > std::numeric_limits<int32_t>::max()) v = std::numeric_limits<int32_t>::max();

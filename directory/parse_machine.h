@@ -50,7 +50,7 @@ class IniLexer {
   TokenKind NextIniToken();
 
   TokenKind Kind() const { return kind_; }
-  int KeywordIndex() const { return keyword_; }  // index into the keyword list, or -1
+  int KeywordIndex() const { return keyword_; }            // index into the keyword list, or -1
   const std::string& TokenText() const { return token_; }  // cut to tokenMax characters
   int32_t Value() const { return value_; }                 // last number or keyword value
   int32_t LongValue() const { return longValue_; }         // last number
@@ -86,8 +86,8 @@ using IniAction = void (*)(Context& context, const IniLexer& lexer);
 template <typename Context>
 struct IniTransition {
   TokenKind Kind;
-  int Keyword;  // index into the keyword list when Kind is Keyword; ignored otherwise
-  int NextRow;  // a row number, or kFollowingRow
+  int Keyword;                // index into the keyword list when Kind is Keyword; ignored otherwise
+  int NextRow;                // a row number, or kFollowingRow
   IniAction<Context> Action;  // nullptr for none
 };
 

@@ -19,13 +19,13 @@ constexpr uint16_t kDefaultTcpPort = 5100;
 constexpr int kDefaultMaxReTrys = 10;
 
 struct PageIniSettings {
-  std::string HostName;               // SNPP host of the command-line client
+  std::string HostName;  // SNPP host of the command-line client
   std::string LanServerName;
-  std::string CurrentLanServerName;   // set together with LanServerName
+  std::string CurrentLanServerName;  // set together with LanServerName
   uint16_t TcpPort = kDefaultTcpPort;
-  std::string DisplayGroupName;       // stored; not used by the server
-  bool Debug = false;                 // Debug = Enabled (the caller applies it)
-  int MapCodePage = 0;                // 0 CP437, 1 CP850
+  std::string DisplayGroupName;  // stored; not used by the server
+  bool Debug = false;            // Debug = Enabled (the caller applies it)
+  int MapCodePage = 0;           // 0 CP437, 1 CP850
   bool LogMessages = false;
   bool ReadNamesFromServer = true;
   bool ClientTypeFull = true;         // ClientType = Full; Slim clears it

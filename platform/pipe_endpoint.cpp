@@ -113,8 +113,7 @@ int PipeSend(const UniqueFd& conn, std::span<const char> message) {
   }
 }
 
-int PipeTransact(const std::string& path, std::span<const char> request, std::span<char> reply,
-                 int waitMs) {
+int PipeTransact(const std::string& path, std::span<const char> request, std::span<char> reply, int waitMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   UniqueFd fd;
   for (;;) {
@@ -129,9 +128,8 @@ int PipeTransact(const std::string& path, std::span<const char> request, std::sp
 
   // The reply must come within the same wait; a server that never answers is a failure.
   pollfd pfd{fd.Get(), POLLIN, 0};
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
   const int pr = ::poll(&pfd, 1, left > 0 ? static_cast<int>(left) : 0);
   if (pr == 0) return -ETIMEDOUT;
   if (pr < 0) return -errno;

@@ -34,8 +34,8 @@ std::string PipePath();
 // One client transaction: connect, send request, receive one reply into reply, close.
 // No socket file: fails at once with -ENOENT. Refused or busy: retries for up to waitMs.
 // Returns the reply's length, or -EMSGSIZE when it was longer than reply, or -errno.
-[[nodiscard]] int PipeTransact(const std::string& path, std::span<const char> request,
-                               std::span<char> reply, int waitMs);
+[[nodiscard]] int PipeTransact(const std::string& path, std::span<const char> request, std::span<char> reply,
+                               int waitMs);
 
 // Presence test: connects and closes without writing. True when a server answered.
 bool PipeAnswers(const std::string& path);

@@ -26,8 +26,7 @@ namespace {
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   }
   return true;
 }
@@ -37,10 +36,10 @@ struct BaudEntry {
   speed_t Speed;
 };
 constexpr BaudEntry kBauds[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
 // Pseudo-terminal slaves are the character devices of the Unix98 pty majors.
@@ -75,8 +74,7 @@ std::string ParamValue(std::string_view text, std::string_view key) {
     if (end == std::string_view::npos) end = text.size();
     const std::string_view token = text.substr(at, end - at);
     const size_t eq = token.find('=');
-    if (eq != std::string_view::npos && EqualNoCase(token.substr(0, eq), key))
-      return std::string(token.substr(eq + 1));
+    if (eq != std::string_view::npos && EqualNoCase(token.substr(0, eq), key)) return std::string(token.substr(eq + 1));
     at = end;
   }
   return {};
@@ -131,7 +129,7 @@ int SetSerialLine(const UniqueFd& fd, std::string_view parameterText) {
   }
   if (!known || data < 5 || data > 8 || stop < 1 || stop > 2) return -EINVAL;
 
-  termios tio {};
+  termios tio{};
   if (tcgetattr(fd.Get(), &tio) != 0) return -errno;
   cfmakeraw(&tio);
   tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
@@ -140,12 +138,22 @@ int SetSerialLine(const UniqueFd& fd, std::string_view parameterText) {
   tio.c_cflag |= sizes[data - 5] | CLOCAL | CREAD | HUPCL;
   if (stop == 2) tio.c_cflag |= CSTOPB;
   switch (std::toupper(static_cast<unsigned char>(parity[0]))) {
-    case 'N': break;
-    case 'E': tio.c_cflag |= PARENB; break;
-    case 'O': tio.c_cflag |= PARENB | PARODD; break;
-    case 'M': tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case 'S': tio.c_cflag |= PARENB | CMSPAR; break;
-    default: return -EINVAL;
+    case 'N':
+      break;
+    case 'E':
+      tio.c_cflag |= PARENB;
+      break;
+    case 'O':
+      tio.c_cflag |= PARENB | PARODD;
+      break;
+    case 'M':
+      tio.c_cflag |= PARENB | PARODD | CMSPAR;
+      break;
+    case 'S':
+      tio.c_cflag |= PARENB | CMSPAR;
+      break;
+    default:
+      return -EINVAL;
   }
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
@@ -156,7 +164,7 @@ int SetSerialLine(const UniqueFd& fd, std::string_view parameterText) {
     const int err = errno;
     // A pty keeps CS8 and no parity whatever is asked; glibc reports that as EINVAL. What
     // matters on a pty is that the speed and raw mode took effect.
-    termios now {};
+    termios now{};
     if (!(pty && err == EINVAL && tcgetattr(fd.Get(), &now) == 0 && cfgetospeed(&now) == speed &&
           (now.c_lflag & ICANON) == 0))
       return -err;
@@ -260,7 +268,7 @@ int OpenPseudoTerminal(UniqueFd& master, UniqueFd& slave, std::string& slavePath
   if (ptsname_r(m.Get(), name, sizeof name) != 0) return -errno;
   UniqueFd s(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!s.Valid()) return -errno;
-  termios tio {};
+  termios tio{};
   if (tcgetattr(s.Get(), &tio) != 0) return -errno;
   cfmakeraw(&tio);
   tio.c_cc[VMIN] = 0;
@@ -281,8 +289,7 @@ int ResetPseudoTerminalSlave(const UniqueFd& slave) {
 int WatchDeviceOpenClose(const std::string& devicePath, UniqueFd& out) {
   UniqueFd fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   if (!fd.Valid()) return -errno;
-  if (inotify_add_watch(fd.Get(), devicePath.c_str(), IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0)
-    return -errno;
+  if (inotify_add_watch(fd.Get(), devicePath.c_str(), IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) return -errno;
   out = std::move(fd);
   return 0;
 }

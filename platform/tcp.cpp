@@ -15,8 +15,7 @@
 
 namespace platform {
 
-int TcpListen(const std::string& bindAddress, uint16_t port, int backlog, UniqueFd& out,
-              uint16_t& boundPort) {
+int TcpListen(const std::string& bindAddress, uint16_t port, int backlog, UniqueFd& out, uint16_t& boundPort) {
   UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.Valid()) return -errno;
   const int one = 1;

@@ -11,8 +11,8 @@ namespace platform {
 
 // Listens on 127.0.0.1 or any address (bindAddress empty = INADDR_ANY) at port (0 = let
 // the system choose). boundPort gets the port actually bound. 0, or -errno.
-[[nodiscard]] int TcpListen(const std::string& bindAddress, uint16_t port, int backlog,
-                            UniqueFd& out, uint16_t& boundPort);
+[[nodiscard]] int TcpListen(const std::string& bindAddress, uint16_t port, int backlog, UniqueFd& out,
+                            uint16_t& boundPort);
 
 // Waits for a connection. peerAddress gets the peer's dotted address. 0, or -errno.
 [[nodiscard]] int TcpAccept(const UniqueFd& listener, UniqueFd& out, std::string& peerAddress);

@@ -26,8 +26,7 @@ int ReadConfiguration(GatewayContext& context) {
   common::WriteConsole("Post Office Protocol(POP) Paging Gateway\n");
   common::WriteConsole("For use with OS/2 or NT Pager Server\n");
   common::SetProgramName(context.ProgramName);
-  common::LogLine("%t %s: Corvel Internet Mail Gateway Starting.  Version %s\n", context.ProgramName,
-                  common::kVersion);
+  common::LogLine("%t %s: Corvel Internet Mail Gateway Starting.  Version %s\n", context.ProgramName, common::kVersion);
   try {
     context.Mailboxes.reserve(context.Capacity);
   } catch (const std::bad_alloc&) {

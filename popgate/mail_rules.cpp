@@ -107,9 +107,8 @@ MailPlan PlanMailPages(std::string_view mail, bool complete) {
     mail = mail.substr(0, marker);
     bodyEnd = std::max(bodyStart, marker);
   }
-  plan.Body = bodyStart < bodyEnd && bodyEnd <= mail.size()
-                  ? std::string(mail.substr(bodyStart, bodyEnd - bodyStart))
-                  : std::string();
+  plan.Body = bodyStart < bodyEnd && bodyEnd <= mail.size() ? std::string(mail.substr(bodyStart, bodyEnd - bodyStart))
+                                                            : std::string();
 
   std::string name;
   std::string address;
@@ -186,8 +185,8 @@ void MailToPages(std::string_view received, std::string_view mail, bool complete
       common::LogLine("%t %s: Sending Page for '%s' to Paging Server from %s %s or %s\n", program, name,
                       plan.SenderName, plan.SenderAddress, plan.ReplyAddress);
     } else {
-      common::LogLine("%t %s: Sending Page for '%s' to Paging Server from %s %s\n", program, name,
-                      plan.SenderName, plan.SenderAddress);
+      common::LogLine("%t %s: Sending Page for '%s' to Paging Server from %s %s\n", program, name, plan.SenderName,
+                      plan.SenderAddress);
     }
     (void)SendMailPage(program, name, plan.Body);
   }

@@ -9,19 +9,19 @@
 
 namespace popgate {
 
-constexpr size_t kMailBufferSize = 30000;   // mail bytes kept per message, terminator included
-constexpr size_t kRecipientNameMax = 31;    // the request record's Name field
-constexpr size_t kPageTextMax = 3999;       // characters of one mail page
-constexpr size_t kSenderFieldWidth = 300;   // sender name, sender and reply address
+constexpr size_t kMailBufferSize = 30000;  // mail bytes kept per message, terminator included
+constexpr size_t kRecipientNameMax = 31;   // the request record's Name field
+constexpr size_t kPageTextMax = 3999;      // characters of one mail page
+constexpr size_t kSenderFieldWidth = 300;  // sender name, sender and reply address
 
 // What the rules make of one mail.
 struct MailPlan {
   enum Verdict { kPage, kNoSubject, kNoBody };
   Verdict Result = kNoSubject;
-  std::string SenderName;     // the From value without the address; "?" without From
-  std::string SenderAddress;  // the address run around the From value's first "@"
-  std::string ReplyAddress;   // the same of Reply-To; empty without one
-  std::string Body;           // the message text, as it stands in the mail
+  std::string SenderName;               // the From value without the address; "?" without From
+  std::string SenderAddress;            // the address run around the From value's first "@"
+  std::string ReplyAddress;             // the same of Reply-To; empty without one
+  std::string Body;                     // the message text, as it stands in the mail
   std::vector<std::string> Recipients;  // cut to 31 characters, then trimmed; may hold ""
 };
 
@@ -41,8 +41,8 @@ std::string MailPageText(std::string_view body);
 // How MailToPages works for one mailbox.
 struct MailOptions {
   std::string ProgramName = "CORVPOP32";
-  bool Debug = false;          // append each mail to debug.txt, print the debug lines
-  int MapCodePage = 0;         // the code page MIME text is converted into (0 CP437, 1 CP850)
+  bool Debug = false;   // append each mail to debug.txt, print the debug lines
+  int MapCodePage = 0;  // the code page MIME text is converted into (0 CP437, 1 CP850)
   std::string DebugFile = "debug.txt";
 };
 

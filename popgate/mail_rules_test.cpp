@@ -18,8 +18,7 @@ TEST(PlanMailPages, SubjectNamesEveryRecipientAndTheBodyIsTheMessage) {
 
 TEST(PlanMailPages, EmptyPiecesAreSkippedNamesTrimmedAndCut) {
   EXPECT_EQ(PlanMailPages(Received("Subject: , alice\r\n\r\nx"), true).Recipients, std::vector<std::string>{"alice"});
-  EXPECT_EQ(PlanMailPages(Received("Subject: a,,b,\r\n\r\nx"), true).Recipients,
-            (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(PlanMailPages(Received("Subject: a,,b,\r\n\r\nx"), true).Recipients, (std::vector<std::string>{"a", "b"}));
   const std::string longName(40, 'n');
   const MailPlan plan = PlanMailPages(Received("Subject:   carol  ," + longName + "\r\n\r\nx"), true);
   // The cut comes first, then the trim: "  carol  " keeps its 5 letters.
@@ -71,8 +70,8 @@ TEST(PlanMailPages, FromWithoutAtSignOrMissing) {
 }
 
 TEST(PlanMailPages, ReplyToAddressIsTakenTheSameWay) {
-  const MailPlan plan = PlanMailPages(
-      Received("From: bob@x.org (Bob)\r\nReply-To: Desk <desk@x.org>\r\nSubject: x\r\n\r\nHi"), true);
+  const MailPlan plan =
+      PlanMailPages(Received("From: bob@x.org (Bob)\r\nReply-To: Desk <desk@x.org>\r\nSubject: x\r\n\r\nHi"), true);
   EXPECT_EQ(plan.SenderAddress, "bob@x.org");
   EXPECT_EQ(plan.SenderName, " (Bob)");
   EXPECT_EQ(plan.ReplyAddress, "<desk@x.org>");

@@ -87,7 +87,9 @@ void InitGMime() {
 
 // Owns one GObject reference.
 struct GObjectUnref {
-  void operator()(gpointer p) const { if (p != nullptr) g_object_unref(p); }
+  void operator()(gpointer p) const {
+    if (p != nullptr) g_object_unref(p);
+  }
 };
 template <typename T>
 using GPtr = std::unique_ptr<T, GObjectUnref>;
@@ -178,10 +180,13 @@ size_t DecodeReference(std::string_view html, size_t pos, std::string& out) {
   const size_t semi = html.find(';', pos);
   if (semi == std::string_view::npos || semi - pos > 10) return 0;
   const std::string name = Lower(html.substr(pos + 1, semi - pos - 1));
-  static const struct { const char* Name; uint32_t CodePoint; } kNamed[] = {
-      {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", ' '},
-      {"auml", 0xE4}, {"ouml", 0xF6}, {"uuml", 0xFC}, {"szlig", 0xDF}, {"eacute", 0xE9},
-      {"egrave", 0xE8}, {"agrave", 0xE0}, {"ccedil", 0xE7}, {"euro", 0x20AC}, {"copy", 0xA9},
+  static const struct {
+    const char* Name;
+    uint32_t CodePoint;
+  } kNamed[] = {
+      {"amp", '&'},     {"lt", '<'},      {"gt", '>'},      {"quot", '"'},   {"apos", '\''},   {"nbsp", ' '},
+      {"auml", 0xE4},   {"ouml", 0xF6},   {"uuml", 0xFC},   {"szlig", 0xDF}, {"eacute", 0xE9}, {"egrave", 0xE8},
+      {"agrave", 0xE0}, {"ccedil", 0xE7}, {"euro", 0x20AC}, {"copy", 0xA9},
   };
   if (!name.empty() && name[0] == '#') {
     const bool hex = name.size() > 1 && name[1] == 'x';
@@ -190,7 +195,8 @@ size_t DecodeReference(std::string_view html, size_t pos, std::string& out) {
     uint32_t value = 0;
     for (char d : digits) {
       if (hex ? !std::isxdigit(static_cast<unsigned char>(d)) : !std::isdigit(static_cast<unsigned char>(d))) return 0;
-      value = value * (hex ? 16 : 10) + static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(d)) ? d - '0' : d - 'a' + 10);
+      value = value * (hex ? 16 : 10) +
+              static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(d)) ? d - '0' : d - 'a' + 10);
     }
     AppendUtf8(out, value);
     return semi - pos + 1;
@@ -243,8 +249,8 @@ std::string ToPagerCodePage(std::string_view utf8, int mapCodePage) {
   gsize written = 0;
   GError* error = nullptr;
   GString8 converted(g_convert_with_fallback(valid.get(), static_cast<gssize>(validLength),
-                                             mapCodePage == 1 ? "IBM850" : "IBM437", "UTF-8", "?",
-                                             nullptr, &written, &error));
+                                             mapCodePage == 1 ? "IBM850" : "IBM437", "UTF-8", "?", nullptr, &written,
+                                             &error));
   if (error != nullptr) g_error_free(error);
   if (converted) return std::string(converted.get(), written);
   // No converter for the code page: keep ASCII, everything else becomes "?".
@@ -330,8 +336,8 @@ std::string HtmlToText(std::string_view html) {
 bool PlainFormOfMimeMail(std::string_view mail, bool complete, int mapCodePage, std::string& plain) {
   InitGMime();
   const size_t firstLineEnd = mail.find('\n');
-  const std::string_view replyLine = firstLineEnd == std::string_view::npos ? std::string_view("+OK\r\n")
-                                                                            : mail.substr(0, firstLineEnd + 1);
+  const std::string_view replyLine =
+      firstLineEnd == std::string_view::npos ? std::string_view("+OK\r\n") : mail.substr(0, firstLineEnd + 1);
   std::string_view message = mail.substr(replyLine.size() <= mail.size() ? replyLine.size() : mail.size());
   if (complete && message.size() >= 3 && message.substr(message.size() - 3) == ".\r\n") message.remove_suffix(3);
 
@@ -342,8 +348,10 @@ bool PlainFormOfMimeMail(std::string_view mail, bool complete, int mapCodePage, 
 
   std::string out(replyLine);
   GMimeObject* object = GMIME_OBJECT(parsed.get());
-  struct { const char* Name; const char* Written; } kHeaders[] = {
-      {"From", "From: "}, {"Reply-To", "Reply-To: "}, {"Subject", "Subject: "}};
+  struct {
+    const char* Name;
+    const char* Written;
+  } kHeaders[] = {{"From", "From: "}, {"Reply-To", "Reply-To: "}, {"Subject", "Subject: "}};
   for (const auto& h : kHeaders) {
     bool present = false;
     const std::string value = DecodedHeader(object, h.Name, present);

@@ -47,8 +47,9 @@ const char kAlternativeMail[] =
 
 TEST(NeedsMimeDecoding, PlainSevenBitMailIsLeftToTheRules) {
   EXPECT_FALSE(NeedsMimeDecoding(Received("From: a@b\r\nSubject: alice\r\n\r\nHello")));
-  EXPECT_FALSE(NeedsMimeDecoding(Received("MIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\n"
-                                          "Content-Transfer-Encoding: 7bit\r\nSubject: a\r\n\r\nHello")));
+  EXPECT_FALSE(
+      NeedsMimeDecoding(Received("MIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\n"
+                                 "Content-Transfer-Encoding: 7bit\r\nSubject: a\r\n\r\nHello")));
   EXPECT_FALSE(NeedsMimeDecoding(Received("Content-Type: text/plain; charset=UTF-8\r\nSubject: a\r\n\r\nonly ascii")));
 }
 
@@ -68,7 +69,9 @@ TEST(PlainFormOfMimeMail, AlternativeMailPagesItsPlainTextToTheDecodedNames) {
   EXPECT_EQ(plan.Recipients, (std::vector<std::string>{"J\x94rg", "bob"}));
   EXPECT_EQ(plan.SenderName, "J\x94rg M\x81ller ");
   EXPECT_EQ(plan.SenderAddress, "<joerg@example.org>");
-  EXPECT_EQ(plan.Body, "Server f\x84llt aus, bitte sofort r\x81""ckrufen. Das ist eine lange Zeile mit weichem Umbruch.");
+  EXPECT_EQ(plan.Body,
+            "Server f\x84llt aus, bitte sofort r\x81"
+            "ckrufen. Das ist eine lange Zeile mit weichem Umbruch.");
   EXPECT_EQ(plain.find("HTML copy"), std::string::npos);
   EXPECT_EQ(plain.find("x3Bq0Dd2Y7"), std::string::npos);
 }
@@ -105,17 +108,16 @@ TEST(PlainFormOfMimeMail, MailWithoutTextPartHasNoMessage) {
       "Content-Transfer-Encoding: base64\r\n\r\niVBORw0KGgo=\r\n";
   EXPECT_EQ(PlanMailPages(Plain(Received(mail), true, 0), true).Result, MailPlan::kNoBody);
   // Without a Subject the rules still find none.
-  EXPECT_EQ(PlanMailPages(Plain(Received("MIME-Version: 1.0\r\nContent-Type: text/html\r\n\r\n<p>x</p>"),
-                                              true, 0),
-                          true)
-                .Result,
-            MailPlan::kNoSubject);
+  EXPECT_EQ(
+      PlanMailPages(Plain(Received("MIME-Version: 1.0\r\nContent-Type: text/html\r\n\r\n<p>x</p>"), true, 0), true)
+          .Result,
+      MailPlan::kNoSubject);
 }
 
 TEST(ToPagerCodePage, LettersTheCodePageLacksBecomeQuestionMarks) {
   EXPECT_EQ(ToPagerCodePage("caf\xC3\xA9 \xE2\x82\xAC", 0), "caf\x82 ?");  // euro sign: not in CP437
-  EXPECT_EQ(ToPagerCodePage("\xC3\xB8", 0), "?");       // o-slash: not in CP437
-  EXPECT_EQ(ToPagerCodePage("\xC3\xB8", 1), "\x9B");    // but in CP850
+  EXPECT_EQ(ToPagerCodePage("\xC3\xB8", 0), "?");                          // o-slash: not in CP437
+  EXPECT_EQ(ToPagerCodePage("\xC3\xB8", 1), "\x9B");                       // but in CP850
   EXPECT_EQ(ToPagerCodePage("bad \xFF byte", 0), "bad ? byte");
   EXPECT_EQ(ToPagerCodePage("\xE6\x97\xA5", 1), "?");
 }
@@ -150,8 +152,7 @@ TEST(ToPagerCodePage, LettersLandOnThePublishedCodePoints) {
 }
 
 TEST(HtmlToText, NumericReferencesAndScripts) {
-  EXPECT_EQ(HtmlToText("<div>A&#252;&#xE9;</div><script>alert('x')</script><div>B</div>"),
-            "A\xC3\xBC\xC3\xA9\nB");
+  EXPECT_EQ(HtmlToText("<div>A&#252;&#xE9;</div><script>alert('x')</script><div>B</div>"), "A\xC3\xBC\xC3\xA9\nB");
   EXPECT_EQ(HtmlToText("a &unknown; < b"), "a &unknown;");  // an unclosed tag runs to the end
 }
 

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <mutex>
 

@@ -13,10 +13,10 @@
 
 namespace popgate {
 
-constexpr size_t kReceiveBlock = 1000;   // bytes taken from the connection at a time
-constexpr int kReplyWaitMs = 31 * 500;   // program time a reply's next line may take to come
+constexpr size_t kReceiveBlock = 1000;  // bytes taken from the connection at a time
+constexpr int kReplyWaitMs = 31 * 500;  // program time a reply's next line may take to come
 constexpr int kConnectTimeoutMs = 20000;
-constexpr int kGreetingPauseMs = 2000;   // between the greeting and USER
+constexpr int kGreetingPauseMs = 2000;  // between the greeting and USER
 
 // The POP3 working state of one mailbox, made once by its poll thread and used for every
 // poll; only that thread touches it.
@@ -25,10 +25,10 @@ struct PopSession {
 
   const Mailbox& Box;
   MailOptions Options;
-  int EndOfMessage = 0;  // 1 once the last RETR's closing dot line came; reset at STAT and RETR
+  int EndOfMessage = 0;                // 1 once the last RETR's closing dot line came; reset at STAT and RETR
   int64_t ReplyWaitMs = kReplyWaitMs;  // program time each line of a reply may take
   PopConnection Connection;
-  std::string Pending;   // bytes received after the reply they came with (at most one block)
+  std::string Pending;  // bytes received after the reply they came with (at most one block)
 };
 
 // Sleeps ms of program time (CORVEL_TIME_SCALE applies) unless a stop comes first. False

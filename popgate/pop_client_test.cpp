@@ -232,7 +232,8 @@ TEST_F(PopDialogue, StopEndsTheWaitForAReplyAtOnceAndIsNoFailure) {
 }
 
 TEST_F(PopDialogue, PollThreadsStopInThePauseBetweenPollsAndAreJoined) {
-  ScriptedServer refusing("", [](const std::string&) { return std::string(); }, true);
+  ScriptedServer refusing(
+      "", [](const std::string&) { return std::string(); }, true);
   GatewayContext context;
   box_.PopPort = refusing.Port();
   box_.PollTime = 3600;

@@ -36,8 +36,7 @@ bool IsIpAddress(const std::string& host) {
 
 PopConnection::~PopConnection() { Close(); }
 
-int PopConnection::Open(const std::string& host, uint16_t port, bool useTls, int timeoutMs,
-                        std::string& reason) {
+int PopConnection::Open(const std::string& host, uint16_t port, bool useTls, int timeoutMs, std::string& reason) {
   Close();
   std::string dotted = host;
   if (host.empty() || !std::isdigit(static_cast<unsigned char>(host[0]))) {
@@ -52,7 +51,7 @@ int PopConnection::Open(const std::string& host, uint16_t port, bool useTls, int
     fd_.Reset();
     const int e = -rc;
     return (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM || e == EAFNOSUPPORT) ? kNoSocket
-                                                                                           : kConnectFailed;
+                                                                                            : kConnectFailed;
   }
   if (!useTls) return kOpened;
   const int tls = Handshake(host, timeoutMs, reason);
@@ -109,7 +108,8 @@ int PopConnection::Handshake(const std::string& host, int timeoutMs, std::string
                    : OpenSslReason();
       return kTlsFailed;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     const int n = left.count() > 0 ? platform::TcpReceive(fd_, raw, static_cast<int>(left.count())) : -ETIMEDOUT;
     if (n <= 0) {
       reason = n == -ETIMEDOUT ? "no TLS answer from the server in time"
@@ -161,7 +161,8 @@ int PopConnection::Receive(std::span<char> buf, int timeoutMs) {
     }
     int waitMs = -1;
     if (timeoutMs >= 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       waitMs = static_cast<int>(std::max<int64_t>(left.count(), 0));  // 0 still takes what is there
     }
     const int got = platform::TcpReceive(fd_, raw, waitMs);

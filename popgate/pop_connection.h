@@ -37,8 +37,7 @@ class PopConnection {
   // up) at port, within timeoutMs. With useTls, runs the TLS handshake and verifies the
   // server's certificate against the system trust store (SSL_CERT_FILE / SSL_CERT_DIR
   // when set) and host. One of OpenResult; reason says why for every failure.
-  [[nodiscard]] int Open(const std::string& host, uint16_t port, bool useTls, int timeoutMs,
-                         std::string& reason);
+  [[nodiscard]] int Open(const std::string& host, uint16_t port, bool useTls, int timeoutMs, std::string& reason);
 
   // Sends all of text. 0, or -1 when the connection is gone.
   [[nodiscard]] int Send(std::string_view text);

@@ -71,10 +71,10 @@ class PopReplyParser {
   bool done_ = false;
   bool lineEnded_ = false;
   bool inBody_ = false;
-  std::string current_;      // the line being read, at most kReplyLineMax + 1 characters
-  size_t lineLength_ = 0;    // characters of that line so far, however many were kept
-  size_t lineTextStart_ = 0; // where that line starts in text_
-  std::string line_;         // the last ended line
+  std::string current_;       // the line being read, at most kReplyLineMax + 1 characters
+  size_t lineLength_ = 0;     // characters of that line so far, however many were kept
+  size_t lineTextStart_ = 0;  // where that line starts in text_
+  std::string line_;          // the last ended line
   PopStatus status_ = PopStatus::kNone;
   std::string statusLine_;
   std::string raw_;

@@ -22,8 +22,7 @@ constexpr int kPopPageNoMemory = 2;  // the mailbox table could not grow ("Error
 [[nodiscard]] int ReadPopPageIni(const std::string& path, GatewayContext& context);
 
 // The same over text in memory; fileName is only shown in syntax-error lines.
-[[nodiscard]] int ParsePopPageIniText(std::string_view text, std::string_view fileName,
-                                      GatewayContext& context);
+[[nodiscard]] int ParsePopPageIniText(std::string_view text, std::string_view fileName, GatewayContext& context);
 
 // The pagers' code page from the MapCodePage line of the paging server's page.ini at path:
 // 0 CP437 (also when the file or the line is missing), 1 CP850. Reads quietly: page.ini's

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <memory>
 
-#include "common/version.h"
 #include "common/format_text.h"
 #include "common/log.h"
-#include "core/server_state.h"
+#include "common/version.h"
 #include "core/configuration_load.h"
+#include "core/server_state.h"
 #include "snppclient/snpp_client.h"
 
 namespace send {

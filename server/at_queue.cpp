@@ -50,8 +50,8 @@ std::string SlotTime(int year, int month, int day, int hour, int minute) {
 
 }  // namespace
 
-int ScheduleAt(core::ServerState& state, const char* name, const char* pageId, const char* message,
-               int minute, int hour, int day, int month, int year) {
+int ScheduleAt(core::ServerState& state, const char* name, const char* pageId, const char* message, int minute,
+               int hour, int day, int month, int year) {
   const std::string stamp = common::FormatText("%t");
   int32_t number = 0;
   int s = -1;
@@ -85,13 +85,12 @@ int ScheduleAt(core::ServerState& state, const char* name, const char* pageId, c
   return s;
 }
 
-int ScheduleAfter(core::ServerState& state, const char* name, const char* pageId, const char* message,
-                  int minutes) {
+int ScheduleAfter(core::ServerState& state, const char* name, const char* pageId, const char* message, int minutes) {
   return ScheduleAfterFrom(state, name, pageId, message, minutes, platform::Now());
 }
 
-int ScheduleAfterFrom(core::ServerState& state, const char* name, const char* pageId,
-                      const char* message, int minutes, std::time_t nowSec) {
+int ScheduleAfterFrom(core::ServerState& state, const char* name, const char* pageId, const char* message, int minutes,
+                      std::time_t nowSec) {
   const std::string stamp = common::FormatText("%t");
   const std::tm when = platform::LocalTime(nowSec + static_cast<std::time_t>(minutes) * 60);
   if (state.Debug) common::WriteConsole(common::FormatText(":Min=%ld:", minutes));
@@ -123,18 +122,18 @@ int ScheduleAfterFrom(core::ServerState& state, const char* name, const char* pa
     return -1;
   }
   LogQueuedLine(stamp + common::FormatText(" %s: Queued(#%ld): Will delay page of %s till %d-%d-%2d %d:%02d\n",
-                                           common::ProgramName(), number, name, when.tm_year + 1900,
-                                           when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min));
+                                           common::ProgramName(), number, name, when.tm_year + 1900, when.tm_mon + 1,
+                                           when.tm_mday, when.tm_hour, when.tm_min));
   return s;
 }
 
-void DeleteAt(core::ServerState& state, const char* name, const char* pageId, int minute, int hour,
-              int day, int month, int year) {
+void DeleteAt(core::ServerState& state, const char* name, const char* pageId, int minute, int hour, int day, int month,
+              int year) {
   const std::string_view id(pageId ? pageId : "");
   const char* who = name ? name : "";
   if (state.Debug) {
-    common::WriteConsole(common::FormatText("Delete time: %d-%d-%d %d:%02d name: '%s'\n", year, month, day,
-                                            hour, minute, id));
+    common::WriteConsole(
+        common::FormatText("Delete time: %d-%d-%d %d:%02d name: '%s'\n", year, month, day, hour, minute, id));
   }
   bool found = false;
   std::vector<std::string> deleted;
@@ -163,8 +162,8 @@ void DeleteAt(core::ServerState& state, const char* name, const char* pageId, in
     common::LogLine("%t %s: Deleting page for '%s' at %s\n", common::ProgramName(), who, when);
   }
   if (!found) {
-    common::LogFileLine("%t %s: Error Deleting page for '%s' at %s - Page not found\n", common::ProgramName(),
-                        who, SlotTime(year, month, day, hour, minute));
+    common::LogFileLine("%t %s: Error Deleting page for '%s' at %s - Page not found\n", common::ProgramName(), who,
+                        SlotTime(year, month, day, hour, minute));
   }
 }
 
@@ -196,8 +195,7 @@ int AtDuePass(core::ServerState& state, const std::tm& now) {
   }
   // Inserted outside the AT lock; a refused page is lost, and the insert has logged why.
   for (const DuePage& page : due) {
-    (void)core::InsertNow(state, *state.Main, page.Name.c_str(), page.Message.c_str(), false,
-                          page.MessageNumber);
+    (void)core::InsertNow(state, *state.Main, page.Name.c_str(), page.Message.c_str(), false, page.MessageNumber);
   }
   return static_cast<int>(due.size());
 }

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "tests/support/test_state.h"
 #include "platform/clock.h"
 #include "tests/support/process.h"
+#include "tests/support/test_state.h"
 
 namespace server {
 namespace {
@@ -33,7 +33,10 @@ class ScopedTz {
     tzset();
   }
   ~ScopedTz() {
-    if (had_) setenv("TZ", old_.c_str(), 1); else unsetenv("TZ");
+    if (had_)
+      setenv("TZ", old_.c_str(), 1);
+    else
+      unsetenv("TZ");
     tzset();
   }
 

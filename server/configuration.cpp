@@ -11,7 +11,7 @@ namespace server {
 namespace {
 
 constexpr int64_t kIniCheckMs = 120000;
-constexpr uint32_t kYearMask = 0xFE000000u;   // bits 25-31
+constexpr uint32_t kYearMask = 0xFE000000u;  // bits 25-31
 constexpr uint32_t kYearOne = 0x02000000u;
 constexpr uint32_t kTimeOfDayMask = 0x0000FFFFu;  // seconds/2, minutes, hours
 

@@ -7,9 +7,9 @@
 #include <ctime>
 #include <filesystem>
 
-#include "tests/support/test_state.h"
 #include "server/at_queue.h"
 #include "tests/support/process.h"
+#include "tests/support/test_state.h"
 
 namespace server {
 namespace {
@@ -51,8 +51,8 @@ class Reload : public ::testing::Test {
 TEST_F(Reload, TimeOfDayChangeReloadsAndTheDateAloneDoesNot) {
   SetLocalWriteTime(Ini(), 2026, 6, 10, 10, 0, 0);
   EXPECT_FALSE(CheckPageIni(*state_, watch_, Ini()));  // the first check only takes the stamp
-  const std::string withDora = std::string(core::kTwoPortIni) +
-                               "[Dora]\nPageID = '4001'\nPagerType = Alphanumeric\nSystemName = 'Metro'\n";
+  const std::string withDora =
+      std::string(core::kTwoPortIni) + "[Dora]\nPageID = '4001'\nPagerType = Alphanumeric\nSystemName = 'Metro'\n";
   Rewrite(withDora, 10, 0, 4);
   EXPECT_TRUE(CheckPageIni(*state_, watch_, Ini()));
   EXPECT_NE(Log().find("CORVD32: PAGE.INI has changed - Re-reading file\n"), std::string::npos);

@@ -37,7 +37,7 @@ void DialThread(core::ServerState& state, core::DialContext& dc, std::stop_token
   while (!stop.stop_requested()) {
     if (core::HasPages(dc)) {
       const int result = delivery::DeliverQueue(work);
-      work.Dir.reset();  // a reload's old directory is not kept alive between rounds
+      work.Dir.reset();                  // a reload's old directory is not kept alive between rounds
       if (stop.stop_requested()) break;  // a round cut short by the stop is no failure
       if (result != 0)
         ++dc.ErrorCount;

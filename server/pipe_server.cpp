@@ -42,8 +42,8 @@ void ApplyYearRule(common::RequestRecord& request) {
 
 }  // namespace
 
-int HandleRequest(core::ServerState& state, std::string& reply, common::RequestRecord& request,
-                  const char* name, const char* message) {
+int HandleRequest(core::ServerState& state, std::string& reply, common::RequestRecord& request, const char* name,
+                  const char* message) {
   if (!name || !message) return -1;
   common::DebugLine("\n%s:%s\n", name, message);
   SetText(reply, "OK");
@@ -68,8 +68,7 @@ int HandleRequest(core::ServerState& state, std::string& reply, common::RequestR
       return 0;
     case common::kDeleteAt:
       pageId = personId ? *personId : std::string(name);
-      DeleteAt(state, name, pageId.c_str(), request.Minute, request.Hour, request.Day, request.Month,
-               request.Year);
+      DeleteAt(state, name, pageId.c_str(), request.Minute, request.Hour, request.Day, request.Month, request.Year);
       return 0;
     case common::kPageRequest:
       pageId = personId ? *personId : std::string(name);
@@ -219,8 +218,7 @@ int PipeServerThread(core::ServerState& state, const platform::UniqueFd& listene
     for (;;) {
       std::fill(buffer.begin(), buffer.end(), '\0');
       size_t realLength = 0;
-      const int got = platform::PipeReceive(conn, std::span<char>(buffer.data(), common::kMaxRequestBytes),
-                                            realLength);
+      const int got = platform::PipeReceive(conn, std::span<char>(buffer.data(), common::kMaxRequestBytes), realLength);
       if (got == 0) break;  // the client closed its end: wait for the next one
       if (got < 0) {
         if (state.Debug) common::WriteConsole(common::FormatText("Error: ReadFile = %d ", -got));

@@ -22,8 +22,8 @@ constexpr const char* kErrBadType = "ERR - Unknown request type";
 
 // Handles one request (types 0-5) for one recipient. reply gets the text to send. Returns
 // the queue or slot index of what was stored, 0 for reports and deletes, -1 on failure.
-int HandleRequest(core::ServerState& state, std::string& reply, common::RequestRecord& request,
-                  const char* name, const char* message);
+int HandleRequest(core::ServerState& state, std::string& reply, common::RequestRecord& request, const char* name,
+                  const char* message);
 
 // List replies (types 6, 7, 8): "OK", a count at offset 16, 32-byte names from offset 18.
 void ListPersons(core::ServerState& state, std::string& reply, int page);
@@ -33,8 +33,8 @@ void ListMembers(core::ServerState& state, std::string& reply, const char* group
 // One received message: buffer holds `length` bytes (the buffer has room for at least
 // common::kMaxRequestBytes + 1 bytes, zero beyond the message), realLength is the
 // message's full size. Checks the record, counts it, dispatches it and sets reply.
-void HandleMessage(core::ServerState& state, std::span<char> buffer, size_t length,
-                   size_t realLength, std::string& reply);
+void HandleMessage(core::ServerState& state, std::span<char> buffer, size_t length, size_t realLength,
+                   std::string& reply);
 
 // PipeServerThread's result when the listening socket itself failed (logged): no client can
 // reach the server any more, so the owner ends the program.

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "tests/support/test_state.h"
 #include "tests/support/process.h"
+#include "tests/support/test_state.h"
 
 namespace server {
 namespace {
@@ -75,7 +75,8 @@ TEST_F(Requests, GroupRepliesWithTheLastMembersResultAndCountsOnce) {
 }
 
 TEST_F(Requests, GroupsFromGroupSectionAndFromAPersonsGroupList) {
-  Load(std::string(core::kTwoPortIni) + "GroupSection\n[Mixed]\nName = 'Ann'\nName = 'Carl'\n"
+  Load(std::string(core::kTwoPortIni) +
+       "GroupSection\n[Mixed]\nName = 'Ann'\nName = 'Carl'\n"
        "NameSection\n[Late]\nPageID = '3001'\nPagerType = Alphanumeric\nSystemName = 'Metro'\nGroup = 'Late'\n");
   // Type 1 to a group whose members are all persons: each is handled as a known person.
   EXPECT_EQ(Send(Head(1), "Mixed", "x"), "OK");

@@ -6,10 +6,10 @@
 #include <ctime>
 #include <span>
 
-#include "common/version.h"
 #include "common/fixed_field.h"
 #include "common/format_text.h"
 #include "common/hex_dump.h"
+#include "common/version.h"
 #include "platform/clock.h"
 #include "server/threads.h"
 
@@ -41,9 +41,9 @@ int QueueReport(core::ServerState& state, core::DialContext& dc, int flag, const
         reply += common::FormatText("    %s\n", common::FieldText(entry.Name));
         if (state.Debug) {
           const size_t n = strnlen(entry.Message, sizeof entry.Message);
-          reply += common::HexDump(std::span<const unsigned char>(
-                                       reinterpret_cast<const unsigned char*>(entry.Message), n),
-                                   kHexDumpCapacity);
+          reply +=
+              common::HexDump(std::span<const unsigned char>(reinterpret_cast<const unsigned char*>(entry.Message), n),
+                              kHexDumpCapacity);
         }
       }
       i = i + 1 >= capacity ? 0 : i + 1;

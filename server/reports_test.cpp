@@ -5,9 +5,9 @@
 
 #include <cctype>
 
-#include "tests/support/test_state.h"
 #include "server/at_queue.h"
 #include "tests/support/process.h"
+#include "tests/support/test_state.h"
 
 namespace server {
 namespace {

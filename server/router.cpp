@@ -44,9 +44,9 @@ RouteResult RoutePass(core::ServerState& state) {
   if (!HasUsablePort(state, s)) {
     (void)core::PopHead(state, main, &entry);
     const auto dir = core::CurrentDirectory(state);
-    common::LogLine("%t %s: Error - System %s has no port, message(#%ld) for %s dropped\n",
-                    common::ProgramName(), dir->Systems[static_cast<size_t>(s)].SystemName,
-                    static_cast<long>(entry.MessageNumber), common::FieldText(entry.Name));
+    common::LogLine("%t %s: Error - System %s has no port, message(#%ld) for %s dropped\n", common::ProgramName(),
+                    dir->Systems[static_cast<size_t>(s)].SystemName, static_cast<long>(entry.MessageNumber),
+                    common::FieldText(entry.Name));
     ++state.FailedPages;
     return RouteResult::kDropped;
   }

@@ -9,11 +9,11 @@ namespace server {
 
 // What one router pass did.
 enum class RouteResult {
-  kEmpty,      // the Main queue had no page
-  kMoved,      // the head page went to a port queue
-  kDropped,    // the head page had no system (or no usable port) and was given up
-  kLost,       // the port queue refused the page after it left the Main queue
-  kPortBusy,   // the system's port in turn was full: the page waits at the head
+  kEmpty,     // the Main queue had no page
+  kMoved,     // the head page went to a port queue
+  kDropped,   // the head page had no system (or no usable port) and was given up
+  kLost,      // the port queue refused the page after it left the Main queue
+  kPortBusy,  // the system's port in turn was full: the page waits at the head
 };
 
 // One pass over the head of the Main queue.

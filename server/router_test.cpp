@@ -48,7 +48,7 @@ TEST_F(Router, FullPortMakesThePageWaitThenTheOtherPortTakesIt) {
   EXPECT_EQ(RoutePass(*state_), RouteResult::kMoved);     // COM1
   EXPECT_EQ(RoutePass(*state_), RouteResult::kPortBusy);  // COM2's turn, full: the page waits
   EXPECT_EQ(core::QueuedCount(*state_->Main), 1);
-  EXPECT_EQ(RoutePass(*state_), RouteResult::kMoved);     // the next pass tries COM1
+  EXPECT_EQ(RoutePass(*state_), RouteResult::kMoved);  // the next pass tries COM1
   EXPECT_EQ(core::QueuedCount(Port("COM1")), 2);
 }
 
@@ -65,17 +65,17 @@ TEST_F(Router, PageBehindABlockedHeadWaitsToo) {
 }
 
 TEST_F(Router, UnknownSystemAndPortlessSystemAreDroppedAndCounted) {
-  Load("PagerSystemsSection\n[Lonely]\nSystemType = Tap\nNameSection\n"
-       "[Eve]\nPageID = '7'\nPagerType = Alphanumeric\nSystemName = 'Lonely'\n"
-       "[Num]\nPageID = '8'\nPagerType = Numeric\n"
-       "[Ann]\nPageID = '1001'\nPagerType = Numeric\nSystemName = 'Lonely'\n");
+  Load(
+      "PagerSystemsSection\n[Lonely]\nSystemType = Tap\nNameSection\n"
+      "[Eve]\nPageID = '7'\nPagerType = Alphanumeric\nSystemName = 'Lonely'\n"
+      "[Num]\nPageID = '8'\nPagerType = Numeric\n"
+      "[Ann]\nPageID = '1001'\nPagerType = Numeric\nSystemName = 'Lonely'\n");
   Queue("Num");  // Numeric without a system named Numeric
   Queue("Eve");  // its system has no port: it would block the Main queue for ever
   EXPECT_EQ(RoutePass(*state_), RouteResult::kDropped);
   EXPECT_NE(Log().find("CORVD32: Can not find system\n"), std::string::npos);
   EXPECT_EQ(RoutePass(*state_), RouteResult::kDropped);
-  EXPECT_NE(Log().find("CORVD32: Error - System Lonely has no port, message(#2) for Eve dropped\n"),
-            std::string::npos);
+  EXPECT_NE(Log().find("CORVD32: Error - System Lonely has no port, message(#2) for Eve dropped\n"), std::string::npos);
   EXPECT_EQ(state_->FailedPages.load(), 2);
   EXPECT_EQ(RoutePass(*state_), RouteResult::kEmpty);
 }

@@ -75,9 +75,8 @@ void StartServiceThreads(core::ServerState& state, ServerThreads& threads, const
   if (!StartThread(threads, [&state](std::stop_token stop) { ChangedAtThread(state, stop); })) {
     common::WriteConsole("Error Starting ChangedAt Thread\n");
   }
-  if (!StartThread(threads, [&state](std::stop_token stop) {
-        ChangedIniFileThread(state, StartNewDialThreads, stop);
-      })) {
+  if (!StartThread(threads,
+                   [&state](std::stop_token stop) { ChangedIniFileThread(state, StartNewDialThreads, stop); })) {
     common::WriteConsole("Error Starting Changed INI file Thread\n");
   }
 }

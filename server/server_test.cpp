@@ -116,10 +116,11 @@ TEST(ServerThreads, StopEndsACallInProgressAndKeepsItsPage) {
   testsupport::TempDir dir;
   testsupport::PtyPeer modem;
   ASSERT_TRUE(modem.Ok());
-  auto state = core::StateFromIni("MaxReTrys = 1\nPagerSystemsSection\n[Sim]\nSystemType = Tap\nPort = '" +
-                                      modem.Path() + "'\nSystemPhoneNumber = '5551234'\nBaud = 9600\nParity = None\nDataBits = 8\nStopBits = 1\n"
-                                      "NameSection\n[Ann]\nPageID = '123'\nPagerType = Alphanumeric\nSystemName = 'Sim'\n",
-                                  dir.File("log.txt"));
+  auto state = core::StateFromIni(
+      "MaxReTrys = 1\nPagerSystemsSection\n[Sim]\nSystemType = Tap\nPort = '" + modem.Path() +
+          "'\nSystemPhoneNumber = '5551234'\nBaud = 9600\nParity = None\nDataBits = 8\nStopBits = 1\n"
+          "NameSection\n[Ann]\nPageID = '123'\nPagerType = Alphanumeric\nSystemName = 'Sim'\n",
+      dir.File("log.txt"));
   core::DialContext* port = core::FindPort(*state, modem.Path());
   ASSERT_NE(port, nullptr);
   ASSERT_GE(core::InsertNow(*state, *port, "Ann", "held", true), 0);

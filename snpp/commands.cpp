@@ -73,8 +73,8 @@ constexpr std::string_view kHelpText =
     "214 MLOG - Shows the Log file on the Paging Server\r\n"
     "250 End of Help Information\r\n";
 
-constexpr size_t kReportBytes = 3000;       // of the pipe reply walked for a report
-constexpr size_t kReportLineChars = 193;    // what a 200-byte "214 ...\r\n" line holds
+constexpr size_t kReportBytes = 3000;     // of the pipe reply walked for a report
+constexpr size_t kReportLineChars = 193;  // what a 200-byte "214 ...\r\n" line holds
 
 using Rest = std::optional<std::string_view>;
 
@@ -142,7 +142,6 @@ int DataModeLine(SnppSession& session, std::string_view line) {
   return kNoReply;
 }
 
-
 int DoMessage(SnppSession& session, const Rest& rest) {
   if (!session.MessageText.empty()) {
     ++session.CommandErrors;
@@ -202,7 +201,9 @@ int DoCoverage(SnppSession& session, const Rest& rest) {
   return StoreArgument(session, session.CoverageArea, rest, kReplyAreaSelected);
 }
 
-int DoHold(SnppSession& session, const Rest& rest) { return StoreArgument(session, session.HoldTime, rest, kReplyDelayedOk); }
+int DoHold(SnppSession& session, const Rest& rest) {
+  return StoreArgument(session, session.HoldTime, rest, kReplyDelayedOk);
+}
 
 int DoSubject(SnppSession& session, const Rest& rest) {
   return StoreArgument(session, session.Subject, rest, kReplySubjectOk);
@@ -218,14 +219,30 @@ struct SnppCommand {
 
 // Searched in this order; the first match wins.
 constexpr SnppCommand kCommandTable[] = {
-    {"PAGE", DoPagerId},        {"MESS", DoMessage},        {"RESE", DoReset},
-    {"SEND", DoSend},           {"QUIT", DoQuit},           {"HELP", DoHelpCommand},
-    {"DATA", DoData},           {"LIST", DoList},           {"LOGI", DoNotImplemented},
-    {"LEVE", DoNotImplemented}, {"ALER", DoNotImplemented}, {"COVE", DoCoverage},
-    {"HOLD", DoHold},           {"CALL", DoNotImplemented}, {"SUBJ", DoSubject},
-    {"2WAY", DoNotImplemented}, {"EXPT", DoNotImplemented}, {"NOQUEUE", DoNotImplemented},
-    {"ACKR", DoNotImplemented}, {"RTYP", DoNotImplemented}, {"MCRE", DoNotImplemented},
-    {"MSTA", DoStatus},         {"MLOG", DoLog},            {"KTAG", DoNotImplemented},
+    {"PAGE", DoPagerId},
+    {"MESS", DoMessage},
+    {"RESE", DoReset},
+    {"SEND", DoSend},
+    {"QUIT", DoQuit},
+    {"HELP", DoHelpCommand},
+    {"DATA", DoData},
+    {"LIST", DoList},
+    {"LOGI", DoNotImplemented},
+    {"LEVE", DoNotImplemented},
+    {"ALER", DoNotImplemented},
+    {"COVE", DoCoverage},
+    {"HOLD", DoHold},
+    {"CALL", DoNotImplemented},
+    {"SUBJ", DoSubject},
+    {"2WAY", DoNotImplemented},
+    {"EXPT", DoNotImplemented},
+    {"NOQUEUE", DoNotImplemented},
+    {"ACKR", DoNotImplemented},
+    {"RTYP", DoNotImplemented},
+    {"MCRE", DoNotImplemented},
+    {"MSTA", DoStatus},
+    {"MLOG", DoLog},
+    {"KTAG", DoNotImplemented},
 };
 
 const SnppCommand* FindCommand(std::string_view word) {
@@ -271,8 +288,7 @@ int DoCommand(std::string_view line, SnppSession* session) {
 
 int DoSendPage(SnppSession& session) {
   common::DebugLine("DoSendPage\n");
-  if (session.Recipients.empty() || session.Recipients.front().PagerId[0] == '\0' ||
-      session.MessageText.empty()) {
+  if (session.Recipients.empty() || session.Recipients.front().PagerId[0] == '\0' || session.MessageText.empty()) {
     return kReplyIncomplete;
   }
   std::string text = session.MessageText.substr(0, kSentMessageLength);

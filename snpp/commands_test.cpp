@@ -39,16 +39,16 @@ class SnppCommands : public ::testing::Test {
   testsupport::TempDir dir_;
   testsupport::DirectPagingServer pipe_;
   NameCache names_;
-  SnppServices services_{[this](std::span<const char> request, std::span<char> reply) { return pipe_.Call(request, reply); },
-                         &names_};
+  SnppServices services_{
+      [this](std::span<const char> request, std::span<char> reply) { return pipe_.Call(request, reply); }, &names_};
   Captured out_;
   SnppSession session_{out_, services_};
 };
 
 TEST_F(SnppCommands, TypicalExchangeReachesThePagingServerOncePerId) {
   EXPECT_EQ(Run({"PAGE \"Orlen Vask\" 5551212", "DATA", "Hello there", ".", "SEND", "QUIT"}),
-            (std::vector<int>{kReplyPagerIdAccepted, kReplyBeginInput, kNoReply, kReplyDataAccepted,
-                              kReplyMessageSent, kReplyGoodbye}));
+            (std::vector<int>{kReplyPagerIdAccepted, kReplyBeginInput, kNoReply, kReplyDataAccepted, kReplyMessageSent,
+                              kReplyGoodbye}));
   const auto pages = pipe_.Pages();
   ASSERT_EQ(pages.size(), 2u);
   EXPECT_EQ(pages[0].Name, "Orlen Vask");
@@ -101,7 +101,7 @@ TEST_F(SnppCommands, SecondMessageIsRefusedAndCounted) {
   EXPECT_EQ(session_.CommandErrors, 1);
   EXPECT_EQ(Run({"PAGE 7", "SEND"}), (std::vector<int>{kReplyPagerIdAccepted, kReplyMessageSent}));
   EXPECT_EQ(pipe_.Pages().at(0).Message, "Hello \n");  // CR turned to a blank
-  EXPECT_EQ(session_.CommandErrors, 0);                   // a good SEND clears the count
+  EXPECT_EQ(session_.CommandErrors, 0);                // a good SEND clears the count
   EXPECT_EQ(Run({"DATA", "text", ".", "MESS more"}),
             (std::vector<int>{kReplyBeginInput, kNoReply, kReplyDataAccepted, kReplyAlreadyEntered}));
 }
@@ -109,8 +109,8 @@ TEST_F(SnppCommands, SecondMessageIsRefusedAndCounted) {
 TEST_F(SnppCommands, DataModeKeepsEveryLineUntilTheDotLine) {
   EXPECT_EQ(DoCommand("DATA ignored\r\n", &session_), kReplyBeginInput);
   EXPECT_EQ(DoCommand("line one\r\n", &session_), kNoReply);
-  EXPECT_EQ(DoCommand("QUIT\r\n", &session_), kNoReply);    // not a command here
-  EXPECT_EQ(DoCommand(".\n", &session_), kNoReply);        // a bare LF does not end it
+  EXPECT_EQ(DoCommand("QUIT\r\n", &session_), kNoReply);  // not a command here
+  EXPECT_EQ(DoCommand(".\n", &session_), kNoReply);       // a bare LF does not end it
   EXPECT_EQ(DoCommand("..dotted\r\n", &session_), kNoReply);
   EXPECT_EQ(DoCommand(".\r\n", &session_), kReplyDataAccepted);
   EXPECT_FALSE(session_.DataMode);
@@ -240,7 +240,7 @@ TEST_F(SnppCommands, ListAnswersFromTheCache) {
 
 TEST_F(SnppCommands, ReportsRelayEachLineAfter214) {
   pipe_.StandIn().SetStatusReport("Corvel.  Version 1.8 Rev 5\n\nNOW Queue is Empty\r\n" + std::string(250, 'L') +
-                           "\ntail without line feed");
+                                  "\ntail without line feed");
   EXPECT_EQ(Run({"MSTA"}), std::vector<int>{kReplyEndOfStatus});
   EXPECT_EQ(out_.Text, "214 Corvel.  Version 1.8 Rev 5\r\n214 \r\n214 NOW Queue is Empty\r\r\n214 " +
                            std::string(193, 'L') + "\r\n");

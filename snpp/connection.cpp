@@ -5,8 +5,7 @@
 
 namespace snpp {
 
-SnppConnection::SnppConnection(SnppOutput& out, const SnppServices& services)
-    : out_(out), session_(out, services) {}
+SnppConnection::SnppConnection(SnppOutput& out, const SnppServices& services) : out_(out), session_(out, services) {}
 
 void SnppConnection::Greet() { SendReply(kReplyGreeting, out_); }
 

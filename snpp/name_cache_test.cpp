@@ -23,9 +23,8 @@ class NameFetch : public ::testing::Test {
     common::SetLogFileName(dir_.File("log.txt"));
   }
   int Fetch(NameCache& cache) {
-    return GetNamesAndGroups(cache, [this](std::span<const char> request, std::span<char> reply) {
-      return server_.Call(request, reply);
-    });
+    return GetNamesAndGroups(
+        cache, [this](std::span<const char> request, std::span<char> reply) { return server_.Call(request, reply); });
   }
   int PersonPages() const {
     int pages = 0;

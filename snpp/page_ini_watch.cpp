@@ -13,8 +13,8 @@ constexpr uint32_t kYearOne = 1u << 25;
 constexpr uint32_t kTimeOfDayBits = 0x0000FFFFu;  // hours, minutes, two-second units
 }  // namespace
 
-bool SeeIfWeShouldReadPageiniFile(PageIniStamp& saved, const std::string& path,
-                                  const std::function<void()>& refresh, std::stop_token stop) {
+bool SeeIfWeShouldReadPageiniFile(PageIniStamp& saved, const std::string& path, const std::function<void()>& refresh,
+                                  std::stop_token stop) {
   if ((saved.Packed & kYearBits) == 0) {
     uint32_t first = 0;
     if (platform::PackedFileTime(path, first) != 0) return false;

@@ -23,7 +23,7 @@ struct PageIniStamp {
 // change, run refresh, keep the new time of day. True when refresh ran. A file that cannot
 // be examined is skipped until the next check; a stop during the wait skips the refresh
 // (the change is seen again by the next check, if there is one).
-bool SeeIfWeShouldReadPageiniFile(PageIniStamp& saved, const std::string& path,
-                                  const std::function<void()>& refresh, std::stop_token stop = {});
+bool SeeIfWeShouldReadPageiniFile(PageIniStamp& saved, const std::string& path, const std::function<void()>& refresh,
+                                  std::stop_token stop = {});
 
 }  // namespace snpp

@@ -74,8 +74,8 @@ TEST(PageIniWatch, FileDated1980StillCountsAsStamped) {
   tm.tm_mday = 1;
   tm.tm_hour = 12;
   tm.tm_isdst = -1;
-  fs::last_write_time(path, fs::file_time_type::clock::from_sys(
-                                std::chrono::system_clock::from_time_t(std::mktime(&tm))));
+  fs::last_write_time(path,
+                      fs::file_time_type::clock::from_sys(std::chrono::system_clock::from_time_t(std::mktime(&tm))));
   PageIniStamp saved;
   int refreshes = 0;
   EXPECT_FALSE(SeeIfWeShouldReadPageiniFile(saved, path, [&] { ++refreshes; }));

@@ -172,8 +172,7 @@ void SnppServer::Accepted(platform::UniqueFd socket, const std::string& peer) {
     // Every slot holds a live connection: refuse this one rather than take a busy slot.
     SocketOutput out(socket);
     SendReply(kReplyUnavailable, out);
-    common::LogLine("%t %s: Connection from %s refused - all %d connections in use\n", Program(), peer,
-                    kSessionSlots);
+    common::LogLine("%t %s: Connection from %s refused - all %d connections in use\n", Program(), peer, kSessionSlots);
     return;
   }
   Slot& taken = slots_[static_cast<size_t>(slot)];

@@ -73,9 +73,8 @@ class SnppServerInProcess : public ::testing::Test {
   void SetUp() override {
     common::SetProgramName("CORVNET32");
     common::SetLogFileName(dir_.File("log.txt"));
-    server_ = std::make_unique<SnppServer>(names_, [this](std::span<const char> request, std::span<char> reply) {
-      return pipe_.Call(request, reply);
-    });
+    server_ = std::make_unique<SnppServer>(
+        names_, [this](std::span<const char> request, std::span<char> reply) { return pipe_.Call(request, reply); });
   }
   void TearDown() override {
     if (server_) WithinTheWait([this] { server_.reset(); }, "the server's destructor");
@@ -150,8 +149,8 @@ TEST_F(SnppServerInProcess, StopCutsTheBindRetriesAndTheWatchShort) {
     uint16_t port = 0;
     return server_->Listen(taken, port);
   });
-  ASSERT_TRUE(testsupport::WaitForFileText(dir_.File("log.txt"), "Error Binding to port - Will retry in 3 minutes",
-                                           kWaitMs));
+  ASSERT_TRUE(
+      testsupport::WaitForFileText(dir_.File("log.txt"), "Error Binding to port - Will retry in 3 minutes", kWaitMs));
   WithinTheWait([this] { server_->Stop(); }, "Stop");
   ASSERT_EQ(listening.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
   EXPECT_EQ(listening.get(), kStoppedWhileBinding);

@@ -8,7 +8,7 @@
 namespace snpp {
 
 struct SnppSettings {
-  uint16_t TcpPort = 0;  // 0: the system chooses a free port
+  uint16_t TcpPort = 0;    // 0: the system chooses a free port
   std::string BadTcpPort;  // the value of a TcpPort line that named no port, if any
 };
 

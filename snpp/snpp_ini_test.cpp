@@ -19,7 +19,7 @@ uint16_t PortOf(const std::string& text) {
 TEST(SnppIni, BothSpellingsOfTheKeyAndLineEnds) {
   EXPECT_EQ(PortOf("TcpPort=444\n"), 444);
   EXPECT_EQ(PortOf("TcpPort 445\r\n"), 445);
-  EXPECT_EQ(PortOf("  TcpPort\t=\t446"), 446);  // last line without a line end
+  EXPECT_EQ(PortOf("  TcpPort\t=\t446"), 446);      // last line without a line end
   EXPECT_EQ(PortOf("MyTcpPortNumber=447\n"), 447);  // the key only has to contain the word
   EXPECT_EQ(PortOf("TcpPort=448abc\n"), 448);       // the leading number of the value
 }

@@ -54,9 +54,7 @@ void LogFailure(const SnppClient& client, std::string_view format, const Args&..
   common::LogFileLine(format, common::ProgramName(), args...);
 }
 
-int Send(SnppClient& client, std::string_view text) {
-  return platform::TcpSendAll(client.Socket, text);
-}
+int Send(SnppClient& client, std::string_view text) { return platform::TcpSendAll(client.Socket, text); }
 
 // The pager ID goes out inside one command line; a line end in it would start a command of
 // its own, so the ID ends at the first one.
@@ -97,8 +95,8 @@ int ConnectToServer(SnppClient& client) {
     }
     return -1;
   }
-  const int rc = platform::TcpConnect(dotted, client.ServerPort,
-                                      static_cast<int>(platform::ScaledMs(kSnppSilenceMs)), client.Socket);
+  const int rc = platform::TcpConnect(dotted, client.ServerPort, static_cast<int>(platform::ScaledMs(kSnppSilenceMs)),
+                                      client.Socket);
   if (rc == -EMFILE || rc == -ENFILE || rc == -ENOBUFS || rc == -ENOMEM) {
     LogFailure(client, "%t %s: Error - Can not Open Socket\n");
     return -1;

@@ -21,18 +21,18 @@
 
 namespace snppclient {
 
-constexpr int kSnppSilenceMs = 5500;      // a wait gives up after 11 polls of 500 ms
+constexpr int kSnppSilenceMs = 5500;  // a wait gives up after 11 polls of 500 ms
 constexpr size_t kNameChoicesSize = 2500;
 constexpr size_t kNameChoiceLength = 99;  // characters kept of one listed name
 constexpr size_t kDefaultBlockSize = 16000;
 
 // One program run's client. Settings are filled by the caller; the rest is the client's.
 struct SnppClient {
-  std::string ServerHost;        // host name or dotted IPv4 address
+  std::string ServerHost;  // host name or dotted IPv4 address
   uint16_t ServerPort = 5100;
-  std::string PagerId;           // the recipient for PAGE
-  std::string MessageText;       // the text sent after DATA
-  std::string ListArgument;      // sent after LIST (empty: every name and group)
+  std::string PagerId;       // the recipient for PAGE
+  std::string MessageText;   // the text sent after DATA
+  std::string ListArgument;  // sent after LIST (empty: every name and group)
   size_t ReceiveBlockSize = kDefaultBlockSize;
   size_t CommandAreaSize = kDefaultBlockSize;  // the message block must fit, with its end marker
   // corvweb keeps no log: the look-up failure text is appended here and nothing else is
@@ -44,9 +44,9 @@ struct SnppClient {
   int LastReplyCode = 0;                 // code of the reply the last wait returned
 
   platform::UniqueFd Socket;
-  ReplyLineReader Lines;                 // the line in hand whose line feed has not come
-  std::deque<int> PendingReplies;        // codes of complete lines not yet waited for
-  bool StreamEnded = false;              // the server closed, or the socket failed
+  ReplyLineReader Lines;           // the line in hand whose line feed has not come
+  std::deque<int> PendingReplies;  // codes of complete lines not yet waited for
+  bool StreamEnded = false;        // the server closed, or the socket failed
 };
 
 // Resolves the server, connects and clears LastReplyCode. 0, or -1 after the failure text

@@ -199,9 +199,9 @@ TEST(SnppClientWeb, ReportIsCollectedUntilItsEndLineOneLineEach) {
   EXPECT_EQ(SnppGetReport(client, "MSTA", text), 0);
   EXPECT_EQ(server.Received(), "MSTA\nQUIT\n");
   ASSERT_EQ(client.NameChoices.size(), 3u);
-  EXPECT_EQ(client.NameChoices[1], "\r\r\n");  // an empty line is kept whole
+  EXPECT_EQ(client.NameChoices[1], "\r\r\n");                // an empty line is kept whole
   EXPECT_EQ(text, "Paging server status\n\r\r\nAnn <b>\n");  // and gets no line feed of its own
-  EXPECT_EQ(response, "");  // what to make of the text is the caller's business
+  EXPECT_EQ(response, "");                                   // what to make of the text is the caller's business
 
   client.ServerHost = "no-such-host.invalid";
   EXPECT_EQ(SnppGetReport(client, "MLOG", text), -1);

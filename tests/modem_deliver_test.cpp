@@ -8,9 +8,9 @@
 #include "common/log.h"
 #include "core/now_queue.h"
 #include "core/server_state.h"
-#include "directory/page_ini.h"
 #include "delivery/delivery.h"
 #include "delivery/tap.h"
+#include "directory/page_ini.h"
 #include "tests/modem_harness.h"
 #include "tests/support/process.h"
 
@@ -29,8 +29,8 @@ class InProcess {
             const std::string& persons = "") {
     dir_.Write("sim.ini", simIni);
     sim_ = std::make_unique<testsupport::ChildProcess>(
-        testsupport::ProgramPath("corvsim"), std::vector<std::string>{Port(), dir_.File("sim.ini"), dir_.File("rec.txt")},
-        dir_.Path());
+        testsupport::ProgramPath("corvsim"),
+        std::vector<std::string>{Port(), dir_.File("sim.ini"), dir_.File("rec.txt")}, dir_.Path());
     EXPECT_TRUE(testsupport::WaitForFileText(dir_.File("corvsim.out"), "corvsim:", 5000));
     common::SetProgramName("CORVD32");
     common::SetLogFileName(dir_.File("log.txt"));
@@ -53,7 +53,9 @@ class InProcess {
   }
 
   std::string Port() const { return dir_.File("p"); }
-  void Queue(const char* name, const char* message) { ASSERT_GE(core::InsertNow(*state_, *queue_, name, message, true), 0); }
+  void Queue(const char* name, const char* message) {
+    ASSERT_GE(core::InsertNow(*state_, *queue_, name, message, true), 0);
+  }
   core::ServerState& State() { return *state_; }
   core::DialContext& Ports() { return *queue_; }
   delivery::DialWork& Work() { return *work_; }

@@ -26,8 +26,11 @@ inline std::string TapIni(const std::string& port, const std::string& systemExtr
                           const std::string& globalExtra = "MaxReTrys = 3\n") {
   return globalExtra +
          "PagerSystemsSection\n"
-         "[Sim]\nSystemType = Tap\nPort = '" + port + "'\nBaud = 9600\nParity = Even\nDataBits = 7\nStopBits = 1\n"
-         "TapPassWord = 'PW'\n" + systemExtra +
+         "[Sim]\nSystemType = Tap\nPort = '" +
+         port +
+         "'\nBaud = 9600\nParity = Even\nDataBits = 7\nStopBits = 1\n"
+         "TapPassWord = 'PW'\n" +
+         systemExtra +
          "NameSection\n"
          "[Ann]\nPageID = '123'\nPagerType = Alphanumeric\nSystemName = 'Sim'\n"
          "[Bob]\nPageID = '666'\nPagerType = Alphanumeric\nSystemName = 'Sim'\n";
@@ -49,14 +52,15 @@ class Rig {
   void StartSim(const std::string& simIni) {
     Dir().Write("sim.ini", simIni);
     sim_ = std::make_unique<testsupport::ChildProcess>(
-        testsupport::ProgramPath("corvsim"), std::vector<std::string>{Port(), Dir().File("sim.ini"), Dir().File("rec.txt")},
-        Dir().Path());
+        testsupport::ProgramPath("corvsim"),
+        std::vector<std::string>{Port(), Dir().File("sim.ini"), Dir().File("rec.txt")}, Dir().Path());
     ASSERT_TRUE(testsupport::WaitForFileText(Dir().File("corvsim.out"), "corvsim:", 5000)) << sim_->Output();
   }
 
   // Starts the simulator and the server with a page.ini (at kTimeScale unless env sets
   // CORVEL_TIME_SCALE).
-  void Start(const std::string& pageIni, const std::string& simIni, const std::map<std::string, std::string>& env = {}) {
+  void Start(const std::string& pageIni, const std::string& simIni,
+             const std::map<std::string, std::string>& env = {}) {
     StartSim(simIni);
     Dir().Write("page.ini", pageIni);
     StartServer(env);
@@ -87,7 +91,9 @@ class Rig {
 
   std::string Log() const { return server_.Log(); }
   std::string Record() const { return Dir().Read("rec.txt"); }
-  bool WaitLog(const std::string& text, int ms) const { return testsupport::WaitForFileText(Dir().File("log.txt"), text, ms); }
+  bool WaitLog(const std::string& text, int ms) const {
+    return testsupport::WaitForFileText(Dir().File("log.txt"), text, ms);
+  }
   bool WaitRecord(const std::string& text, int ms) const {
     return testsupport::WaitForFileText(Dir().File("rec.txt"), text, ms);
   }

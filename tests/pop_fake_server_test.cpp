@@ -181,8 +181,8 @@ TEST(PopScriptedServer, ConnectionRefusedIsLoggedInDetailWithDebugOn) {
 TEST(PopScriptedServer, PollTimeOfZeroPollsAtMostOnceASecond) {
   ScriptedPopServer closing("", nullptr);  // every poll fails at once: only the pause parts them
   TempDir work;
-  work.Write("POPPAGE.INI", "[Box]\nPopHostName = \"127.0.0.1\"\nPopPort = " + std::to_string(closing.Port()) +
-                                "\nPollTime = 0\n");
+  work.Write("POPPAGE.INI",
+             "[Box]\nPopHostName = \"127.0.0.1\"\nPopPort = " + std::to_string(closing.Port()) + "\nPollTime = 0\n");
   FakePagingServer server(work.File("corvd.sock"));
   ChildProcess gateway(testsupport::ProgramPath("corvpop32"), {}, work.Path(),
                        {{"CORVEL_PIPE", work.File("corvd.sock")}, {"CORVEL_TIME_SCALE", "4"}});

@@ -48,8 +48,8 @@ class Gateway {
   std::unique_ptr<ChildProcess> process_;
 };
 
-std::string MailboxSection(const std::string& name, uint16_t port, const std::string& user,
-                           const std::string& password, int pollTime = 3600) {
+std::string MailboxSection(const std::string& name, uint16_t port, const std::string& user, const std::string& password,
+                           int pollTime = 3600) {
   return "[" + name + "]\nPopHostName = \"127.0.0.1\"\nPopUser = \"" + user + "\"\nPopPassword = \"" + password +
          "\"\nPopPort = " + std::to_string(port) + "\nPollTime = " + std::to_string(pollTime) + "\n";
 }
@@ -69,8 +69,8 @@ class PopGateway : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dovecot_ = new Dovecot();
-    for (const char* user : {"two", "comma", "names", "endpage", "nosubject", "from", "replyeq", "replydiff",
-                             "empty", "dots", "cp850", "big", "mime", "stopped", "boxa", "boxb", "debug"}) {
+    for (const char* user : {"two", "comma", "names", "endpage", "nosubject", "from", "replyeq", "replydiff", "empty",
+                             "dots", "cp850", "big", "mime", "stopped", "boxa", "boxb", "debug"}) {
       dovecot_->AddUser(user, std::string("pw-") + user);
     }
     started_ = dovecot_->Start();
@@ -79,7 +79,9 @@ class PopGateway : public ::testing::Test {
     delete dovecot_;
     dovecot_ = nullptr;
   }
-  void SetUp() override { ASSERT_TRUE(started_) << "dovecot did not start:\n" << dovecot_->Output() << dovecot_->LogText(); }
+  void SetUp() override {
+    ASSERT_TRUE(started_) << "dovecot did not start:\n" << dovecot_->Output() << dovecot_->LogText();
+  }
 
   // Drops mails for user, runs the gateway on that mailbox until the mailbox is empty.
   std::unique_ptr<Gateway> RunOn(const std::string& user, const std::vector<std::string>& mails) {
@@ -126,7 +128,8 @@ TEST_F(PopGateway, EmptyPiecesAreSkippedAndNamesTrimmedAndCut) {
 }
 
 TEST_F(PopGateway, EndPageMarkerEndsTheMessage) {
-  auto g = RunOn("endpage", {Mail("From: a@b.org\r\nSubject: alice\r\n", "Call me\r\n%%EndPage%%\r\n-- \r\nsignature")});
+  auto g =
+      RunOn("endpage", {Mail("From: a@b.org\r\nSubject: alice\r\n", "Call me\r\n%%EndPage%%\r\n-- \r\nsignature")});
   ASSERT_TRUE(g->Server().WaitForRequests(1, kWaitMs));
   EXPECT_EQ(g->Server().Requests()[0].Message, "Call me \n");
 }
@@ -139,19 +142,22 @@ TEST_F(PopGateway, MailWithoutSubjectIsLoggedAndDeletedAndNothingIsSent) {
 
 TEST_F(PopGateway, FromWithDisplayNameAndAngleBrackets) {
   auto g = RunOn("from", {Mail("From: Alice Smith <alice@example.com>\r\nSubject: bob\r\n", "Hi")});
-  EXPECT_TRUE(g->WaitForLog("CORVPOP32: Sending Page for 'bob' to Paging Server from Alice Smith  <alice@example.com>\n"))
+  EXPECT_TRUE(
+      g->WaitForLog("CORVPOP32: Sending Page for 'bob' to Paging Server from Alice Smith  <alice@example.com>\n"))
       << g->Log();
 }
 
 TEST_F(PopGateway, ReplyToEqualToFromGivesTheShortLine) {
-  auto g = RunOn("replyeq", {Mail("From: Desk <desk@example.com>\r\nReply-To: <desk@example.com>\r\nSubject: bob\r\n", "Hi")});
+  auto g = RunOn("replyeq",
+                 {Mail("From: Desk <desk@example.com>\r\nReply-To: <desk@example.com>\r\nSubject: bob\r\n", "Hi")});
   EXPECT_TRUE(g->WaitForLog("CORVPOP32: Sending Page for 'bob' to Paging Server from Desk  <desk@example.com>\n"))
       << g->Log();
   EXPECT_EQ(g->Count(" or "), 0);
 }
 
 TEST_F(PopGateway, ReplyToDifferentFromFromGivesTheLineWithOr) {
-  auto g = RunOn("replydiff", {Mail("From: Desk <desk@example.com>\r\nReply-To: oncall@example.com\r\nSubject: bob\r\n", "Hi")});
+  auto g = RunOn("replydiff",
+                 {Mail("From: Desk <desk@example.com>\r\nReply-To: oncall@example.com\r\nSubject: bob\r\n", "Hi")});
   EXPECT_TRUE(g->WaitForLog(
       "CORVPOP32: Sending Page for 'bob' to Paging Server from Desk  <desk@example.com> or oncall@example.com\n"))
       << g->Log();
@@ -225,7 +231,8 @@ TEST_F(PopGateway, MimeMailsFromACommonMailClientPageTheTextTheirSendersWrote) {
 TEST_F(PopGateway, MimeTextGoesIntoTheCodePageThePagingServerIsSetTo) {
   dovecot_->Drop("cp850", Mail("MIME-Version: 1.0\r\nSubject: alice\r\nContent-Type: text/plain; charset=UTF-8\r\n"
                                "Content-Transfer-Encoding: 8bit\r\n",
-                               "S\xC3\xB8ren \xE2\x82\xAC" "5"));
+                               "S\xC3\xB8ren \xE2\x82\xAC"
+                               "5"));
   Gateway g(MailboxSection("cp850", dovecot_->Port(), "cp850", "pw-cp850"));
   g.Work().Write("page.ini", "MapCodePage = CP850\n");
   g.Start();
@@ -267,7 +274,8 @@ TEST_F(PopGateway, TwoSectionsArePolledEachWithItsOwnPollTime) {
   EXPECT_TRUE(dovecot_->WaitForMailCount("boxa", 0, kWaitMs));
   // Three more polls of A: had B polled at A's pace, it would have polled again by then.
   const int polledA = Occurrences(proxyA.ClientText(), "STAT\r\n");
-  EXPECT_TRUE(testsupport::WaitUntil([&] { return Occurrences(proxyA.ClientText(), "STAT\r\n") >= polledA + 3; }, kWaitMs));
+  EXPECT_TRUE(
+      testsupport::WaitUntil([&] { return Occurrences(proxyA.ClientText(), "STAT\r\n") >= polledA + 3; }, kWaitMs));
   EXPECT_EQ(Occurrences(proxyB.ClientText(), "STAT\r\n"), 1);  // B's next poll is an hour away
   EXPECT_EQ(dovecot_->MailCount("boxb"), 1);
   EXPECT_EQ(g.Server().Requests().size(), 3u);
@@ -281,13 +289,14 @@ TEST_F(PopGateway, DebugModeKeepsEachMailAsReceivedAndPrintsTheDialogue) {
   EXPECT_EQ(g.Server().Requests()[0].Message, ".dotted");
   ASSERT_TRUE(dovecot_->WaitForMailCount("debug", 0, kWaitMs));
   const std::string kept = g.Work().Read("debug.txt");
-  EXPECT_NE(kept.find("\r\n\r\n..dotted\r\n.\r\n\n----------------------------------------\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("\r\n\r\n..dotted\r\n.\r\n\n----------------------------------------\n"), std::string::npos)
+      << kept;
   EXPECT_EQ(kept.rfind("+OK ", 0), 0u);  // as received: it begins with the RETR reply
   const std::string out = g.Process().Output();
-  for (const char* line : {"Sizeof work: ", "Sizeof MPS: ", "I Saw greeting\n", "Sending user name\n",
-                           "Sending password\n", "Number of messages in mail box: 1\n",
-                           "Starting to work on message: 1\n", "Will Page: 'alice'\n", "With: '.dotted'\n",
-                           "Done with message: 1\n", "buf:'+OK Logged in.'\n"}) {
+  for (const char* line :
+       {"Sizeof work: ", "Sizeof MPS: ", "I Saw greeting\n", "Sending user name\n", "Sending password\n",
+        "Number of messages in mail box: 1\n", "Starting to work on message: 1\n", "Will Page: 'alice'\n",
+        "With: '.dotted'\n", "Done with message: 1\n", "buf:'+OK Logged in.'\n"}) {
     EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
   }
 }
@@ -322,8 +331,9 @@ TEST(PopGatewayStartUp, BannerStartLinesMissingFileAndStopSignal) {
   EXPECT_LT(log.find("Error reading POPPAGE.INI"), log.find("Gateway started successfully"));
   EXPECT_EQ(g.Process().Stop(SIGTERM, 5000), 0);
   EXPECT_NE(g.Log().find("CORVPOP32: Server ended successfully\n"), std::string::npos);
-  EXPECT_EQ(g.Process().Output().rfind(
-                "Corvel.  Version 1.8 Rev 5\nPost Office Protocol(POP) Paging Gateway\nFor use with OS/2 or NT Pager Server\n", 0),
+  EXPECT_EQ(g.Process().Output().rfind("Corvel.  Version 1.8 Rev 5\nPost Office Protocol(POP) Paging Gateway\nFor use "
+                                       "with OS/2 or NT Pager Server\n",
+                                       0),
             0u);
 }
 

@@ -28,8 +28,9 @@ class PopWithCorvd : public ::testing::Test {
     dovecot_.AddUser("ops", "pw-ops");
     ASSERT_TRUE(dovecot_.Start()) << dovecot_.Output() << dovecot_.LogText();
     work_.Write("page.ini", kPageIni);
-    work_.Write("POPPAGE.INI", "[Ops]\nPopHostName = \"127.0.0.1\"\nPopUser = \"ops\"\nPopPassword = \"pw-ops\"\nPopPort = " +
-                                   std::to_string(dovecot_.Port()) + "\nPollTime = 3600\n");
+    work_.Write("POPPAGE.INI",
+                "[Ops]\nPopHostName = \"127.0.0.1\"\nPopUser = \"ops\"\nPopPassword = \"pw-ops\"\nPopPort = " +
+                    std::to_string(dovecot_.Port()) + "\nPollTime = 3600\n");
     corvd_ = std::make_unique<ChildProcess>(testsupport::ProgramPath("corvd32"), std::vector<std::string>{},
                                             work_.Path(), Env());
     ASSERT_TRUE(testsupport::WaitForPipe(Pipe(), kWaitMs)) << corvd_->Output();

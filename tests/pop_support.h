@@ -63,19 +63,28 @@ struct TestCertificates {
     CertFile = dir + "/server.pem";
     KeyFile = dir + "/server.key";
     OtherCaFile = dir + "/other-ca.pem";
-    return RunTool(ossl, with({"req", "-x509", "-keyout", dir + "/ca.key", "-out", CaFile, "-days", "2", "-subj", "/CN=Corvel Test CA"}), dir) &&
-           RunTool(ossl, with({"req", "-x509", "-keyout", dir + "/other.key", "-out", OtherCaFile, "-days", "2", "-subj", "/CN=Someone Else"}), dir) &&
-           RunTool(ossl, with({"req", "-keyout", KeyFile, "-out", dir + "/server.csr", "-subj", "/CN=127.0.0.1"}), dir) &&
-           RunTool(ossl, {"x509", "-req", "-in", dir + "/server.csr", "-CA", CaFile, "-CAkey", dir + "/ca.key",
-                          "-CAcreateserial", "-out", CertFile, "-days", "2", "-extfile", dir + "/san.cnf"}, dir);
+    return RunTool(ossl,
+                   with({"req", "-x509", "-keyout", dir + "/ca.key", "-out", CaFile, "-days", "2", "-subj",
+                         "/CN=Corvel Test CA"}),
+                   dir) &&
+           RunTool(ossl,
+                   with({"req", "-x509", "-keyout", dir + "/other.key", "-out", OtherCaFile, "-days", "2", "-subj",
+                         "/CN=Someone Else"}),
+                   dir) &&
+           RunTool(ossl, with({"req", "-keyout", KeyFile, "-out", dir + "/server.csr", "-subj", "/CN=127.0.0.1"}),
+                   dir) &&
+           RunTool(ossl,
+                   {"x509", "-req", "-in", dir + "/server.csr", "-CA", CaFile, "-CAkey", dir + "/ca.key",
+                    "-CAcreateserial", "-out", CertFile, "-days", "2", "-extfile", dir + "/san.cnf"},
+                   dir);
   }
 };
 
 // dovecot serving POP3 on 127.0.0.1 from a folder of its own. Started in the foreground by
 // the test and stopped with it.
 struct DovecotOptions {
-  uint16_t Port = 0;        // plain POP3; 0 = a free port
-  uint16_t TlsPort = 0;     // POP3 inside TLS (needs Certificates); 0 = none
+  uint16_t Port = 0;     // plain POP3; 0 = a free port
+  uint16_t TlsPort = 0;  // POP3 inside TLS (needs Certificates); 0 = none
   const TestCertificates* Certificates = nullptr;
 };
 
@@ -105,8 +114,8 @@ class Dovecot {
   std::string LogText() const { return testsupport::ReadFile(root_ + "/dovecot.log"); }
 
   void AddUser(const std::string& user, const std::string& password) {
-    users_.push_back(user + ":{PLAIN}" + password + ":" + std::to_string(mailUid_) + ":" +
-                     std::to_string(mailGid_) + "::" + Home(user) + "\n");
+    users_.push_back(user + ":{PLAIN}" + password + ":" + std::to_string(mailUid_) + ":" + std::to_string(mailGid_) +
+                     "::" + Home(user) + "\n");
     for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(Home(user) + "/Maildir/" + sub);
     ChownTree(Home(user));
     std::string all;
@@ -145,29 +154,53 @@ class Dovecot {
     std::string conf =
         "protocols = pop3\n"
         "listen = 127.0.0.1\n"
-        "base_dir = " + root_ + "/run\n"
-        "state_dir = " + root_ + "/state\n"
-        "instance_name = corvtest" + std::to_string(options_.Port) + "\n"
-        "default_internal_user = " + internalUser_ + "\n"
-        "default_internal_group = " + GroupOf(internalUser_) + "\n"
-        "default_login_user = " + loginUser_ + "\n"
-        "log_path = " + root_ + "/dovecot.log\n"
-        "info_log_path = " + root_ + "/dovecot.log\n"
+        "base_dir = " +
+        root_ +
+        "/run\n"
+        "state_dir = " +
+        root_ +
+        "/state\n"
+        "instance_name = corvtest" +
+        std::to_string(options_.Port) +
+        "\n"
+        "default_internal_user = " +
+        internalUser_ +
+        "\n"
+        "default_internal_group = " +
+        GroupOf(internalUser_) +
+        "\n"
+        "default_login_user = " +
+        loginUser_ +
+        "\n"
+        "log_path = " +
+        root_ +
+        "/dovecot.log\n"
+        "info_log_path = " +
+        root_ +
+        "/dovecot.log\n"
         "auth_verbose = yes\n"
         "disable_plaintext_auth = no\n"
         "auth_mechanisms = plain\n"
-        "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " + root_ + "/passwd\n}\n"
-        "userdb {\n  driver = passwd-file\n  args = " + root_ + "/passwd\n}\n"
+        "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " +
+        root_ +
+        "/passwd\n}\n"
+        "userdb {\n  driver = passwd-file\n  args = " +
+        root_ +
+        "/passwd\n}\n"
         "mail_location = maildir:~/Maildir\n"
         "first_valid_uid = 0\n"
         "pop3_uidl_format = %08Xu%08Xv\n"
         // No chroot: a dovecot started by an ordinary user may not chroot at all.
         "service anvil {\n  chroot =\n}\n"
-        "service imap-login {\n  chroot =\n  inet_listener imap {\n    port = 0\n  }\n  inet_listener imaps {\n    port = 0\n  }\n}\n"
+        "service imap-login {\n  chroot =\n  inet_listener imap {\n    port = 0\n  }\n  inet_listener imaps {\n    "
+        "port = 0\n  }\n}\n"
         "service pop3-login {\n  chroot =\n"
-        "  inet_listener pop3 {\n    address = 127.0.0.1\n    port = " + std::to_string(options_.Port) + "\n  }\n"
-        "  inet_listener pop3s {\n    address = 127.0.0.1\n    port = " + std::to_string(options_.TlsPort) + "\n" +
-        (options_.TlsPort != 0 ? "    ssl = yes\n" : "") + "  }\n"
+        "  inet_listener pop3 {\n    address = 127.0.0.1\n    port = " +
+        std::to_string(options_.Port) +
+        "\n  }\n"
+        "  inet_listener pop3s {\n    address = 127.0.0.1\n    port = " +
+        std::to_string(options_.TlsPort) + "\n" + (options_.TlsPort != 0 ? "    ssl = yes\n" : "") +
+        "  }\n"
         "}\n";
     if (options_.Certificates != nullptr) {
       conf += "ssl = yes\nssl_cert = <" + options_.Certificates->CertFile + "\nssl_key = <" +
@@ -179,8 +212,8 @@ class Dovecot {
     fs::create_directories(root_ + "/state");
     process_ = std::make_unique<ChildProcess>("/usr/sbin/dovecot",
                                               std::vector<std::string>{"-F", "-c", root_ + "/dovecot.conf"}, root_);
-    const bool up = WaitForTcpPort(options_.Port, 15000) &&
-                    (options_.TlsPort == 0 || WaitForTcpPort(options_.TlsPort, 15000));
+    const bool up =
+        WaitForTcpPort(options_.Port, 15000) && (options_.TlsPort == 0 || WaitForTcpPort(options_.TlsPort, 15000));
     // The first connection above may have been counted as a client: let it go away.
     return up;
   }
@@ -205,7 +238,8 @@ class Dovecot {
     (void)::chown((root_ + "/mail").c_str(), mailUid_, mailGid_);
     (void)::chown(path.c_str(), mailUid_, mailGid_);
     std::error_code ec;
-    for (const auto& e : fs::recursive_directory_iterator(path, ec)) (void)::chown(e.path().c_str(), mailUid_, mailGid_);
+    for (const auto& e : fs::recursive_directory_iterator(path, ec))
+      (void)::chown(e.path().c_str(), mailUid_, mailGid_);
   }
 
   TempDir dir_;

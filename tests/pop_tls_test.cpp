@@ -110,7 +110,8 @@ TEST_F(PopTls, GatewayOnPort995PagesTheMailAndRefusesAnUntrustedCertificate) {
     work.Write("POPPAGE.INI", ini);
     FakePagingServer server(work.File("corvd.sock"));
     ChildProcess gateway(testsupport::ProgramPath("corvpop32"), {}, work.Path(),
-                         {{"CORVEL_PIPE", work.File("corvd.sock")}, {"CORVEL_TIME_SCALE", "4"},
+                         {{"CORVEL_PIPE", work.File("corvd.sock")},
+                          {"CORVEL_TIME_SCALE", "4"},
                           {"SSL_CERT_FILE", certificates_.OtherCaFile}});
     EXPECT_TRUE(testsupport::WaitForFileText(
         work.File("log.txt"), "CORVPOP32: Error connecting and logging in to the POP server(127.0.0.1)\n", kWaitMs));
@@ -122,9 +123,9 @@ TEST_F(PopTls, GatewayOnPort995PagesTheMailAndRefusesAnUntrustedCertificate) {
   TempDir work;
   work.Write("POPPAGE.INI", ini);
   FakePagingServer server(work.File("corvd.sock"));
-  ChildProcess gateway(testsupport::ProgramPath("corvpop32"), {}, work.Path(),
-                       {{"CORVEL_PIPE", work.File("corvd.sock")}, {"CORVEL_TIME_SCALE", "4"},
-                        {"SSL_CERT_FILE", certificates_.CaFile}});
+  ChildProcess gateway(
+      testsupport::ProgramPath("corvpop32"), {}, work.Path(),
+      {{"CORVEL_PIPE", work.File("corvd.sock")}, {"CORVEL_TIME_SCALE", "4"}, {"SSL_CERT_FILE", certificates_.CaFile}});
   ASSERT_TRUE(server.WaitForRequests(1, kWaitMs)) << gateway.Output();
   EXPECT_EQ(server.Requests()[0].Name, "alice");
   EXPECT_EQ(server.Requests()[0].Message, "Sent over TLS");

@@ -18,12 +18,12 @@
 #include "common/log.h"
 #include "core/now_queue.h"
 #include "core/server_state.h"
-#include "directory/directory.h"
 #include "delivery/delivery.h"
 #include "delivery/numeric.h"
 #include "delivery/script.h"
 #include "delivery/tap_manual.h"
 #include "delivery/ucp.h"
+#include "directory/directory.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "platform/unique_fd.h"
@@ -45,8 +45,7 @@ using directory::PagerType;
 using directory::SystemType;
 
 int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
@@ -488,7 +487,9 @@ TEST(ProtocolsTapManual, TerminalNeedingTwoMGetsTheSecondAndThePage) {
   s.AddSystem("Manual", SystemType::TapM, line.Path(), "5550001");
   s.AddPerson("Ann", "111", "Manual");
   s.Install();
-  s.Queue(line.Path(), "Ann", "\x81" "ber");
+  s.Queue(line.Path(), "Ann",
+          "\x81"
+          "ber");
   delivery::DialWork work(s.State(), s.Port(line.Path()));
   EXPECT_EQ(delivery::DeliverQueue(work), 0);
   EXPECT_EQ(line.RecordsStarting("TAPM mode").size(), 2u);
@@ -596,8 +597,7 @@ TEST(ProtocolsScript, DialConnectIdAndLineFeedWithoutMessageIsUnableToSend) {
   delivery::DialWork work(s.State(), s.Port(line.Path()));
   EXPECT_EQ(delivery::DeliverQueue(work), 0);  // every wait succeeded
   EXPECT_EQ(line.RecordsStarting("AT ATDT"), std::vector<std::string>{"AT ATDT5551212"});
-  EXPECT_EQ(line.RecordsStarting("SCRIPT end"),
-            std::vector<std::string>{"SCRIPT end received=1234567\\x0D steps=1/1"});
+  EXPECT_EQ(line.RecordsStarting("SCRIPT end"), std::vector<std::string>{"SCRIPT end received=1234567\\x0D steps=1/1"});
   EXPECT_EQ(s.CountLog("CORVD32: Error - Unalbe to send page.\n"), 1);
   EXPECT_EQ(s.State().FailedPages.load(), 1);
   EXPECT_EQ(s.State().PagesSent.load(), 0);

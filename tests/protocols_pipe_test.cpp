@@ -14,10 +14,12 @@ namespace {
 
 using modemtest::Rig;
 
-std::string System(const std::string& name, const std::string& type, const std::string& port,
-                   const std::string& phone, const std::string& extra = "") {
-  return "[" + name + "]\nSystemType = " + type + "\nPort = '" + port + "'\nBaud = 9600\nParity = None\n"
-         "DataBits = 8\nStopBits = 1\nSystemPhoneNumber = '" + phone + "'\n" + extra;
+std::string System(const std::string& name, const std::string& type, const std::string& port, const std::string& phone,
+                   const std::string& extra = "") {
+  return "[" + name + "]\nSystemType = " + type + "\nPort = '" + port +
+         "'\nBaud = 9600\nParity = None\n"
+         "DataBits = 8\nStopBits = 1\nSystemPhoneNumber = '" +
+         phone + "'\n" + extra;
 }
 
 std::string Person(const std::string& name, const std::string& id, const std::string& system,
@@ -25,9 +27,7 @@ std::string Person(const std::string& name, const std::string& id, const std::st
   return "[" + name + "]\nPageID = '" + id + "'\nPagerType = " + type + "\nSystemName = '" + system + "'\n";
 }
 
-std::string Number(const std::string& number, const std::string& lines) {
-  return "[number " + number + "]\n" + lines;
-}
+std::string Number(const std::string& number, const std::string& lines) { return "[number " + number + "]\n" + lines; }
 
 const char* kModem = "[modem]\ndial_ms = 100\n";
 
@@ -36,9 +36,8 @@ TEST(ProtocolsPipe, OnePageIniWithEveryKindDeliversAPageToEach) {
   const std::string port = rig.Port();
   rig.Dir().Write("dial.scr", "ATDT%p\\r\nCONNECT\n%i\\r%m\\r\nACCEPTED\n");
   const std::string ini =
-      "MaxReTrys = 3\nPagerSystemsSection\n" +
-      System("Block", "Tap", port, "5550001", "TapPassWord = 'PW'\n") + System("Manual", "TapM", port, "5550002") +
-      System("Centre", "UCP", port, "5550003") +
+      "MaxReTrys = 3\nPagerSystemsSection\n" + System("Block", "Tap", port, "5550001", "TapPassWord = 'PW'\n") +
+      System("Manual", "TapM", port, "5550002") + System("Centre", "UCP", port, "5550003") +
       System("Scripted", "Script", port, "5550004", "ScriptFileName = '" + rig.Dir().File("dial.scr") + "'\n") +
       System("Beeper", "Tap", port, "5550005") + "NameSection\n" + Person("Tess", "101", "Block") +
       Person("Manny", "202", "Manual") + Person("Ursula", "0303-333", "Centre") + Person("Scott", "404", "Scripted") +
@@ -204,8 +203,8 @@ TEST(ProtocolsPipe, TapManualThreePagesInOneCallAndTheFourthForAnotherSystemInTh
 
 TEST(ProtocolsPipe, TapManualTerminalThatNeedsTwoM) {
   Rig rig;
-  const std::string ini = "PagerSystemsSection\n" + System("Manual", "TapM", rig.Port(), "5550002") +
-                          "NameSection\n" + Person("Ann", "111", "Manual");
+  const std::string ini = "PagerSystemsSection\n" + System("Manual", "TapM", rig.Port(), "5550002") + "NameSection\n" +
+                          Person("Ann", "111", "Manual");
   rig.Start(ini, std::string(kModem) + Number("5550002", "terminal = tapm\nm = 2\n"));
   EXPECT_EQ(rig.Page("Ann", "hello"), "OK");
   ASSERT_TRUE(rig.WaitLog("Paged Ann\n", 60000)) << rig.Log() << rig.Record();

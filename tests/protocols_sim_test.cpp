@@ -6,14 +6,14 @@
 #include <gtest/gtest.h>
 
 #include "delivery/numeric.h"
+#include "delivery/ucp.h"
 #include "platform/serial_device.h"
 #include "platform/unique_fd.h"
 #include "tests/support/process.h"
 #include "tests/support/wait.h"
-#include "tools/corvsim/sim_line.h"
-#include "delivery/ucp.h"
 #include "tools/corvsim/numeric_endpoint.h"
 #include "tools/corvsim/script_endpoint.h"
+#include "tools/corvsim/sim_line.h"
 #include "tools/corvsim/tapm_terminal.h"
 #include "tools/corvsim/ucp_centre.h"
 
@@ -91,8 +91,7 @@ TEST(SimNumericEndpoint, PlaysAtAModemsPaceAndHangUpCutsIt) {
   }
   // A fixed 20 s wait would have cut a 99-digit page short.
   const std::string longCmd = delivery::NumericDialString("", "5551212", "1234567", std::string(99, '5'));
-  EXPECT_NE(corvsim::NumericRecord(corvsim::NumericDialled(longCmd), 20000).find("complete=no"),
-            std::string::npos);
+  EXPECT_NE(corvsim::NumericRecord(corvsim::NumericDialled(longCmd), 20000).find("complete=no"), std::string::npos);
 }
 
 TEST(SimTapmTerminal, OneOrTwoMAndPagesInARow) {
@@ -137,10 +136,9 @@ TEST(SimScriptEndpoint, AnswersConfiguredPairsAndRecordsLinesWithTimes) {
   e.OnBytes("1234567\r", 1300);
   e.OnBytes("Hello\r", 3400);
   e.OnHangup(3500);
-  const std::vector<std::string> expected = {
-      "SCRIPT line t=200 ATDT5551212\\x0D", "SCRIPT line t=300 1234567\\x0D",
-      "SCRIPT line t=2400 Hello\\x0D",
-      "SCRIPT end received=ATDT5551212\\x0D1234567\\x0DHello\\x0D steps=3/3"};
+  const std::vector<std::string> expected = {"SCRIPT line t=200 ATDT5551212\\x0D", "SCRIPT line t=300 1234567\\x0D",
+                                             "SCRIPT line t=2400 Hello\\x0D",
+                                             "SCRIPT end received=ATDT5551212\\x0D1234567\\x0DHello\\x0D steps=3/3"};
   EXPECT_EQ(e.Records(), expected);
 }
 
@@ -191,7 +189,7 @@ TEST(SimLine, BytesWrittenBeforeTheCloseComeBeforeTheHangUp) {
 TEST(SimLine, ANewCallSeenTogetherWithTheLastCloseStartsAfterTheHangUp) {
   LineFixture f;
   ASSERT_TRUE(f.Ok());
-  f.Call("", true);           // a call ended ...
+  f.Call("", true);          // a call ended ...
   f.Call("ATDT1\r", false);  // ... and the next began before the line was read
   EXPECT_EQ(f.Line().ReadByte(2000), corvsim::SimLine::kHangup);
   std::string got;

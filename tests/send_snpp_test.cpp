@@ -60,8 +60,9 @@ TEST_F(SendSnpp, UsageAndStartUpErrorsAreExact) {
   TempDir empty;
   // The page.ini failure is a log line, shown on the console as well; then the start-up text.
   const std::string out = Send({"Ann", "Hello"}, empty.Path());
-  EXPECT_EQ(out.substr(out.find(" CORVSEND: ")),
-            " CORVSEND: Error opening PAGE.INI file - File not found\nThere were startup errors.  Check LOG.TXT file.\n");
+  EXPECT_EQ(
+      out.substr(out.find(" CORVSEND: ")),
+      " CORVSEND: Error opening PAGE.INI file - File not found\nThere were startup errors.  Check LOG.TXT file.\n");
   EXPECT_NE(empty.Read("log.txt").find("CORVSEND: Error opening PAGE.INI file - File not found"), std::string::npos)
       << empty.Read("log.txt");
 }
@@ -96,8 +97,7 @@ TEST_F(SendSnpp, ServerThatNeverAnswersAndHostThatDoesNotResolve) {
   TempDir quiet;
   quiet.Write("page.ini", "GlobalSection\nHostName = '127.0.0.1'\nTcpPort = " + std::to_string(silentPort) + "\n");
   EXPECT_EQ(Send({"Ann", "Hello"}, quiet.Path()), "Error sending page to SNPP server.\n");
-  EXPECT_NE(quiet.Read("log.txt").find("CORVSEND: Error - Did not get responce from PAGE command\n"),
-            std::string::npos)
+  EXPECT_NE(quiet.Read("log.txt").find("CORVSEND: Error - Did not get responce from PAGE command\n"), std::string::npos)
       << quiet.Read("log.txt");
 
   TempDir lost;

@@ -50,7 +50,8 @@ TEST(ServerAt, ScheduledPagesSurviveAStopAndAKillWithNewNumbers) {
   server.Start();  // real time: no periodic save within the test, so the stop must save
   EXPECT_EQ(server.Page("Ann", "now first"), "OK");
   EXPECT_EQ(server.Request(At(2090, 5, 6, 7, 8), "Bob", "far future"), "OK");
-  EXPECT_TRUE(testsupport::WaitForFileText(server.Dir().File("log.txt"), "Queued(#2): Will page Bob at 2090-5-6 7:08", 5000));
+  EXPECT_TRUE(
+      testsupport::WaitForFileText(server.Dir().File("log.txt"), "Queued(#2): Will page Bob at 2090-5-6 7:08", 5000));
   EXPECT_EQ(server.Stop(SIGTERM), 0);
   ASSERT_TRUE(testsupport::FileExists(server.Dir().File("at.dat")));
 
@@ -84,7 +85,8 @@ TEST(ServerAt, DeleteByNameAnswersOk) {
   EXPECT_EQ(server.Request(At(2090, 1, 1, 9, 30), "1002", "b"), "OK");
   common::RequestRecord del = Server::Head(common::kDeleteAt);
   EXPECT_EQ(server.Request(del, "Ann"), "OK");
-  EXPECT_TRUE(testsupport::WaitForFileText(server.Dir().File("log.txt"), "Deleting page for 'Ann' at 2090-1-1 9:30\n", 5000));
+  EXPECT_TRUE(
+      testsupport::WaitForFileText(server.Dir().File("log.txt"), "Deleting page for 'Ann' at 2090-1-1 9:30\n", 5000));
   EXPECT_EQ(TotalAfter(server.Status(0), "Total pages in AT Queue: "), 1);
   EXPECT_EQ(server.Request(del, "Ann"), "OK");
   EXPECT_TRUE(testsupport::WaitForFileText(server.Dir().File("log.txt"),

@@ -33,7 +33,8 @@ TEST(ServerConcurrency, TenClientsPagesAndListsEveryPageOnce) {
   for (int c = 0; c < kClients; ++c) {
     clients.emplace_back([&, c] {
       for (int i = 0; i < kPagesEach; ++i) {
-        if (server.Page("C" + std::to_string(c) + "P" + std::to_string(i), "page " + std::to_string(i)) == "OK") ++accepted;
+        if (server.Page("C" + std::to_string(c) + "P" + std::to_string(i), "page " + std::to_string(i)) == "OK")
+          ++accepted;
         const auto names = server.List(common::kListPersons, (c + i) % 5);
         const size_t expected = (c + i) % 5 < 4 ? 50u : 0u;
         if (names.size() != expected) ++badLists;
@@ -66,7 +67,8 @@ TEST(ServerConcurrency, TenClientsPagesAndListsEveryPageOnce) {
 
   // Every number from 1 to 200 was given out exactly once.
   for (int n = 1; n <= kClients * kPagesEach; ++n) {
-    EXPECT_EQ(testsupport::CountInFile(server.Dir().File("log.txt"), "Page Queued(#" + std::to_string(n) + "),"), 1) << n;
+    EXPECT_EQ(testsupport::CountInFile(server.Dir().File("log.txt"), "Page Queued(#" + std::to_string(n) + "),"), 1)
+        << n;
   }
   EXPECT_EQ(testsupport::CountInFile(server.Dir().File("log.txt"), "Page Queued(#"), kClients * kPagesEach);
 }

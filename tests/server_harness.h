@@ -60,7 +60,8 @@ class Server {
   }
 
   // One transaction: the reply's bytes (empty when nothing came).
-  std::string Request(const common::RequestRecord& head, const std::string& name, const std::string& message = "") const {
+  std::string Request(const common::RequestRecord& head, const std::string& name,
+                      const std::string& message = "") const {
     return Send(common::BuildRequest(head, name, message));
   }
   std::string Send(const std::vector<char>& bytes) const {

@@ -4,9 +4,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstring>
-#include <chrono>
 #include <thread>
 
 #include "tests/server_harness.h"
@@ -28,10 +28,12 @@ class ServerPipe : public ::testing::Test {
 TEST_F(ServerPipe, PageIsQueuedAndLogged) {
   Start(servertest::StandardIni());
   EXPECT_EQ(server_.Page("Ann", "hello"), "OK");
-  EXPECT_TRUE(testsupport::WaitForFileText(server_.Dir().File("log.txt"), "CORVD32: Page Queued(#1), Will page Ann now\n", 5000));
+  EXPECT_TRUE(testsupport::WaitForFileText(server_.Dir().File("log.txt"),
+                                           "CORVD32: Page Queued(#1), Will page Ann now\n", 5000));
   EXPECT_EQ(server_.Page("Nobody", "x", common::kPageKnownPerson), "ERR - Name not valid");
   EXPECT_EQ(server_.Page("Nobody", "x"), "ERR: Invalid name or Now queue is full");
-  EXPECT_TRUE(testsupport::WaitForFileText(server_.Dir().File("log.txt"), "CORVD32: Error - Nobody not found in paging list\n", 5000));
+  EXPECT_TRUE(testsupport::WaitForFileText(server_.Dir().File("log.txt"),
+                                           "CORVD32: Error - Nobody not found in paging list\n", 5000));
   EXPECT_EQ(server_.Page("Team", "both", common::kPageKnownPerson), "OK");
   const auto three = [](const std::string& r) { return TotalAfter(r, "Total pages in All NOW Queues: ") == 3; };
   EXPECT_TRUE(three(servertest::StatusWhen(server_, 0, three)));
@@ -84,7 +86,8 @@ TEST_F(ServerPipe, GroupsMembersAndReports) {
   EXPECT_EQ(server_.List(common::kListGroups, 0), (std::vector<std::string>{"Team"}));
   EXPECT_EQ(server_.List(common::kListMembers, 0, "Team"), (std::vector<std::string>{"Ann", "Bob"}));
   const std::string status = server_.Status(1);
-  EXPECT_EQ(status.rfind("Corvel.  Version 1.8 Rev 5\n\nNOW Queue is Empty\n\nAT Queue is Empty\n\nCurrent time is: ", 0), 0u)
+  EXPECT_EQ(
+      status.rfind("Corvel.  Version 1.8 Rev 5\n\nNOW Queue is Empty\n\nAT Queue is Empty\n\nCurrent time is: ", 0), 0u)
       << status;
   common::RequestRecord log = Server::Head(common::kLogReport);
   const std::string tail = server_.Request(log, "");

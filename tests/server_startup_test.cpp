@@ -1,8 +1,8 @@
 // tests/server_startup_test.cpp - corvd32 from start to stop, as an administrator sees it.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cctype>
+#include <csignal>
 #include <sstream>
 #include <vector>
 

@@ -60,8 +60,9 @@ class SnppWithCorvd : public ::testing::Test {
 
   void Start(bool debug = false, uint16_t port = testsupport::FreeTcpPort()) {
     dir_.Write("page.ini", PageIni(debug));
-    corvd_ = std::make_unique<testsupport::ChildProcess>(testsupport::ProgramPath("corvd32"), std::vector<std::string>{},
-                                                         dir_.Path(), std::map<std::string, std::string>{{"CORVEL_PIPE", Pipe()}});
+    corvd_ = std::make_unique<testsupport::ChildProcess>(testsupport::ProgramPath("corvd32"),
+                                                         std::vector<std::string>{}, dir_.Path(),
+                                                         std::map<std::string, std::string>{{"CORVEL_PIPE", Pipe()}});
     ASSERT_TRUE(testsupport::WaitForPipe(Pipe(), kWaitMs)) << corvd_->Output();
     server_ = std::make_unique<Corvnet>(dir_, Pipe(), port);
     ASSERT_TRUE(server_->Started()) << server_->Process().Output();
@@ -209,20 +210,24 @@ TEST_F(SnppWithCorvd, ListFramesTheServersNames) {
   Start();
   auto c = Client();
   c->Send("LIST\r\n");
-  EXPECT_EQ(c->ReadLines(8),
-            "215 Start of Name and Group List\r\n216 Ann\r\n216 Bob\r\n216 Orlen Vask\r\n216 123\r\n216 456\r\n216 Sales\r\n"
-            "217 End of Names and Groups\r\n");
+  EXPECT_EQ(
+      c->ReadLines(8),
+      "215 Start of Name and Group List\r\n216 Ann\r\n216 Bob\r\n216 Orlen Vask\r\n216 123\r\n216 456\r\n216 Sales\r\n"
+      "217 End of Names and Groups\r\n");
   c->Send("LIST sales\r\n");
-  EXPECT_EQ(c->ReadLines(4), "215 Start of Name and Group List\r\n216 Ann\r\n216 Bob\r\n217 End of Names and Groups\r\n");
+  EXPECT_EQ(c->ReadLines(4),
+            "215 Start of Name and Group List\r\n216 Ann\r\n216 Bob\r\n217 End of Names and Groups\r\n");
   c->Send("LIST S\r\n");
-  EXPECT_EQ(c->ReadLines(8),
-            "215 Start of Name and Group List\r\n216 Ann\r\n216 Bob\r\n216 Orlen Vask\r\n216 123\r\n216 456\r\n216 Sales\r\n"
-            "217 End of Names and Groups\r\n");
+  EXPECT_EQ(
+      c->ReadLines(8),
+      "215 Start of Name and Group List\r\n216 Ann\r\n216 Bob\r\n216 Orlen Vask\r\n216 123\r\n216 456\r\n216 Sales\r\n"
+      "217 End of Names and Groups\r\n");
   c->Send("LIST nobody\r\n");
   EXPECT_EQ(c->ReadLines(2), "215 Start of Name and Group List\r\n217 End of Names and Groups\r\n");
   c->Send("MLOG\r\n");
   std::string logReport;
-  for (int i = 0; i < 100 && logReport.find("217 End of Log\r\n") == std::string::npos; ++i) logReport += c->ReadLines(1);
+  for (int i = 0; i < 100 && logReport.find("217 End of Log\r\n") == std::string::npos; ++i)
+    logReport += c->ReadLines(1);
   EXPECT_NE(logReport.find("214 "), std::string::npos);
   EXPECT_NE(logReport.find("CORVNET32: Server started successfully\r\n"), std::string::npos) << logReport;
 }
@@ -260,7 +265,8 @@ TEST_F(SnppWithCorvd, OneHundredFiftyConnectionsAndTheNextIsRefused) {
   bool closed = false;
   EXPECT_EQ(extra.ReadUntilClosed(closed), "421 Gateway Service Unavailable\r\n");
   EXPECT_TRUE(closed);
-  EXPECT_NE(Log().find("CORVNET32: Connection from 127.0.0.1 refused - all 150 connections in use\n"), std::string::npos);
+  EXPECT_NE(Log().find("CORVNET32: Connection from 127.0.0.1 refused - all 150 connections in use\n"),
+            std::string::npos);
   // Every held connection is still served; a page from the last one arrives.
   clients.front()->Send("RESE\r\n");
   EXPECT_EQ(clients.front()->ReadLines(1), "250 RESET OK\r\n");

@@ -50,9 +50,11 @@ TEST_F(SnppStartup, BannerAndStartUpLines) {
   EXPECT_NE(log.find("CORVNET32: Total Names: 4  Total Groups: 1\n"), std::string::npos);  // persons and groups
   EXPECT_NE(log.find("CORVNET32: Server started successfully\n"), std::string::npos);
   EXPECT_EQ(log.find("No TcpPort"), std::string::npos);
-  EXPECT_EQ(server_->Process().Output().rfind(
-                "Corvel.  Version 1.8 Rev 5\nSimple network paging protocol(SNPP) Server.\n"
-                "For use with Corvel's Paging Server.\n", 0), 0u);
+  EXPECT_EQ(
+      server_->Process().Output().rfind("Corvel.  Version 1.8 Rev 5\nSimple network paging protocol(SNPP) Server.\n"
+                                        "For use with Corvel's Paging Server.\n",
+                                        0),
+      0u);
   auto c = Client();
   c->Send("PAGE ann\r\nMESS hi\r\nSEND\r\n");
   EXPECT_EQ(c->ReadLines(3), "250 Pager ID Accepted\r\n250 Message OK\r\n250 Message Sent OK\r\n");
@@ -85,8 +87,8 @@ TEST_F(SnppStartup, PageIniChangeRefreshesTheNames) {
   for (int hoursBack = 1; hoursBack <= 5 && !seen; ++hoursBack) {
     fs::last_write_time(dir_.File("page.ini"), fs::file_time_type::clock::now() - std::chrono::hours(hoursBack) -
                                                    std::chrono::minutes(hoursBack));
-    seen = testsupport::WaitForFileText(dir_.File("log.txt"), "PAGE.INI has changed - Getting new list from paging server",
-                                        2000);
+    seen = testsupport::WaitForFileText(dir_.File("log.txt"),
+                                        "PAGE.INI has changed - Getting new list from paging server", 2000);
   }
   ASSERT_TRUE(seen);
   ASSERT_TRUE(testsupport::WaitForFileText(dir_.File("log.txt"), "Total Names: 1  Total Groups: 0", snpptest::kWaitMs));
@@ -111,7 +113,8 @@ TEST_F(SnppStartup, AcceptErrorsFromDescriptorExhaustionPass) {
     (c->ReadLines(1, 300) == kGreeting ? greeted : waiting).push_back(std::move(c));
   }
   ASSERT_FALSE(waiting.empty()) << "the descriptor limit did not bite";
-  ASSERT_TRUE(testsupport::WaitForFileText(dir_.File("sh.out"), "CORVNET32: Error accepting socket", snpptest::kWaitMs));
+  ASSERT_TRUE(
+      testsupport::WaitForFileText(dir_.File("sh.out"), "CORVNET32: Error accepting socket", snpptest::kWaitMs));
   for (auto& c : greeted) c->Send("QUIT\r\n");
   greeted.clear();
   // Each waiting client is greeted in turn; each one served and gone frees the next descriptor.

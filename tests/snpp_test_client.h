@@ -67,7 +67,8 @@ class SnppTestClient {
 
  private:
   bool Fill(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 || closed_) return false;
     char buf[4096];
     const int n = platform::TcpReceive(fd_, buf, static_cast<int>(left.count()));
@@ -96,11 +97,14 @@ class Corvnet {
       dir.Write("SNPP.INI", "; written by the test\nTcpPort=" + std::to_string(port) + "\n");
     }
     env["CORVEL_PIPE"] = pipePath;
-    process_ = std::make_unique<testsupport::ChildProcess>(testsupport::ProgramPath("corvnet32"), args, dir.Path(), env);
+    process_ =
+        std::make_unique<testsupport::ChildProcess>(testsupport::ProgramPath("corvnet32"), args, dir.Path(), env);
   }
 
   // Waits for the "Server started successfully" line.
-  bool Started() const { return testsupport::WaitForFileText(dir_.File("log.txt"), "Server started successfully", kWaitMs); }
+  bool Started() const {
+    return testsupport::WaitForFileText(dir_.File("log.txt"), "Server started successfully", kWaitMs);
+  }
 
   testsupport::ChildProcess& Process() { return *process_; }
   uint16_t Port() const { return port_; }

@@ -15,7 +15,8 @@ constexpr int kCallMs = 30000;  // a generous bound for one call
 
 TEST(TapDelivery, OnePageIsOneBlockWithCorrectChecksum) {
   Rig rig;
-  rig.Start(TapIni(rig.Server().Dir().File("p"), "SystemPhoneNumber = '5551234'\nModemInitString = 'AT &F'\n"), SimIni());
+  rig.Start(TapIni(rig.Server().Dir().File("p"), "SystemPhoneNumber = '5551234'\nModemInitString = 'AT &F'\n"),
+            SimIni());
   ASSERT_EQ(rig.Page("Ann", "HI"), "OK");
   ASSERT_TRUE(rig.WaitLog("Message(#1) sent to Ann\n", kCallMs)) << rig.Log() << rig.Record();
   ASSERT_TRUE(rig.WaitRecord("LOGOFF", 5000)) << rig.Record();
@@ -57,8 +58,9 @@ TEST(TapDelivery, TwentyFivePagesGoAsTwentyOneBlocksThenFour) {
 
 TEST(TapDelivery, SingleMessageModeSendsOneBlockPerCallAndAutoInitsOnce) {
   Rig rig;
-  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\nMultipleMessageMode = Disabled\nModemInitString = Auto\n"),
-            SimIni("", "refuse = &F\n"));
+  rig.Start(
+      TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\nMultipleMessageMode = Disabled\nModemInitString = Auto\n"),
+      SimIni("", "refuse = &F\n"));
   for (int i = 1; i <= 3; ++i) ASSERT_EQ(rig.Page("Ann", "m" + std::to_string(i)), "OK");
   ASSERT_TRUE(rig.WaitLog("Message(#3) sent to Ann", 3 * kCallMs)) << rig.Log();
   ASSERT_TRUE(rig.WaitRecord("LOGOFF call=3", 5000)) << rig.Record();
@@ -144,7 +146,8 @@ TEST(TapDelivery, MessageSequencesBeforeVerdictsAreSkipped) {
 
 TEST(TapDelivery, NoiseAndNulBytesOnTheLineAreTolerated) {
   Rig rig;
-  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n"), SimIni("noise = on\nnul_bytes = on\n", "nul_bytes = on\n"));
+  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n"),
+            SimIni("noise = on\nnul_bytes = on\n", "nul_bytes = on\n"));
   ASSERT_EQ(rig.Page("Ann", "through noise"), "OK");
   ASSERT_TRUE(rig.WaitLog("Message(#1) sent to Ann", kCallMs)) << rig.Log() << rig.Record();
   EXPECT_EQ(rig.CountRecord("PAGE "), 1);
@@ -164,7 +167,8 @@ TEST(TapDelivery, ByteAbove0x7FIsAcceptedByTheSevenBitChecksum) {
 
 TEST(TapDelivery, Cp850MapsTheByteBeforeTheChecksum) {
   Rig rig;
-  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n", "MaxReTrys = 3\nMapCodePage = CP850\nLogMessages = Enabled\n"),
+  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n",
+                   "MaxReTrys = 3\nMapCodePage = CP850\nLogMessages = Enabled\n"),
             SimIni());
   ASSERT_EQ(rig.Page("Ann", "gr\x81n"), "OK");
   ASSERT_TRUE(rig.WaitLog("Message(#1) sent to Ann with Message \"gr\x81n\"", kCallMs)) << rig.Log();

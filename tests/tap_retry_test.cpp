@@ -41,7 +41,8 @@ TEST(TapRetry, BusyIsRetriedWithGrowingWaitsThenGivenUp) {
 
 TEST(TapRetry, SuccessAfterThreeFailuresResetsTheCount) {
   Rig rig;
-  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n", "MaxReTrys = 5\n"), SimIni("fail_first = 3\n"), kFast);
+  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n", "MaxReTrys = 5\n"), SimIni("fail_first = 3\n"),
+            kFast);
   ASSERT_EQ(rig.Page("Ann", "fourth time lucky"), "OK");
   ASSERT_TRUE(rig.WaitLog("Message(#1) sent to Ann", 90000)) << rig.Log();
   ASSERT_EQ(rig.Page("Bob", "at once"), "OK");
@@ -53,8 +54,8 @@ TEST(TapRetry, SuccessAfterThreeFailuresResetsTheCount) {
 
 TEST(TapRetry, NegativeMaxReTrysGivesUpAfterEveryFailedRound) {
   Rig rig;
-  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n", "MaxReTrys = -5\n"),
-            SimIni("result = NO CARRIER\n"), kFast);
+  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n", "MaxReTrys = -5\n"), SimIni("result = NO CARRIER\n"),
+            kFast);
   ASSERT_EQ(rig.Page("Ann", "one"), "OK");
   ASSERT_EQ(rig.Page("Bob", "two"), "OK");
   ASSERT_TRUE(rig.WaitLog("Error - Was not able to send message(#2) for: Bob\n", 60000)) << rig.Log();
@@ -65,7 +66,8 @@ TEST(TapRetry, NegativeMaxReTrysGivesUpAfterEveryFailedRound) {
 
 TEST(TapRetry, MaxReTrysZeroNeverGivesUp) {
   Rig rig;
-  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n", "MaxReTrys = 0\n"), SimIni("result = NO ANSWER\n"), kFast);
+  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n", "MaxReTrys = 0\n"), SimIni("result = NO ANSWER\n"),
+            kFast);
   ASSERT_EQ(rig.Page("Ann", "patience"), "OK");
   ASSERT_TRUE(rig.WaitRecord("CALL call=6 ", 90000)) << rig.Record();
   EXPECT_EQ(rig.CountLog("Waiting 3 minutes to page - There has been 4 Errors\n"), 1);

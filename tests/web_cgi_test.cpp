@@ -53,8 +53,9 @@ TEST_F(WebCgi, FormPageThroughTheExtraPathListsNamesEscaped) {
 TEST_F(WebCgi, GroupQueryNarrowsTheListInBothModes) {
   for (const char* mode : {"/cgi-bin", "/snpp-bin"}) {
     const std::string body = Get(std::string(mode) + "/corvweb/form.htm?group=Sales");
-    EXPECT_NE(body.find("<select name=\"name\" id=\"name\" multiple size=\"8\">\n<option> Ann\n<option> Bob\n</select>"),
-              std::string::npos)
+    EXPECT_NE(
+        body.find("<select name=\"name\" id=\"name\" multiple size=\"8\">\n<option> Ann\n<option> Bob\n</select>"),
+        std::string::npos)
         << mode << body;
     EXPECT_EQ(body.find("<option> Cy"), std::string::npos) << mode;
   }
@@ -97,7 +98,8 @@ TEST_F(WebCgi, FailedPagesAreShownAsFailed) {
 
 TEST_F(WebCgi, StatusAndLogViewsInBothModesShowMarkupAsText) {
   // A page for the person whose name is markup puts that name into the queue and the log.
-  const std::string sent = Post("/cgi-bin/corvweb", "name=%3Cscript%3Ealert(1)%3C/script%3E&message=%3Cb%3Ebold%3C/b%3E");
+  const std::string sent =
+      Post("/cgi-bin/corvweb", "name=%3Cscript%3Ealert(1)%3C/script%3E&message=%3Cb%3Ebold%3C/b%3E");
   EXPECT_NE(sent.find("Page request has been sent for: &lt;script&gt;alert(1)&lt;/script&gt;."), std::string::npos)
       << sent;
   ASSERT_TRUE(testsupport::WaitForFileText(stack_->Log(), "Will page <script>alert(1)</script> now", 5000));

@@ -71,11 +71,16 @@ inline bool WaitForTcp(uint16_t port, int timeoutMs) {
 inline std::string PageIni(const std::string& folder, const std::string& hostName, uint16_t tcpPort,
                            const std::string& extraSystems = "", const std::string& extraNames = "") {
   return "GlobalSection\n"
-         "HostName = '" + hostName + "'\n"
-         "TcpPort = " + std::to_string(tcpPort) + "\n"
+         "HostName = '" +
+         hostName +
+         "'\n"
+         "TcpPort = " +
+         std::to_string(tcpPort) +
+         "\n"
          "MaxReTrys = 1000\n"
          "PagerSystemsSection\n"
-         "[Metro]\nPort = '" + folder + "/no-such-port'\n" + extraSystems +
+         "[Metro]\nPort = '" +
+         folder + "/no-such-port'\n" + extraSystems +
          "NameSection\n"
          "[Ann]\nPageID = '1001'\nPagerType = Alphanumeric\nSystemName = 'Metro'\nGroup = 'Sales'\n"
          "[Bob]\nPageID = '1002'\nPagerType = Alphanumeric\nSystemName = 'Metro'\nGroup = 'Sales'\n"
@@ -141,26 +146,33 @@ class WebServer {
       fs::copy_file(testsupport::SourcePath("web/pages/ok.htm"), root_ + folder + "ok.htm");
       fs::copy_file(testsupport::SourcePath("web/pages/bad.htm"), root_ + folder + "bad.htm");
     }
-    testsupport::WriteFile(root_ + "/cgi-bin/wwwpage.ini",
-                           pipeIni.empty() ? testsupport::ReadFile(testsupport::SourcePath("web/pages/wwwpage.ini")) : pipeIni);
+    testsupport::WriteFile(
+        root_ + "/cgi-bin/wwwpage.ini",
+        pipeIni.empty() ? testsupport::ReadFile(testsupport::SourcePath("web/pages/wwwpage.ini")) : pipeIni);
     testsupport::WriteFile(root_ + "/snpp-bin/wwwpage.ini",
                            snppIni.empty() ? "HostName = \"127.0.0.1\"\nTcpPort = " + std::to_string(stack.SnppPort()) +
                                                  "\nOkHtmlFile = \"ok.htm\"\n"
                                            : snppIni);
     port_ = testsupport::FreeTcpPort();
-    dir_.Write("lighttpd.conf",
-               "server.document-root = \"" + root_ + "\"\n"
-               "server.bind = \"127.0.0.1\"\n"
-               "server.port = " + std::to_string(port_) + "\n"
-               "server.modules = (\"mod_cgi\", \"mod_setenv\", \"mod_access\")\n"
-               "server.errorlog = \"" + dir_.File("error.log") + "\"\n"
-               "server.pid-file = \"" + dir_.File("lighttpd.pid") + "\"\n"
-               "url.access-deny = (\".ini\")\n"
-               "$HTTP[\"url\"] =~ \"^/(cgi|snpp)-bin/\" { cgi.assign = (\"\" => \"\") }\n"
-               "setenv.add-environment = (\"CORVEL_PIPE\" => \"" + stack.Pipe() + "\")\n");
-    server_ = std::make_unique<ChildProcess>("/usr/sbin/lighttpd",
-                                             std::vector<std::string>{"-D", "-f", dir_.File("lighttpd.conf")},
-                                             dir_.Path());
+    dir_.Write("lighttpd.conf", "server.document-root = \"" + root_ +
+                                    "\"\n"
+                                    "server.bind = \"127.0.0.1\"\n"
+                                    "server.port = " +
+                                    std::to_string(port_) +
+                                    "\n"
+                                    "server.modules = (\"mod_cgi\", \"mod_setenv\", \"mod_access\")\n"
+                                    "server.errorlog = \"" +
+                                    dir_.File("error.log") +
+                                    "\"\n"
+                                    "server.pid-file = \"" +
+                                    dir_.File("lighttpd.pid") +
+                                    "\"\n"
+                                    "url.access-deny = (\".ini\")\n"
+                                    "$HTTP[\"url\"] =~ \"^/(cgi|snpp)-bin/\" { cgi.assign = (\"\" => \"\") }\n"
+                                    "setenv.add-environment = (\"CORVEL_PIPE\" => \"" +
+                                    stack.Pipe() + "\")\n");
+    server_ = std::make_unique<ChildProcess>(
+        "/usr/sbin/lighttpd", std::vector<std::string>{"-D", "-f", dir_.File("lighttpd.conf")}, dir_.Path());
     ready_ = WaitForTcp(port_, kStartMs);
   }
   ~WebServer() {

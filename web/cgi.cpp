@@ -112,7 +112,8 @@ int PipeSendPage(WebRun& run, const std::string& name, const std::string& messag
       head.Minute = minute;
       break;
     }
-    default: break;
+    default:
+      break;
   }
   const std::vector<char> request = common::BuildRequest(head, name, message);
   std::vector<char> reply(kCgiReplyArea, '\0');

@@ -93,12 +93,13 @@ TEST_F(Cgi, RequestChecksRefuseWithTheirTextsAndStatusOne) {
 TEST_F(Cgi, TwoNamesAreSentInBodyOrderWithTheBuiltInTexts) {
   std::string out;
   EXPECT_EQ(RunCgi(Post("name=A&name=B&message=Hi"), out), 0);
-  EXPECT_EQ(out, std::string(kHeader) +
-                     "<H1>Corvel</H1><HR>"
-                     "Page request has been sent for: A.<P>"
-                     "Page request has been sent for: B.<P>"
-                     "<HR>To verify that your page has been sent, you can <A HREF=\"/cgi-bin/corvweb?status\"> "
-                     "Show the status of the paging system</A> or <A HREF=\"/cgi-bin/corvweb?log\"> Show the log file</A>");
+  EXPECT_EQ(out,
+            std::string(kHeader) +
+                "<H1>Corvel</H1><HR>"
+                "Page request has been sent for: A.<P>"
+                "Page request has been sent for: B.<P>"
+                "<HR>To verify that your page has been sent, you can <A HREF=\"/cgi-bin/corvweb?status\"> "
+                "Show the status of the paging system</A> or <A HREF=\"/cgi-bin/corvweb?log\"> Show the log file</A>");
   const auto requests = server_->Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(common::FieldText(requests[0].Head.Name), "A");
@@ -189,8 +190,8 @@ TEST_F(Cgi, RefusedPageIsShownAsFailedWithTheBadFileWhenConfigured) {
   EXPECT_EQ(out.find("<script>"), std::string::npos);
 
   File("wwwpage.ini", "OkHtmlFile = \"" + prefix_ + "ok.htm\"\nBadHtmlFile = \"" + prefix_ +
-                          "bad.htm\"\nStartingHtmlFile = \"" + prefix_ + "start.htm\"\nEndingHtmlFile = \"" +
-                          prefix_ + "missing.htm\"\n");
+                          "bad.htm\"\nStartingHtmlFile = \"" + prefix_ + "start.htm\"\nEndingHtmlFile = \"" + prefix_ +
+                          "missing.htm\"\n");
   File("ok.htm", "[sent %n]");
   File("bad.htm", "[FAILED %n]");
   File("start.htm", "<h1>Start%n</h1>");
@@ -267,8 +268,9 @@ TEST_F(Cgi, PageModeServesTheTemplateWithTheGroupOfTheQuery) {
   r.Environment["PATH_TRANSLATED"] = form;
   std::string out;
   EXPECT_EQ(RunCgi(r, out), 0);
-  EXPECT_EQ(out, std::string(kHeader) +
-                     "<form action=\"/cgi-bin/corvweb\"><select name=name><option> Ann\n<option> Bob\n</select></form>");
+  EXPECT_EQ(out,
+            std::string(kHeader) +
+                "<form action=\"/cgi-bin/corvweb\"><select name=name><option> Ann\n<option> Bob\n</select></form>");
   const auto requests = server_->Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(common::FieldText(requests[0].Head.Name), "Sales");

@@ -125,12 +125,18 @@ int ExpandHtmlFile(WebRun& run, const std::string& path) {
       if (directive) {
         directive = false;
         switch (c) {
-          case '%': out += '%'; break;
+          case '%':
+            out += '%';
+            break;
           case 'd':
             out += TwoDigits(now.tm_mon + 1) + "-" + TwoDigits(now.tm_mday) + "-" + TwoDigits(now.tm_year);
             break;
-          case 't': out += TwoDigits(now.tm_hour) + ":" + TwoDigits(now.tm_min); break;
-          case 'e': out += HtmlEscape(run.ScriptPath); break;
+          case 't':
+            out += TwoDigits(now.tm_hour) + ":" + TwoDigits(now.tm_min);
+            break;
+          case 'e':
+            out += HtmlEscape(run.ScriptPath);
+            break;
           case 'n':
             if (run.CurrentName) out += HtmlEscape(*run.CurrentName);
             break;
@@ -144,7 +150,8 @@ int ExpandHtmlFile(WebRun& run, const std::string& path) {
             capturing = true;
             captured.clear();
             break;
-          default: break;
+          default:
+            break;
         }
         continue;
       }

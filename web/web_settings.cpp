@@ -54,8 +54,8 @@ void ReadWebSettings(const std::string& fileName, WebSettings& settings) {
       std::string* Field;
     };
     const TextKey textKeys[] = {
-        {"LanServerName", &settings.LanServerName}, {"StartingHtmlFile", &settings.StartingHtmlFile},
-        {"OkHtmlFile", &settings.OkHtmlFile},       {"BadHtmlFile", &settings.BadHtmlFile},
+        {"LanServerName", &settings.LanServerName},   {"StartingHtmlFile", &settings.StartingHtmlFile},
+        {"OkHtmlFile", &settings.OkHtmlFile},         {"BadHtmlFile", &settings.BadHtmlFile},
         {"EndingHtmlFile", &settings.EndingHtmlFile}, {"HostName", &settings.HostName},
     };
     bool matched = false;

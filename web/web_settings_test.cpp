@@ -46,12 +46,12 @@ TEST(WebSettingsFile, EveryKeyInItsUsualForm) {
 
 TEST(WebSettingsFile, OddFormsAndBadValues) {
   const std::string path = WriteIni("wwwpage_odd.ini",
-                                    "  MyOkHtmlFile=\"ok2.htm\"\n"   // the key is contained in the word
-                                    "HostName=\"snpp.example\"\n"     // quote right after "="
-                                    "StartingHtmlFile = \"\"\n"       // empty quotes: no value
-                                    "EndingHtmlFile = no quotes\n"    // no second piece: unchanged
+                                    "  MyOkHtmlFile=\"ok2.htm\"\n"  // the key is contained in the word
+                                    "HostName=\"snpp.example\"\n"   // quote right after "="
+                                    "StartingHtmlFile = \"\"\n"     // empty quotes: no value
+                                    "EndingHtmlFile = no quotes\n"  // no second piece: unchanged
                                     "\n"
-                                    "TcpPort=\"70000\"\n"              // out of range: unchanged
+                                    "TcpPort=\"70000\"\n"  // out of range: unchanged
                                     "Unknown = \"x\"\n");
   WebSettings s;
   s.EndingHtmlFile = "keep.htm";

@@ -28,8 +28,8 @@ PipeRequest Parse(std::span<const char> buffer, size_t length) {
   if (length < common::kRequestHeadSize) return r;
   std::memcpy(&r.Head, buffer.data(), common::kRequestHeadSize);
   r.Name = common::FieldText(r.Head.Name);
-  const size_t text = std::min(length - common::kRequestHeadSize,
-                               static_cast<size_t>(std::max<int>(0, r.Head.MessageLength)));
+  const size_t text =
+      std::min(length - common::kRequestHeadSize, static_cast<size_t>(std::max<int>(0, r.Head.MessageLength)));
   r.Message.assign(buffer.data() + common::kRequestHeadSize, text);
   return r;
 }

@@ -20,10 +20,10 @@ namespace testsupport {
 
 struct FakeSnppBehaviour {
   bool Greet = true;
-  bool Silent = false;             // accepts and reads, never writes
-  bool GoAheadAfterData = false;   // answer DATA with 354, as RFC 1861 servers do
-  bool ByteByByte = false;         // write every reply one byte at a time
-  int SendDelayMs = 0;             // wait before answering SEND
+  bool Silent = false;            // accepts and reads, never writes
+  bool GoAheadAfterData = false;  // answer DATA with 354, as RFC 1861 servers do
+  bool ByteByByte = false;        // write every reply one byte at a time
+  int SendDelayMs = 0;            // wait before answering SEND
   std::string PageReply = "250 Pager ID Accepted";
   std::string DataReply = "250 DATA Accepted";
   std::string SendReply = "250 Message Sent OK";
@@ -118,7 +118,8 @@ class FakeSnppServer {
           dataMode = true;
           if (behaviour_.GoAheadAfterData) Reply(conn, "354 Begin Input, End With <CRLF>.<CRLF>");
         } else if (word == "SEND") {
-          if (behaviour_.SendDelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(behaviour_.SendDelayMs));
+          if (behaviour_.SendDelayMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(behaviour_.SendDelayMs));
           Reply(conn, behaviour_.SendReply);
         } else if (word == "LIST") {
           Reply(conn, "215 Start of Name and Group List");

@@ -54,8 +54,8 @@ void WriteFile(const std::string& path, const std::string& text) {
 
 bool FileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& workDir, const std::map<std::string, std::string>& env) {
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args, const std::string& workDir,
+                           const std::map<std::string, std::string>& env) {
   outputPath_ = workDir + "/" + fs::path(program).filename().string() + ".out";
   pid_ = ::fork();
   if (pid_ == 0) {

@@ -40,8 +40,8 @@ bool FileExists(const std::string& path);
 // the object goes.
 class ChildProcess {
  public:
-  ChildProcess(const std::string& program, const std::vector<std::string>& args,
-               const std::string& workDir, const std::map<std::string, std::string>& env = {});
+  ChildProcess(const std::string& program, const std::vector<std::string>& args, const std::string& workDir,
+               const std::map<std::string, std::string>& env = {});
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;

@@ -46,8 +46,8 @@ bool ParseWhen(const char* date, const char* time, common::RequestRecord& head) 
   int year = 0, month = 0, day = 0, hour = 0, minute = 0;
   if (std::sscanf(date, "%d-%d-%d", &year, &month, &day) != 3) return false;
   if (std::sscanf(time, "%d:%d", &hour, &minute) != 2) return false;
-  if (year < 0 || year > 65535 || month < 0 || month > 12 || day < 0 || day > 31 || hour < 0 ||
-      hour > 23 || minute < 0 || minute > 59) {
+  if (year < 0 || year > 65535 || month < 0 || month > 12 || day < 0 || day > 31 || hour < 0 || hour > 23 ||
+      minute < 0 || minute > 59) {
     return false;
   }
   head.Year = static_cast<uint16_t>(year);
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
 
   if (command == "page" || command == "known" || command == "asgiven") {
     if (argc < 4) return Usage();
-    head.RequestType = command == "page" ? common::kPageRequest
+    head.RequestType = command == "page"    ? common::kPageRequest
                        : command == "known" ? common::kPageKnownPerson
                                             : common::kPageAsGiven;
     name = argv[2];
@@ -106,8 +106,8 @@ int main(int argc, char** argv) {
   } else if (command == "status" || command == "log" || command == "persons" || command == "groups") {
     if (argc > 3 || (argc == 3 && !ParseNumber(argv[2], number))) return Usage();
     head.Parameter = static_cast<int16_t>(number);
-    head.RequestType = command == "status" ? common::kStatusReport
-                       : command == "log"  ? common::kLogReport
+    head.RequestType = command == "status"    ? common::kStatusReport
+                       : command == "log"     ? common::kLogReport
                        : command == "persons" ? common::kListPersons
                                               : common::kListGroups;
     isList = head.RequestType == common::kListPersons || head.RequestType == common::kListGroups;
@@ -136,8 +136,9 @@ int main(int argc, char** argv) {
   const std::span<const char> got(reply.data(), static_cast<size_t>(n));
   if (isList) {
     const int count = common::ListReplyCount(got);
-    for (int i = 0; i < count; ++i) std::printf("%.*s\n", static_cast<int>(common::ListReplyName(got, i).size()),
-                                                common::ListReplyName(got, i).data());
+    for (int i = 0; i < count; ++i)
+      std::printf("%.*s\n", static_cast<int>(common::ListReplyName(got, i).size()),
+                  common::ListReplyName(got, i).data());
     return 0;
   }
   std::fwrite(got.data(), 1, got.size(), stdout);

@@ -26,11 +26,11 @@ namespace corvsim {
 
 // The commands of one AT line (after "AT"), as the modem splits them.
 struct AtLine {
-  bool IsAt = false;        // the line starts with AT (any case)
-  std::string Body;         // upper case, blanks removed, without "AT"
+  bool IsAt = false;  // the line starts with AT (any case)
+  std::string Body;   // upper case, blanks removed, without "AT"
   bool HasDial = false;
-  std::string Dialled;      // after D and an optional T or P
-  int Echo = -1;            // E0 / E1 seen: 0 or 1
+  std::string Dialled;  // after D and an optional T or P
+  int Echo = -1;        // E0 / E1 seen: 0 or 1
 };
 AtLine ParseAtLine(std::string_view line);
 

@@ -33,8 +33,7 @@ std::string NumericPlayedBy(std::string_view dialled, int64_t elapsedMs) {
 std::string NumericRecord(std::string_view dialled, int64_t elapsedMs) {
   const std::string played = NumericPlayedBy(dialled, elapsedMs);
   return "NUMERIC dial=" + std::string(dialled) + " played=" + played +
-         " complete=" + (played.size() == dialled.size() ? "yes" : "no") +
-         " hangup_ms=" + std::to_string(elapsedMs);
+         " complete=" + (played.size() == dialled.size() ? "yes" : "no") + " hangup_ms=" + std::to_string(elapsedMs);
 }
 
 }  // namespace corvsim

@@ -3,8 +3,8 @@
 
 #include <chrono>
 
-#include "tools/corvsim/numeric_endpoint.h"
 #include "tools/corvsim/endpoint_loop.h"
+#include "tools/corvsim/numeric_endpoint.h"
 
 namespace corvsim {
 

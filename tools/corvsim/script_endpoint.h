@@ -36,9 +36,9 @@ class ScriptEndpoint {
 
   std::vector<ScriptStepOptions> steps_;
   size_t next_ = 0;
-  std::string window_;   // received since the last step matched
-  std::string line_;     // received since the last CR or LF
-  std::string all_;      // everything received in this call (bounded)
+  std::string window_;  // received since the last step matched
+  std::string line_;    // received since the last CR or LF
+  std::string all_;     // everything received in this call (bounded)
   int64_t connectMs_ = 0;
   std::vector<std::string> records_;
 };

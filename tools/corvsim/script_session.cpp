@@ -3,15 +3,14 @@
 
 #include <chrono>
 
-#include "tools/corvsim/script_endpoint.h"
 #include "tools/corvsim/endpoint_loop.h"
+#include "tools/corvsim/script_endpoint.h"
 
 namespace corvsim {
 namespace {
 
 int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 

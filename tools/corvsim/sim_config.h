@@ -21,7 +21,7 @@ struct SectionConfig {
 
   std::string Get(const std::string& key, const std::string& fallback = "") const;
   long GetInt(const std::string& key, long fallback) const;
-  bool GetBool(const std::string& key, bool fallback) const;  // on/yes/true/1
+  bool GetBool(const std::string& key, bool fallback) const;       // on/yes/true/1
   std::vector<std::string> GetList(const std::string& key) const;  // split at blanks and commas
 };
 

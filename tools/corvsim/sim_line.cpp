@@ -10,11 +10,13 @@
 
 namespace corvsim {
 
-SimLine::SimLine(platform::UniqueFd master, platform::UniqueFd slave, platform::UniqueFd watch,
-                 std::string recordPath)
-    : master_(std::move(master)), slave_(std::move(slave)), watch_(std::move(watch)),
+SimLine::SimLine(platform::UniqueFd master, platform::UniqueFd slave, platform::UniqueFd watch, std::string recordPath)
+    : master_(std::move(master)),
+      slave_(std::move(slave)),
+      watch_(std::move(watch)),
       recordPath_(std::move(recordPath)) {
-  if (platform::MakeWakeEvent(stopEvent_) != 0) std::fprintf(stderr, "corvsim: no stop event; stops wait for a limit\n");
+  if (platform::MakeWakeEvent(stopEvent_) != 0)
+    std::fprintf(stderr, "corvsim: no stop event; stops wait for a limit\n");
 }
 
 void SimLine::Stop() {

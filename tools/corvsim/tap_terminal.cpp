@@ -81,8 +81,8 @@ struct Session {
   const Options Opts;
   const std::string CallTag;
   State At = State::kWaitCr;
-  long Accepted = 0;   // blocks answered ACK in this call
-  bool Hangup = false; // the computer closed the port
+  long Accepted = 0;    // blocks answered ACK in this call
+  bool Hangup = false;  // the computer closed the port
 };
 
 // ESC seen: reads the rest of the logon line and answers it.
@@ -94,7 +94,8 @@ void OnEscape(Session& s) {
     return;
   }
   const std::string password = rest.substr(3);
-  s.Line.Record("LOGON " + s.CallTag + " password=" + RecordEscape(password) + (s.At == State::kBlocks ? " again" : ""));
+  s.Line.Record("LOGON " + s.CallTag + " password=" + RecordEscape(password) +
+                (s.At == State::kBlocks ? " again" : ""));
   if (!s.Opts.Password.empty() && password != s.Opts.Password) {
     s.Line.Write(std::string(1, kNak) + "\r");
     return;

@@ -1,8 +1,8 @@
 // tools/corvsim/tapm_session.cpp - runs the manual-mode terminal on the simulator's line.
 #include "tools/corvsim/tapm_session.h"
 
-#include "tools/corvsim/tapm_terminal.h"
 #include "tools/corvsim/endpoint_loop.h"
+#include "tools/corvsim/tapm_terminal.h"
 
 namespace corvsim {
 

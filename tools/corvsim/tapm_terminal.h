@@ -15,9 +15,9 @@
 namespace corvsim {
 
 struct TapmOptions {
-  int MNeeded = 1;                    // "M" lines before the pager-ID prompt
-  bool Greeting = true;               // false: say nothing after CONNECT
-  bool IdPrompt = true;               // false: never leave the menu (no pager-ID prompt)
+  int MNeeded = 1;                        // "M" lines before the pager-ID prompt
+  bool Greeting = true;                   // false: say nothing after CONNECT
+  bool IdPrompt = true;                   // false: never leave the menu (no pager-ID prompt)
   std::set<std::string> NoMessagePrompt;  // pager IDs after which the terminal goes silent
 };
 

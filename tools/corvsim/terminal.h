@@ -15,8 +15,8 @@
 namespace corvsim {
 
 struct CallInfo {
-  int CallNumber = 0;    // calls since the simulator started, from 1
-  std::string Dialled;   // the dial string after ATD/ATDT ("9,5551234"); empty on a direct line
+  int CallNumber = 0;   // calls since the simulator started, from 1
+  std::string Dialled;  // the dial string after ATD/ATDT ("9,5551234"); empty on a direct line
 };
 
 // Runs one call. Returns true when it ended because the computer closed the port (the
@@ -27,7 +27,7 @@ using TerminalFn = bool (*)(SimLine& line, const SectionConfig& number, const Ca
 struct TerminalKind {
   std::string_view Name;  // the value of "terminal ="
   TerminalFn Run;
-  bool AnswersDial;       // true: runs instead of a result code (numeric pagers: no CONNECT)
+  bool AnswersDial;  // true: runs instead of a result code (numeric pagers: no CONNECT)
 };
 
 // The kind of that name (compared ignoring case), or null.

@@ -11,11 +11,8 @@ namespace corvsim {
 namespace {
 
 constexpr TerminalKind kKinds[] = {
-    {"tap", RunTapTerminal, false},
-    {"ucp", RunUcpTerminal, false},
-    {"tapm", RunTapmTerminal, false},
-    {"script", RunScriptTerminal, false},
-    {"numeric", RunNumericPager, true},
+    {"tap", RunTapTerminal, false},       {"ucp", RunUcpTerminal, false},     {"tapm", RunTapmTerminal, false},
+    {"script", RunScriptTerminal, false}, {"numeric", RunNumericPager, true},
 };
 
 bool SameNoCase(std::string_view a, std::string_view b) {

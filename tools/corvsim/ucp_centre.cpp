@@ -94,8 +94,8 @@ UcpFrameReport ParseUcpFrame(std::string_view body) {
 
 std::string UcpResultFrame(const UcpFrameReport& report, bool positive, std::string_view errorCode) {
   // Fixed service-centre time stamp: the driver does not read it, the test needs no clock.
-  const std::string rest = positive ? "/R/30/A//" + report.AdC + ":081226120000/"
-                                    : "/R/30/N/" + std::string(errorCode) + "//";
+  const std::string rest =
+      positive ? "/R/30/A//" + report.AdC + ":081226120000/" : "/R/30/N/" + std::string(errorCode) + "//";
   const size_t len = 2 + 1 + 5 + rest.size() + 2;
   char lenText[6];
   std::snprintf(lenText, sizeof lenText, "%05u", static_cast<unsigned>(len % 100000));
@@ -131,9 +131,8 @@ std::string UcpCentre::OnBytes(std::string_view bytes) {
     const bool positive = valid && !options_.RejectAll && options_.RejectAdc.count(r.AdC) == 0;
     std::string answer = options_.Silent ? "none" : (positive ? "A" : "N");
     records_.push_back("UCP frame=" + UcpEscape(r.Text) + " checksum=" + r.Checksum +
-                       " len=" + (r.LengthOk ? "ok" : "bad") +
-                       " sum=" + (r.ChecksumOk ? "ok" : "bad") + " adc=" + r.AdC +
-                       " msg=" + UcpEscape(r.Message) + " answer=" + answer);
+                       " len=" + (r.LengthOk ? "ok" : "bad") + " sum=" + (r.ChecksumOk ? "ok" : "bad") +
+                       " adc=" + r.AdC + " msg=" + UcpEscape(r.Message) + " answer=" + answer);
     if (options_.Silent) continue;
     // 02 syntax error for a damaged frame, 01 (checksum) and 04 (operation) per the
     // EMI error list; a refused recipient gets 06 (AdC invalid).

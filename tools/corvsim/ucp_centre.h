@@ -16,18 +16,18 @@ namespace corvsim {
 struct UcpCentreOptions {
   std::set<std::string> RejectAdc;  // recipients answered with a negative result
   bool RejectAll = false;
-  bool Silent = false;              // never answer
+  bool Silent = false;  // never answer
 };
 
 // One frame as the centre understood it.
 struct UcpFrameReport {
-  std::string Text;        // TRN through the last "/" before the checksum
-  std::string Checksum;    // the two digits received
-  bool LengthOk = false;   // LEN equals the characters from TRN through the checksum
+  std::string Text;       // TRN through the last "/" before the checksum
+  std::string Checksum;   // the two digits received
+  bool LengthOk = false;  // LEN equals the characters from TRN through the checksum
   bool ChecksumOk = false;
   bool Operation30 = false;
   std::string AdC;
-  std::string Message;     // AMsg decoded from hexadecimal
+  std::string Message;  // AMsg decoded from hexadecimal
   bool HexOk = false;
 };
 
