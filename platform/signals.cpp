@@ -1,7 +1,9 @@
 // platform/signals.cpp - sigwait(2) instead of signal handlers.
 #include "platform/signals.h"
 
+#include <cerrno>
 #include <csignal>
+#include <ctime>
 
 namespace platform {
 
@@ -28,6 +30,20 @@ int WaitForStopSignal() {
   for (;;) {
     int sig = 0;
     if (sigwait(&set, &sig) == 0) return sig;
+  }
+}
+
+int WaitForStopSignalFor(int64_t timeoutMs) {
+  const sigset_t set = StopSet();
+  if (timeoutMs < 0) timeoutMs = 0;
+  timespec wait{};
+  wait.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+  wait.tv_nsec = static_cast<long>(timeoutMs % 1000) * 1000000L;
+  for (;;) {
+    const int sig = sigtimedwait(&set, nullptr, &wait);
+    if (sig > 0) return sig;
+    if (errno == EAGAIN) return 0;
+    // EINTR: another signal's handler ran; the wait starts again (a little longer at most).
   }
 }
 

@@ -1,6 +1,8 @@
 // platform/signals.h - console stop events as an ordinary event of one thread.
 #pragma once
 
+#include <cstdint>
+
 namespace platform {
 
 // Blocks SIGINT, SIGQUIT, SIGTERM and SIGHUP in the calling thread and ignores SIGPIPE.
@@ -10,5 +12,8 @@ void BlockStopSignals();
 
 // Waits until one of the stop signals arrives; returns its number.
 int WaitForStopSignal();
+
+// Waits at most timeoutMs for one of the stop signals: its number, or 0 when none came.
+int WaitForStopSignalFor(int64_t timeoutMs);
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "common/config_path.h"
 #include "common/version.h"
 #include "common/format_text.h"
 #include "common/log.h"
@@ -41,7 +42,7 @@ int LoadClientConfiguration(core::ServerState& state) {
   }
   dir->CheckPersonSystems = false;
   directory::PageIniSettings settings = core::CurrentSettings(state);
-  const int result = directory::LoadPageIni(server::kPageIniName, *dir, settings, directory::PageIniHooks{});
+  const int result = directory::LoadPageIni(common::ConfigFile(server::kPageIniName), *dir, settings, directory::PageIniHooks{});
   core::InstallDirectory(state, std::move(dir));
   core::InstallSettings(state, settings);
   server::LoadAtFile(state);

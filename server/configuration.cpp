@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "common/config_path.h"
 #include "common/log.h"
 #include "core/now_queue.h"
 #include "directory/page_ini.h"
@@ -59,7 +60,7 @@ int LoadDirectory(core::ServerState& state, const std::string& path) {
 }
 
 int LoadConfiguration(core::ServerState& state) {
-  const int result = LoadDirectory(state);
+  const int result = LoadDirectory(state, common::ConfigFile(kPageIniName));
   LoadAtFile(state);
   return result;
 }
@@ -90,7 +91,7 @@ void ChangedIniFileThread(core::ServerState& state, NewPortsHook newPorts, std::
     common::DebugLine(first ? "ChangedIniFileTask - Started\n" : "@");
     first = false;
     if (!SleepUnlessStopped(stop, kIniCheckMs)) return;
-    if (CheckPageIni(state, watch) && newPorts) newPorts(state);
+    if (CheckPageIni(state, watch, common::ConfigFile(kPageIniName)) && newPorts) newPorts(state);
   }
 }
 

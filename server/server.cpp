@@ -10,6 +10,7 @@
 #include "common/log.h"
 #include "core/now_queue.h"
 #include "platform/pipe_endpoint.h"
+#include "platform/service_notify.h"
 #include "platform/signals.h"
 #include "server/at_queue.h"
 #include "server/configuration.h"
@@ -102,6 +103,7 @@ void StartNewDialThreads(core::ServerState& state) {
 }
 
 void Shutdown(core::ServerState& state) {
+  platform::NotifyStopping();
   // A page scheduled since the last periodic save would otherwise be lost on an orderly stop.
   (void)SaveAtFile(state);
   common::LogLine("%t %s: Paging server ended successfully\n", common::ProgramName());
@@ -127,7 +129,8 @@ int RunServer(int argc, char** argv) {
     if (std::strstr(argv[i], "debug")) core::SetServerDebug(*state, true);
   }
   StartDialThreads(*state, threads);
-  (void)platform::WaitForStopSignal();
+  if (threads.Listener.Valid()) platform::NotifyReady();
+  (void)platform::WaitForStopSignalFeedingWatchdog();
   Shutdown(*state);
 }
 

@@ -14,10 +14,12 @@
 #include <system_error>
 #include <thread>
 
+#include "common/config_path.h"
 #include "common/version.h"
 #include "common/log.h"
 #include "common/pipe_client.h"
 #include "platform/clock.h"
+#include "platform/service_notify.h"
 #include "platform/signals.h"
 #include "platform/tcp.h"
 #include "snpp/commands.h"
@@ -126,6 +128,7 @@ void SessionThread(int slot) {
 }
 
 void ShutdownServer() {
+  platform::NotifyStopping();
   gStopping = true;
   {
     SlotTable& slots = Slots();
@@ -143,7 +146,7 @@ void ShutdownServer() {
 void PageIniWatchThread() {
   PageIniStamp saved;
   for (;;) {
-    SeeIfWeShouldReadPageiniFile(saved, "page.ini", [] { (void)GetNamesAndGroups(Names()); });
+    SeeIfWeShouldReadPageiniFile(saved, common::ConfigFile("page.ini"), [] { (void)GetNamesAndGroups(Names()); });
     platform::SleepMs(kWatchPeriodMs);
   }
 }
@@ -215,7 +218,7 @@ int RunSnppServer(int argc, char** argv) {
   common::LogLine("%t %s: SNPP Server Starting.  Version %s\n", program, common::kVersion);
 
   SnppSettings settings;
-  if (ReadSnppIni("SNPP.INI", settings) != 0) {
+  if (ReadSnppIni(common::ConfigFile("SNPP.INI"), settings) != 0) {
     common::LogLine("%t %s: Error reading SNPP.INI\n", program);
     return 0;
   }
@@ -233,7 +236,7 @@ int RunSnppServer(int argc, char** argv) {
   // Before any thread starts, so that only the stop thread ever sees a stop signal.
   platform::BlockStopSignals();
   StartThread([] {
-    platform::WaitForStopSignal();
+    platform::WaitForStopSignalFeedingWatchdog();
     ShutdownServer();
   });
   StartThread(PageIniWatchThread);
@@ -261,6 +264,7 @@ int RunSnppServer(int argc, char** argv) {
   }
 
   common::LogLine("%t %s: Server started successfully\n", program);
+  platform::NotifyReady();
   if (settings.TcpPort == 0) {
     common::LogLine("%t %s: No TcpPort in SNPP.INI - listening on port %d\n", program, static_cast<int>(boundPort));
   }
