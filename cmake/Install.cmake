@@ -62,3 +62,25 @@ if(CORVEL_MANPAGES)
   endforeach()
   add_custom_target(manpages ALL DEPENDS ${corvel_man_pages})
 endif()
+
+# The install tree test (tests/install_tree_test.cpp) runs cmake --install on this build and
+# checks the layout configured here: it needs everything installed, and the paths.
+if(TARGET install_tree_test)
+  add_dependencies(install_tree_test corvd32 corvnet32 corvpop32 corvweb corvsend corvadmin manpages)
+  foreach(dir UNIT SYSUSERS UDEV_RULES)
+    if(IS_ABSOLUTE "${CORVEL_${dir}_DIR}")
+      set(full_${dir} "${CORVEL_${dir}_DIR}")
+    else()
+      set(full_${dir} "${CMAKE_INSTALL_PREFIX}/${CORVEL_${dir}_DIR}")
+    endif()
+  endforeach()
+  target_compile_definitions(install_tree_test PRIVATE
+    CORVEL_INSTALL_BINDIR="${CMAKE_INSTALL_FULL_BINDIR}"
+    CORVEL_INSTALL_PREFIX="${CMAKE_INSTALL_PREFIX}"
+    CORVEL_INSTALL_CONFDIR="${CMAKE_INSTALL_FULL_SYSCONFDIR}"
+    CORVEL_INSTALL_DATADIR="${CMAKE_INSTALL_FULL_DATADIR}"
+    CORVEL_INSTALL_MANDIR="${CMAKE_INSTALL_FULL_MANDIR}"
+    CORVEL_INSTALL_UNITDIR="${full_UNIT}"
+    CORVEL_INSTALL_SYSUSERSDIR="${full_SYSUSERS}"
+    CORVEL_INSTALL_UDEVDIR="${full_UDEV_RULES}")
+endif()
