@@ -42,7 +42,8 @@ int LoadClientConfiguration(core::ServerState& state) {
   }
   dir->CheckPersonSystems = false;
   directory::PageIniSettings settings = core::CurrentSettings(state);
-  const int result = directory::LoadPageIni(common::ConfigFile(server::kPageIniName), *dir, settings, directory::PageIniHooks{});
+  const int result =
+      directory::LoadPageIni(common::ConfigFile(server::kPageIniName), *dir, settings, directory::PageIniHooks{});
   core::InstallDirectory(state, std::move(dir));
   core::InstallSettings(state, settings);
   server::LoadAtFile(state);
