@@ -42,8 +42,11 @@ for f in etc/corvel/page.ini etc/corvel/SNPP.INI etc/corvel/POPPAGE.INI etc/corv
   [ -f "$root/$f" ] || fail "$f missing"
 done
 dpkg-deb -e "$deb" "$work/control"
+[ -n "${CORVEL_SHOW_POSTINST:-}" ] && cat "$work/control/postinst"
 grep -q 'systemd-sysusers' "$work/control/postinst" || fail "postinst does not create the user"
-grep -q 'corvd32.service' "$work/control/postinst" || fail "postinst does not enable corvd32"
+for unit in corvd32.service corvnet32.socket corvnet32.service corvpop32.service; do
+  grep -q "enable '$unit'" "$work/control/postinst" || fail "postinst does not enable $unit"
+done
 [ "$(grep -n 'systemd-sysusers' "$work/control/postinst" | head -1 | cut -d: -f1)" -lt \
   "$(grep -n 'corvd32.service' "$work/control/postinst" | head -1 | cut -d: -f1)" ] ||
   fail "postinst starts the services before it creates their user"
