@@ -2,11 +2,13 @@
 #include "common/log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -20,7 +22,71 @@ std::mutex gFileMutex;
 std::mutex gConsoleMutex;
 std::atomic<int> gLogWriteFailures{0};
 std::atomic<bool> gDebug{false};
+bool gJournalAtLineStart = true;  // guarded by gConsoleMutex
+
+constexpr int kDebugPriority = 7;
+
+// First match wins; the words are those the programs' own lines use.
+struct PriorityWord {
+  std::string_view Word;
+  int Priority;
+};
+constexpr PriorityWord kPriorityWords[] = {
+    {"Syntax error", 4},    {"Waiting", 4},      {"Error", 3},       {"Timeout", 3}, {"Can not", 3},
+    {"Calloc error", 3},    {"memory error", 3}, {"failed", 3},      {"invalid", 4}, {"not valid", 4},
+    {"already in list", 4}, {"refused", 4},      {"not applied", 4}, {"ignored", 4}, {"not found", 4},
+    {"successfully", 5},    {"Starting", 5},
+};
+
+// True when standard error is the stream systemd connected to the journal: JOURNAL_STREAM
+// holds its device and inode. Compared each time, so a redirected child that inherited the
+// variable writes to its console as usual.
+bool StderrIsJournal() {
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  if (stream == nullptr) return false;
+  unsigned long long dev = 0, ino = 0;
+  if (std::sscanf(stream, "%llu:%llu", &dev, &ino) != 2) return false;
+  struct stat st {};
+  if (::fstat(STDERR_FILENO, &st) != 0) return false;
+  return static_cast<unsigned long long>(st.st_dev) == dev && static_cast<unsigned long long>(st.st_ino) == ino;
+}
+
+// Each line (and each continuation of a line cut between two writes) keeps one prefix.
+void WriteJournal(std::string_view text, int priority) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (const char c : text) {
+    if (gJournalAtLineStart) {
+      out += '<';
+      out += static_cast<char>('0' + priority);
+      out += '>';
+      gJournalAtLineStart = false;
+    }
+    out += c;
+    if (c == '\n') gJournalAtLineStart = true;
+  }
+  std::fwrite(out.data(), 1, out.size(), stderr);
+  std::fflush(stderr);
+}
+
+void WriteConsoleAt(std::string_view text, int priority) {
+  std::lock_guard lock(gConsoleMutex);
+  if (StderrIsJournal()) {
+    WriteJournal(text, priority);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
 }  // namespace
+
+int JournalPriority(std::string_view line) {
+  for (const PriorityWord& entry : kPriorityWords) {
+    if (line.find(entry.Word) != std::string_view::npos) return entry.Priority;
+  }
+  return 6;
+}
 
 void SetProgramName(std::string_view name) {
   std::lock_guard lock(gNameMutex);
@@ -77,11 +143,9 @@ int AppendLogFile(std::string_view line) {
 
 int LogWriteFailures() { return gLogWriteFailures.load(); }
 
-void WriteConsole(std::string_view text) {
-  std::lock_guard lock(gConsoleMutex);
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
+void WriteConsole(std::string_view text) { WriteConsoleAt(text, JournalPriority(text)); }
+
+void WriteDebugConsole(std::string_view text) { WriteConsoleAt(text, kDebugPriority); }
 
 void SetDebug(bool on) { gDebug = on; }
 bool DebugOn() { return gDebug.load(); }

@@ -28,8 +28,18 @@ int AppendLogFile(std::string_view line);
 // Appends that failed since the program started.
 int LogWriteFailures();
 
-// Writes text to the console verbatim, in one piece.
+// Writes text to the console verbatim, in one piece. Under systemd, when standard error is
+// the journal's stream (JOURNAL_STREAM names it), the text goes there instead, each line
+// with the "<N>" priority prefix journald reads, so an operator can filter by priority.
 void WriteConsole(std::string_view text);
+
+// The same for the diagnostic lines of the debug switch (journal priority debug).
+void WriteDebugConsole(std::string_view text);
+
+// The syslog priority a log line is given in the journal: 3 (err) for errors and time-outs,
+// 4 (warning) for refused or invalid input and waits, 5 (notice) for starts and ends,
+// 6 (info) for the rest. The lines carry no level of their own; their words decide.
+int JournalPriority(std::string_view line);
 
 // The debug switch: diagnostic lines go to the console only, and only when it is on.
 void SetDebug(bool on);
@@ -50,7 +60,7 @@ void LogFileLine(std::string_view format, const Args&... args) {
 
 template <typename... Args>
 void DebugLine(std::string_view format, const Args&... args) {
-  if (DebugOn()) WriteConsole(FormatText(format, args...));
+  if (DebugOn()) WriteDebugConsole(FormatText(format, args...));
 }
 
 }  // namespace common

@@ -3,7 +3,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <cstdio>
 #include <filesystem>
@@ -45,6 +48,38 @@ class CaptureStdout {
     if (saved_ < 0) return;
     std::fflush(stdout);
     ::dup2(saved_, 1);
+    ::close(saved_);
+    saved_ = -1;
+  }
+  std::string path_;
+  int saved_ = -1;
+};
+
+// Sends fd 2 to a file and names it as the journal's stream, as systemd does for a service.
+class CaptureJournal {
+ public:
+  explicit CaptureJournal(const std::string& path) : path_(path) {
+    std::fflush(stderr);
+    saved_ = ::dup(2);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fd, 2);
+    ::close(fd);
+    struct stat st {};
+    ::fstat(2, &st);
+    ::setenv("JOURNAL_STREAM", (std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)).c_str(), 1);
+  }
+  ~CaptureJournal() { Restore(); }
+  std::string Text() {
+    Restore();
+    return ReadAll(path_);
+  }
+
+ private:
+  void Restore() {
+    if (saved_ < 0) return;
+    ::unsetenv("JOURNAL_STREAM");
+    std::fflush(stderr);
+    ::dup2(saved_, 2);
     ::close(saved_);
     saved_ = -1;
   }
@@ -144,6 +179,59 @@ TEST_F(LogTest, ConcurrentLinesNeverInterleave) {
     }
     EXPECT_EQ(lines, kThreads * kLines);
   }
+}
+
+TEST_F(LogTest, UnderSystemdConsoleLinesGoToTheJournalWithPriorities) {
+  CaptureStdout out(dir_ + "/console.txt");
+  CaptureJournal journal(dir_ + "/journal.txt");
+  LogLine("%t %s: Paging server started successfully\n", ProgramName());
+  LogLine("%t %s: Error - Unable to open up the com port(%s)\n", ProgramName(), "COM1");
+  LogLine("%t %s: Page Queued(#%ld), Will page %s now\n", ProgramName(), 1, "Ann");
+  SetDebug(true);
+  DebugLine("Dialing %s\n", "5550100");
+  // A line written in two pieces keeps one prefix; two lines in one write get one each.
+  WriteConsole("Corvel. ");
+  WriteConsole("Paging Server.\nsecond\n");
+  const std::string text = journal.Text();
+  const std::string file = ReadAll(log_);
+  EXPECT_EQ(out.Text(), "") << "nothing for the console's stdout under the journal";
+  std::istringstream in(text);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 6u) << text;
+  EXPECT_EQ(lines[0].substr(0, 3), "<5>");
+  EXPECT_EQ(lines[1].substr(0, 3), "<3>");
+  EXPECT_EQ(lines[2].substr(0, 3), "<6>");
+  EXPECT_EQ(lines[3], "<7>Dialing 5550100");
+  EXPECT_EQ(lines[4], "<6>Corvel. Paging Server.");
+  EXPECT_EQ(lines[5], "<6>second");
+  // log.txt is unchanged: the same three lines, without prefixes.
+  std::istringstream fileIn(file);
+  std::vector<std::string> fileLines;
+  for (std::string line; std::getline(fileIn, line);) fileLines.push_back(line);
+  ASSERT_EQ(fileLines.size(), 3u) << file;
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ("<" + lines[i].substr(1, 2) + fileLines[i], lines[i]);
+}
+
+TEST_F(LogTest, AStreamThatIsNotTheJournalKeepsTheConsole) {
+  CaptureStdout out(dir_ + "/console.txt");
+  ::setenv("JOURNAL_STREAM", "1:1", 1);  // inherited from a service, but stderr is elsewhere
+  LogLine("%t %s: Error - calloc\n", ProgramName());
+  ::unsetenv("JOURNAL_STREAM");
+  const std::string console = out.Text();
+  EXPECT_EQ(console, ReadAll(log_));
+  EXPECT_NE(console.find("CORVD32: Error - calloc"), std::string::npos);
+}
+
+TEST(JournalPriority, WordsOfTheProgramsOwnLines) {
+  EXPECT_EQ(JournalPriority("x CORVD32: Error - The NOW queue is full\n"), 3);
+  EXPECT_EQ(JournalPriority("x CORVNET32: Timeout - Paging Server has not started\n"), 3);
+  EXPECT_EQ(JournalPriority("x CORVD32: Can not find system\n"), 3);
+  EXPECT_EQ(JournalPriority("x CORVD32: File: 'page.ini'  Syntax error (x) in line - 3\n"), 4);
+  EXPECT_EQ(JournalPriority("x CORVD32: Waiting 3 minutes to page - There has been 4 Errors\n"), 4);
+  EXPECT_EQ(JournalPriority("x CORVD32: Person's name(Zed) is invalid in group(Ops)\n"), 4);
+  EXPECT_EQ(JournalPriority("x CORVPOP32: Gateway started successfully\n"), 5);
+  EXPECT_EQ(JournalPriority("x CORVD32: Message(#3) sent to Ann\n"), 6);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "common/config_path.h"
 #include "common/log.h"
 #include "core/at_file.h"
 #include "core/now_queue.h"
@@ -56,7 +57,7 @@ int LoadDirectory(ServerState& state, const std::string& path, PageIniReader rea
 }
 
 int LoadConfiguration(ServerState& state, PageIniReader reader) {
-  const int result = LoadDirectory(state, kPageIniName, reader);
+  const int result = LoadDirectory(state, common::ConfigFile(kPageIniName), reader);
   LoadAtFile(state);
   return result;
 }

@@ -6,6 +6,7 @@
 #include <new>
 #include <system_error>
 
+#include "common/config_path.h"
 #include "common/log.h"
 #include "common/pipe_client.h"
 #include "common/version.h"
@@ -33,11 +34,11 @@ int ReadConfiguration(GatewayContext& context) {
     common::LogLine("%t %s: Error - calloc\n", context.ProgramName);
     return kGatewayEnded;
   }
-  const int read = ReadPopPageIni("POPPAGE.INI", context);
+  const int read = ReadPopPageIni(common::ConfigFile("POPPAGE.INI"), context);
   if (read == kPopPageNoMemory) return kGatewayEnded;  // "Error - calloc" is logged
   if (read != kPopPageRead) common::LogLine("%t %s: Error reading POPPAGE.INI\n", context.ProgramName);
   // The pagers' code page is the paging server's: MIME text is converted into it.
-  context.MapCodePage = ReadMapCodePage("page.ini");
+  context.MapCodePage = ReadMapCodePage(common::ConfigFile("page.ini"));
   return kGatewayRunning;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "common/config_path.h"
 #include "common/log.h"
 #include "platform/file_stamp.h"
 #include "server/threads.h"
@@ -50,7 +51,7 @@ void ChangedIniFileThread(core::ServerState& state, NewPortsHook newPorts, std::
     common::DebugLine(first ? "ChangedIniFileTask - Started\n" : "@");
     first = false;
     if (!SleepUnlessStopped(stop, kIniCheckMs)) return;
-    if (CheckPageIni(state, watch) && newPorts) newPorts(state);
+    if (CheckPageIni(state, watch, common::ConfigFile(core::kPageIniName)) && newPorts) newPorts(state);
   }
 }
 

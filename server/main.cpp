@@ -2,10 +2,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/config_path.h"
 #include "platform/signals.h"
 #include "server/server.h"
 
 int main(int argc, char** argv) {
+  if ((argc = common::TakeConfigDirOption(argc, argv)) < 0) return 2;
   platform::BlockStopSignals();  // before the first thread starts: every thread inherits the mask
   server::Server server;
   if (server::StartServer(argc, argv, server) != 0) return 1;

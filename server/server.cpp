@@ -9,6 +9,7 @@
 #include "common/version.h"
 #include "core/now_queue.h"
 #include "platform/pipe_endpoint.h"
+#include "platform/service_notify.h"
 #include "platform/signals.h"
 #include "server/at_queue.h"
 #include "server/configuration.h"
@@ -96,6 +97,7 @@ void StartNewDialThreads(core::ServerState& state) {
 }
 
 void Shutdown(core::ServerState& state) {
+  platform::NotifyStopping();
   // A page scheduled since the last periodic save would otherwise be lost on an orderly stop.
   (void)SaveAtFile(state);
   common::LogLine("%t %s: Paging server ended successfully\n", common::ProgramName());
@@ -119,11 +121,12 @@ int StartServer(int argc, char** argv, Server& server) {
     if (std::strstr(argv[i], "debug")) core::SetServerDebug(state, true);
   }
   StartDialThreads(state, server.Threads);
+  if (server.Threads.Listener.Valid()) platform::NotifyReady();
   return 0;
 }
 
 int WaitForStop(Server& server) {
-  if (platform::WaitForStopSignal() == platform::kStopRequested) {
+  if (platform::WaitForStopSignalFeedingWatchdog() == platform::kStopRequested) {
     (void)SaveAtFile(*server.State);
     return 0;
   }

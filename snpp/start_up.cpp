@@ -1,6 +1,7 @@
 // snpp/start_up.cpp - banner, SNPP.INI, the paging server and its names.
 #include "snpp/start_up.h"
 
+#include "common/config_path.h"
 #include "common/log.h"
 #include "common/pipe_client.h"
 #include "common/version.h"
@@ -15,7 +16,7 @@ int StartUp(SnppSettings& settings, NameCache& names, const PipeCall& call) {
   common::WriteConsole("For use with Corvel's Paging Server.\n");
   common::LogLine("%t %s: SNPP Server Starting.  Version %s\n", program, common::kVersion);
 
-  if (ReadSnppIni("SNPP.INI", settings) != 0) {
+  if (ReadSnppIni(common::ConfigFile("SNPP.INI"), settings) != 0) {
     common::LogLine("%t %s: Error reading SNPP.INI\n", program);
     return 1;
   }

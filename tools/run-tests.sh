@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build (warnings as errors) with all unit and
 # end-to-end tests, the unit tests again under AddressSanitizer and UBSan, the paging
-# server core under ThreadSanitizer, and the bounded fuzz runs.
+# server core under ThreadSanitizer, the Debian package, and the bounded fuzz runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -26,6 +26,9 @@ cmake -S . -B build-tsan -DCORVEL_WERROR=ON -DCORVEL_SANITIZE=thread \
 cmake --build build-tsan -j"$jobs"
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest -L tsan -j"$jobs" --output-on-failure --timeout 600)
+
+echo "== the Debian package: built, checked with lintian, unpacked and its corvd32 run once"
+CORVEL_JOBS="$jobs" bash tests/install_package.sh
 
 if [ -f tools/fuzz.sh ]; then
   echo "== bounded fuzz runs"

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/config_path.h"
 #include "web/cgi.h"
 
 int main(int argc, char** argv) {
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
   }
   for (int i = 0; i < argc; ++i) request.Arguments.emplace_back(argv[i]);
   request.Body = [] { return std::getchar(); };
+  request.SettingsFile = common::ConfigFile(request.SettingsFile);  // CORVEL_CONFIG_DIR from the web server
   std::string out;
   const int status = web::RunCgi(request, out);
   std::fwrite(out.data(), 1, out.size(), stdout);
