@@ -1,7 +1,8 @@
 # cmake --install: the programs, the configuration, the manual pages and the service files
 # in the file-system hierarchy. Configured with the prefix /usr, the configuration goes to
-# /etc/corvel (GNUInstallDirs' rule for /usr; /usr/local gives /usr/local/etc/corvel); the units, the sysusers file and the udev rule go where
-# the CORVEL_*_DIR settings say (the Debian package sets the paths its systemd uses).
+# /etc/corvel (GNUInstallDirs' rule for /usr; /usr/local gives /usr/local/etc/corvel); the
+# units, the sysusers file and the udev rule go where the CORVEL_*_DIR settings say (the
+# Debian package sets the paths its systemd uses).
 include(GNUInstallDirs)
 
 set(CORVEL_UNIT_DIR "lib/systemd/system" CACHE STRING "systemd units (relative to the prefix, or absolute)")
@@ -32,7 +33,19 @@ if(TARGET corvhttp)
   install(TARGETS corvhttp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   list(APPEND corvel_units systemd/corvhttp.service)
 endif()
-install(FILES ${corvel_units} DESTINATION ${CORVEL_UNIT_DIR})
+# The units name the installed programs and the configuration folder of this prefix (the
+# sources are written for the package's /usr and /etc/corvel).
+set(corvel_configured_units)
+foreach(unit ${corvel_units})
+  file(READ ${PROJECT_SOURCE_DIR}/${unit} text)
+  string(REPLACE "ExecStart=/usr/bin/" "ExecStart=${CMAKE_INSTALL_FULL_BINDIR}/" text "${text}")
+  string(REPLACE " -c /etc/corvel" " -c ${corvel_confdir}" text "${text}")
+  get_filename_component(name ${unit} NAME)
+  file(WRITE ${PROJECT_BINARY_DIR}/systemd/${name} "${text}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${unit})
+  list(APPEND corvel_configured_units ${PROJECT_BINARY_DIR}/systemd/${name})
+endforeach()
+install(FILES ${corvel_configured_units} DESTINATION ${CORVEL_UNIT_DIR})
 install(FILES systemd/corvel.sysusers DESTINATION ${CORVEL_SYSUSERS_DIR} RENAME corvel.conf)
 install(FILES systemd/60-corvel-modems.rules DESTINATION ${CORVEL_UDEV_RULES_DIR})
 install(FILES systemd/corvel.logrotate DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/logrotate.d RENAME corvel)
