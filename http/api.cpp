@@ -296,7 +296,8 @@ ApiResponse Hook(const ApiRequest& request, ApiContext& context, bool grafana) {
   // Grafana may first probe the URL, and its test sends a body without alerts.
   if (request.Method == "GET" || request.Method == "HEAD") return JsonResponse(200, {{"status", "ready"}});
   const auto toAt = request.Query.find("to");
-  const std::vector<std::string> to = toAt == request.Query.end() ? std::vector<std::string>() : SplitNames(toAt->second);
+  const std::vector<std::string> to =
+      toAt == request.Query.end() ? std::vector<std::string>() : SplitNames(toAt->second);
   if (to.empty()) return Error(400, "name the recipients in the URL: ?to=NAME[,NAME]");
   if (to.size() > kMaxRecipients) return Error(400, "\"to\" names more than 300 recipients");
   for (const std::string& name : to) {
@@ -435,8 +436,7 @@ ApiResponse HandleApi(const ApiRequest& request, ApiContext& context) {
   if (metrics) return method == "GET" ? Metrics(context) : wrongMethod("GET");
   if (path == "/hooks/alertmanager") return method == "POST" ? Hook(request, context, false) : wrongMethod("POST");
   if (path == "/hooks/grafana") {
-    return method == "POST" || method == "GET" || method == "HEAD" ? Hook(request, context, true)
-                                                                    : wrongMethod("POST");
+    return method == "POST" || method == "GET" || method == "HEAD" ? Hook(request, context, true) : wrongMethod("POST");
   }
   return Error(404, "no such route");
 }

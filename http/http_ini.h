@@ -16,7 +16,7 @@ struct HttpSettings {
   std::string BindAddress;  // empty: every address
   std::string TlsCertificate;
   std::string TlsKey;
-  std::string Tokens;  // the bearer tokens file; empty: none (only loopback /metrics)
+  std::string Tokens;                                 // the bearer tokens file; empty: none (only loopback /metrics)
   int HookMessageLength = kDefaultHookMessageLength;  // a webhook's page text is cut to this
   std::vector<std::string> Problems;                  // refused values, for the log
 };

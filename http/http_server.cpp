@@ -37,8 +37,8 @@ std::string LogSafe(std::string_view text) {
 }
 
 MHD_Result Reply(MHD_Connection* connection, const ApiResponse& response) {
-  MHD_Response* r =
-      MHD_create_response_from_buffer(response.Body.size(), const_cast<char*>(response.Body.data()), MHD_RESPMEM_MUST_COPY);
+  MHD_Response* r = MHD_create_response_from_buffer(response.Body.size(), const_cast<char*>(response.Body.data()),
+                                                    MHD_RESPMEM_MUST_COPY);
   if (r == nullptr) return MHD_NO;
   MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, response.ContentType.c_str());
   for (const auto& [name, value] : response.Headers) MHD_add_response_header(r, name.c_str(), value.c_str());

@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
     common::LogLine("%t %s: Error reading HTTP.INI\n", program);
     return 0;
   }
-  for (const std::string& problem : settings.Problems) common::LogLine("%t %s: HTTP.INI: %s - ignored\n", program, problem);
+  for (const std::string& problem : settings.Problems)
+    common::LogLine("%t %s: HTTP.INI: %s - ignored\n", program, problem);
 
   corvhttp::TokenSet tokens;
   if (!settings.Tokens.empty()) {

@@ -292,8 +292,7 @@ int DoLogin(SnppSession& session, const Rest& rest) {
 int DoLevel(SnppSession& session, const Rest& rest) {
   const std::vector<std::string_view> words = Words(rest);
   int level = -1;
-  if (words.size() == 1 && words[0].size() <= 2 &&
-      words[0].find_first_not_of("0123456789") == std::string_view::npos) {
+  if (words.size() == 1 && words[0].size() <= 2 && words[0].find_first_not_of("0123456789") == std::string_view::npos) {
     level = std::stoi(std::string(words[0]));
   }
   if (level < 0 || level > kMaxServiceLevel) {

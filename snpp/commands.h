@@ -91,9 +91,9 @@ struct SessionFields {
   std::array<char, kCoverageAreaField> CoverageArea{};
   std::array<char, kHoldTimeField> HoldTime{};
   std::array<char, kSubjectField> Subject{};
-  std::string MessageText;  // never more than kMessageTextField - 1 characters
-  int Level = kNoLevel;     // LEVE; kNoLevel until one is given
-  bool Alert = false;       // ALER 1: accepted, no paging system here offers it
+  std::string MessageText;                      // never more than kMessageTextField - 1 characters
+  int Level = kNoLevel;                         // LEVE; kNoLevel until one is given
+  bool Alert = false;                           // ALER 1: accepted, no paging system here offers it
   std::array<char, kCallerIdField> CallerId{};  // CALL: put after the message
 };
 
@@ -102,9 +102,9 @@ class UserTable;
 // What the connection is and may do; lives as long as the connection (SEND and RESE
 // leave it alone).
 struct ConnectionFields {
-  std::string Peer;             // the client's address, for the log
-  bool ReportsAllowed = true;   // MSTA and MLOG (the server decides by ReportsFrom)
-  std::string LoginUser;        // after a good LOGI
+  std::string Peer;            // the client's address, for the log
+  bool ReportsAllowed = true;  // MSTA and MLOG (the server decides by ReportsFrom)
+  std::string LoginUser;       // after a good LOGI
   bool LoggedIn = false;
   int LoginFailures = 0;
 };

@@ -220,9 +220,8 @@ void SnppServer::Accepted(platform::UniqueFd socket, const std::string& peer, bo
   if (stopping_) return;  // the connection closes unanswered, as the listener does
   // One address may not take every slot: a client that leaves connections open (or one
   // that attacks) locks out only itself.
-  const int fromPeer = static_cast<int>(std::count_if(slots_.begin(), slots_.end(), [&](const Slot& s) {
-    return s.Socket.Valid() && s.Peer == peer;
-  }));
+  const int fromPeer = static_cast<int>(
+      std::count_if(slots_.begin(), slots_.end(), [&](const Slot& s) { return s.Socket.Valid() && s.Peer == peer; }));
   if (fromPeer >= options_.SessionsPerAddress) {
     lock.unlock();
     if (!tls) {

@@ -19,9 +19,9 @@ class UserTable;
 
 struct SnppServices {
   PipeCall CallPagingServer;
-  const NameCache* Names = nullptr;    // what LIST answers from
-  const UserTable* Users = nullptr;    // LOGI's users; none: every login is accepted
-  bool RequireLogin = false;           // PAGE only after a good LOGI
+  const NameCache* Names = nullptr;  // what LIST answers from
+  const UserTable* Users = nullptr;  // LOGI's users; none: every login is accepted
+  bool RequireLogin = false;         // PAGE only after a good LOGI
 };
 
 }  // namespace snpp

@@ -19,7 +19,7 @@ struct SnppSettings {
 
   std::string BindAddress;                          // empty: every address
   std::vector<platform::AddressBlock> AllowFrom;    // empty: everyone may connect
-  bool AllowFromBad = false;  // an AllowFrom item was no address: the server must not start
+  bool AllowFromBad = false;                        // an AllowFrom item was no address: the server must not start
   std::vector<platform::AddressBlock> ReportsFrom;  // who may use MSTA and MLOG
   bool ReportsFromSet = false;                      // false: loopback only
   int IdleTimeout = kDefaultIdleTimeoutSec;         // seconds without a line before "421"

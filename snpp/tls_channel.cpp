@@ -113,7 +113,8 @@ int TlsChannel::Handshake(int timeoutMs, std::string& problem) {
     }
     const int n = platform::TcpReceive(socket_, raw, LeftMs(deadline));
     if (n <= 0) {
-      problem = n == -ETIMEDOUT ? "no TLS handshake in time" : "the client closed the connection during the TLS handshake";
+      problem =
+          n == -ETIMEDOUT ? "no TLS handshake in time" : "the client closed the connection during the TLS handshake";
       return 1;
     }
     BIO_write(SSL_get_rbio(ssl_), raw.data(), n);
