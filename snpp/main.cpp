@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   options.IdleTimeoutMs = settings.IdleTimeout * 1000;
   options.SessionsPerAddress = settings.SessionsPerAddress;
   options.Tls = tls.Loaded() ? &tls : nullptr;
-  options.Users = users.Empty() ? nullptr : &users;
+  options.Users = settings.Users.empty() ? nullptr : &users;
   options.RequireLogin = settings.RequireLogin;
 
   platform::BlockStopSignals();  // before the first thread starts: every thread inherits the mask

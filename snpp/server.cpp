@@ -328,6 +328,7 @@ void SnppServer::Session(int slot, bool tls, std::stop_token stop) {
     common::LogLine("%t %s: Thread memory error\n", Program());
   }
   common::DebugLine("Connection Closed\n");
+  if (channel) channel->Close();
   connection.reset();
   out.reset();
   channel.reset();

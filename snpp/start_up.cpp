@@ -29,6 +29,10 @@ int LoadProtections(const SnppSettings& settings, UserTable& users, TlsServerCon
       return kStartUpRefused;
     }
     if (rc == UserTable::kMalformedLines) common::LogLine("%t %s: %s - skipped\n", program, problem);
+    if (settings.RequireLogin && users.Empty()) {
+      common::LogLine("%t %s: RequireLogin with no user in the Users file - not starting\n", program);
+      return kStartUpRefused;
+    }
     common::LogLine("%t %s: %d users for LOGI%s\n", program, static_cast<int>(users.Size()),
                     settings.RequireLogin ? ", login required" : "");
   }

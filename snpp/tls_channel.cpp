@@ -142,6 +142,14 @@ int TlsChannel::Receive(std::span<char> buf, int timeoutMs) {
   }
 }
 
+void TlsChannel::Close() {
+  if (ssl_ == nullptr) return;
+  ERR_clear_error();
+  SSL_shutdown(ssl_);
+  (void)Flush();
+  ERR_clear_error();
+}
+
 int TlsChannel::Send(std::string_view bytes) {
   if (ssl_ == nullptr) return -1;
   // Into a memory buffer SSL_write takes everything at once.

@@ -50,6 +50,9 @@ class TlsChannel {
   // Sends all of bytes. 0, or -1 when the connection is gone.
   [[nodiscard]] int Send(std::string_view bytes);
 
+  // Tells the client the session ends (TLS close_notify), so it can tell an end from a cut.
+  void Close();
+
  private:
   int Flush();
 
