@@ -222,7 +222,9 @@ void SnppServer::Accepted(platform::UniqueFd socket, const std::string& peer, bo
   // that attacks) locks out only itself.
   const int fromPeer = static_cast<int>(
       std::count_if(slots_.begin(), slots_.end(), [&](const Slot& s) { return s.Socket.Valid() && s.Peer == peer; }));
-  if (fromPeer >= options_.SessionsPerAddress) {
+  const int inUse =
+      static_cast<int>(std::count_if(slots_.begin(), slots_.end(), [](const Slot& s) { return s.Socket.Valid(); }));
+  if (fromPeer >= options_.SessionsPerAddress && inUse < kSessionSlots) {
     lock.unlock();
     if (!tls) {
       SocketOutput out(socket);

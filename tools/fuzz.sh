@@ -31,8 +31,13 @@ if [ -z "$cxx" ]; then
   exit 1
 fi
 
-mkdir -p "$out/obj" "$out/corpus/page_ini_fuzz"
-flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -I"$root" -I/usr/include/nlohmann
+mkdir -p "$out/obj" "$out/corpus/page_ini_fuzz" "$out/generated/common"
+# The release text CMake makes from project()'s version, made here the same way.
+version=$(sed -n 's/^project(Corvel VERSION \([0-9]*\)\.\([0-9]*\)\.\([0-9]*\).*/\1 \2 \3/p' CMakeLists.txt)
+read -r vmajor vminor vpatch <<< "$version"
+sed -e "s/@PROJECT_VERSION_MAJOR@/$vmajor/" -e "s/@PROJECT_VERSION_MINOR@/$vminor/" \
+    -e "s/@PROJECT_VERSION_PATCH@/$vpatch/" common/version.h.in > "$out/generated/common/version.h"
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -I"$root" -I"$out/generated"
        -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
 libflags=("${flags[@]/-fsanitize=fuzzer,address,undefined/-fsanitize=fuzzer-no-link,address,undefined}")
 
