@@ -132,7 +132,8 @@ for name in $wanted; do
     -artifact_prefix="$out/artifacts/$name-" -print_final_stats=1 "$out/corpus/$name" \
     > "$out/$name.log" 2>&1) || status=$?
   tail -n 8 "$out/$name.log"
-  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$out/$name.log" | grep -o '[0-9]*$' || echo 0)
+  runs=$(awk '/stat::number_of_executed_units:/ {print $2; exit}' "$out/$name.log")
+  runs=${runs:-0}
   summary+="$name: $runs runs in ${per}s, $(( runs / per )) exec/s"$'\n'
   if [ "$status" -ne 0 ] || ls "$out/artifacts/$name-"* >/dev/null 2>&1; then
     echo "fuzz.sh: $name failed (status $status); inputs in $out/artifacts" >&2
