@@ -13,26 +13,23 @@ option(CORVEL_MANPAGES "Build the manual pages (needs scdoc)" ON)
 set(corvel_docdir ${CMAKE_INSTALL_DATADIR}/doc/corvel)
 set(corvel_confdir ${CMAKE_INSTALL_FULL_SYSCONFDIR}/corvel)
 
-install(TARGETS corvd32 corvnet32 corvpop32 corvweb corvsend corvadmin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS corvd32 corvnet32 corvpop32 corvweb corvsend corvadmin corvhttp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Debian's web servers run CGI programs from /usr/lib/cgi-bin.
 install(PROGRAMS $<TARGET_FILE:corvweb> DESTINATION lib/cgi-bin)
 
 install(DIRECTORY DESTINATION ${corvel_confdir})
-install(FILES systemd/etc/page.ini systemd/etc/SNPP.INI systemd/etc/wwwpage.ini DESTINATION ${corvel_confdir})
+install(FILES systemd/etc/page.ini systemd/etc/SNPP.INI systemd/etc/wwwpage.ini systemd/etc/HTTP.INI
+        DESTINATION ${corvel_confdir})
 # The mailboxes' passwords: not for every user.
 install(FILES systemd/etc/POPPAGE.INI DESTINATION ${corvel_confdir} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ)
 
-install(FILES sample/page.ini systemd/etc/SNPP.INI systemd/etc/POPPAGE.INI systemd/etc/wwwpage.ini
+install(FILES sample/page.ini systemd/etc/SNPP.INI systemd/etc/POPPAGE.INI systemd/etc/wwwpage.ini systemd/etc/HTTP.INI
               systemd/web/corvweb-lighttpd.conf systemd/web/corvweb-apache.conf
         DESTINATION ${corvel_docdir}/examples)
 install(FILES web/pages/form.htm web/pages/ok.htm web/pages/bad.htm DESTINATION ${CMAKE_INSTALL_DATADIR}/corvel/www)
 
-set(corvel_units systemd/corvd32.service systemd/corvnet32.service systemd/corvnet32.socket systemd/corvpop32.service)
-if(TARGET corvhttp)
-  # The HTTP daemon's unit goes with the program.
-  install(TARGETS corvhttp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  list(APPEND corvel_units systemd/corvhttp.service)
-endif()
+set(corvel_units systemd/corvd32.service systemd/corvnet32.service systemd/corvnet32.socket systemd/corvpop32.service
+                 systemd/corvhttp.service)
 # The units name the installed programs and the configuration folder of this prefix (the
 # sources are written for the package's /usr and /etc/corvel).
 set(corvel_configured_units)
@@ -68,9 +65,6 @@ if(CORVEL_MANPAGES)
                        COMMAND sh -c "\"$0\" < \"$1\" > \"$2\"" ${SCDOC} ${src} ${out}
                        DEPENDS ${src} VERBATIM)
     list(APPEND corvel_man_pages ${out})
-    if(page MATCHES "^(corvhttp|HTTP\\.INI)\\." AND NOT TARGET corvhttp)
-      continue()  # built and checked, installed with the program
-    endif()
     install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
   endforeach()
   add_custom_target(manpages ALL DEPENDS ${corvel_man_pages})
@@ -79,7 +73,7 @@ endif()
 # The install tree test (tests/install_tree_test.cpp) runs cmake --install on this build and
 # checks the layout configured here: it needs everything installed, and the paths.
 if(TARGET install_tree_test)
-  add_dependencies(install_tree_test corvd32 corvnet32 corvpop32 corvweb corvsend corvadmin manpages)
+  add_dependencies(install_tree_test corvd32 corvnet32 corvpop32 corvweb corvsend corvadmin corvhttp manpages)
   foreach(dir UNIT SYSUSERS UDEV_RULES)
     if(IS_ABSOLUTE "${CORVEL_${dir}_DIR}")
       set(full_${dir} "${CORVEL_${dir}_DIR}")

@@ -32,6 +32,15 @@ int CallPagingServer(std::span<const char> request, std::span<char> reply) {
   return (n >= 2 && reply[0] == 'O' && reply[1] == 'K') ? 0 : 1;
 }
 
+int CallPagingServerLarge(std::span<const char> request, std::span<char> reply) {
+  if (reply.empty()) return 1;
+  std::memset(reply.data(), 0, reply.size());
+  const int n = platform::PipeTransact(platform::PipePath(), request, reply.subspan(0, reply.size() - 1), kPipeWaitMs);
+  if (n <= 0) return 1;
+  reply[static_cast<size_t>(n)] = '\0';
+  return (n >= 2 && reply[0] == 'O' && reply[1] == 'K') ? 0 : 1;
+}
+
 int CallPagingServerCgi(std::string_view hostName, std::span<const char> request, std::span<char> reply, int& bytesRead,
                         bool& remote) {
   bytesRead = 0;

@@ -19,6 +19,11 @@ std::string PagingServerPipePath(std::string_view hostName, bool& remote);
 // text stays in reply either way, NUL-terminated within its capacity.
 [[nodiscard]] int CallPagingServer(std::span<const char> request, std::span<char> reply);
 
+// The gateway variant for replies that may pass 3100 bytes (the counters request): the
+// whole of reply (up to the server's 20000-byte reply buffer) takes the reply, less one byte
+// for the terminator. Same results.
+[[nodiscard]] int CallPagingServerLarge(std::span<const char> request, std::span<char> reply);
+
 // CGI variant (corvweb): reply of 3100 bytes; bytesRead gets the reply's length. No bytes
 // read: failure. 3000 or more: success, used as it is (terminated within the area). Else
 // terminated at its length; failure when it begins with "ERR:". A remote hostName fails

@@ -22,7 +22,7 @@ static_assert(std::endian::native == std::endian::little, "the pipe records are 
 #pragma pack(push, 1)
 struct RequestRecord {
   int16_t RecordKind;   // senders write 1; the server does not read it
-  int16_t RequestType;  // 0..8
+  int16_t RequestType;  // 0..10
   int16_t TimeMode;     // 0 now, 1 at the time fields, 2 after Minute minutes
   int16_t Parameter;    // log page, listing flag or list page number
   char Reserved1[36];
@@ -71,6 +71,16 @@ enum RequestType : int16_t {
   kListPersons = 6,
   kListGroups = 7,
   kListMembers = 8,
+  kPageRecord = 9,
+  // Counters: no field but RequestType is read. The reply is "OK\n" and then one figure a
+  // line, "name<TAB>value" with any labels after it as "<TAB>label=value"; a label value's
+  // backslash, tab, CR and line feed are written \\, \t, \r and \n (common/counter_lines.h
+  // writes and reads them). Names: pages_accepted, pages_sent, pages_given_up,
+  // pipe_requests, unknown_names, now_queue_full (counts since start); now_queue_pages with
+  // queue=Main or queue=PORT, at_pages (pages waiting now); calls with port=, system= and
+  // result= (the modem's words). A reply that would pass the server's reply buffer ends
+  // after its last whole line.
+  kCounters = 10,
 };
 
 // Builds the bytes a sender writes: the head (Name and MessageLength filled in here,

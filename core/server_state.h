@@ -16,6 +16,7 @@
 #include <string>
 
 #include "core/at_entry.h"
+#include "core/call_counts.h"
 #include "core/dial_context.h"
 #include "directory/directory.h"
 #include "directory/settings.h"
@@ -48,6 +49,8 @@ struct ServerState {
   std::atomic<int32_t> NowQueueFullCount{0};  // pages refused by a full NOW queue
   std::atomic<int32_t> LogViewFailures{0};    // log reports that found no log file
   std::atomic<int32_t> UnknownNameCount{0};   // pages refused for an unknown name
+  std::atomic<int32_t> PagesAccepted{0};      // pages queued or scheduled for one recipient
+  CallCounts Calls;                           // dial results per port and system
 
   // page.ini settings as last loaded and the directory; use the accessors below.
   mutable std::mutex ConfigLock;

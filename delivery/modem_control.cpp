@@ -189,7 +189,9 @@ bool Dial(DialWork& work, const CallSetup& call, int& result) {
   const std::string prefix = core::DialingPrefix(work.State);
   if (call.Dial == Dialling::kWaitConnect) {
     WriteComText(port, DialCommand(prefix, system.SystemPhoneNumber));
-    if (WaitForText(port, "CONNECT", kConnectSec) != 0) {
+    const bool connected = WaitForText(port, "CONNECT", kConnectSec) == 0;
+    work.State.Calls.Count(work.PortName(), system.SystemName, connected ? "CONNECT" : "TIMEOUT");
+    if (!connected) {
       EndCall(work, call);
       result = kDeliverFailed;
       return false;
@@ -200,6 +202,7 @@ bool Dial(DialWork& work, const CallSetup& call, int& result) {
   if (system.SystemPhoneNumber.empty()) return true;  // a direct line: no modem to dial
   WriteComText(port, DialCommand(prefix, system.SystemPhoneNumber));
   const int code = ReadModemResult(port, kDialResultMs);
+  work.State.Calls.Count(work.PortName(), system.SystemName, ModemResultName(code));
   if (code == kResultConnect) return true;
   common::LogLine("%t %s: Error - No CONNECT message - Modems response was(%s)\n", common::ProgramName(),
                   ModemResultName(code));

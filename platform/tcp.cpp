@@ -15,11 +15,46 @@
 
 namespace platform {
 
-int TcpListen(const std::string& bindAddress, uint16_t port, int backlog, UniqueFd& out, uint16_t& boundPort) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd.Valid()) return -errno;
+namespace {
+
+int BindAndListen(UniqueFd& fd, const sockaddr* addr, socklen_t addrLen, int backlog, uint16_t& boundPort) {
   const int one = 1;
   ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (::bind(fd.Get(), addr, addrLen) != 0) return -errno;
+  if (::listen(fd.Get(), backlog) != 0) return -errno;
+  sockaddr_storage bound{};
+  socklen_t len = sizeof bound;
+  if (::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&bound), &len) != 0) return -errno;
+  boundPort = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port)
+                                          : ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
+  return 0;
+}
+
+}  // namespace
+
+int TcpListen(const std::string& bindAddress, uint16_t port, int backlog, UniqueFd& out, uint16_t& boundPort) {
+  const bool v6 = bindAddress.find(':') != std::string::npos;
+  if (bindAddress.empty() || v6) {
+    // Every address of both families on one dual-stack socket; a machine without IPv6
+    // falls back to IPv4 alone.
+    sockaddr_in6 addr6{};
+    addr6.sin6_family = AF_INET6;
+    addr6.sin6_port = htons(port);
+    addr6.sin6_addr = in6addr_any;
+    if (v6 && ::inet_pton(AF_INET6, bindAddress.c_str(), &addr6.sin6_addr) != 1) return -EINVAL;
+    UniqueFd fd(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd.Valid()) {
+      const int zero = 0;
+      if (!v6) ::setsockopt(fd.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
+      const int rc = BindAndListen(fd, reinterpret_cast<const sockaddr*>(&addr6), sizeof addr6, backlog, boundPort);
+      if (rc == 0) out = std::move(fd);
+      if (rc == 0 || v6 || (rc != -EAFNOSUPPORT && rc != -EADDRNOTAVAIL)) return rc;
+    } else if (v6 || (errno != EAFNOSUPPORT && errno != EPROTONOSUPPORT)) {
+      return -errno;
+    }
+  }
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.Valid()) return -errno;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
@@ -28,17 +63,13 @@ int TcpListen(const std::string& bindAddress, uint16_t port, int backlog, Unique
   } else if (::inet_pton(AF_INET, bindAddress.c_str(), &addr.sin_addr) != 1) {
     return -EINVAL;
   }
-  if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) return -errno;
-  if (::listen(fd.Get(), backlog) != 0) return -errno;
-  socklen_t len = sizeof addr;
-  if (::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) return -errno;
-  boundPort = ntohs(addr.sin_port);
-  out = std::move(fd);
-  return 0;
+  const int rc = BindAndListen(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr, backlog, boundPort);
+  if (rc == 0) out = std::move(fd);
+  return rc;
 }
 
 int TcpAccept(const UniqueFd& listener, UniqueFd& out, std::string& peerAddress) {
-  sockaddr_in addr{};
+  sockaddr_storage addr{};
   socklen_t len = sizeof addr;
   const int fd = ::accept4(listener.Get(), reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
   if (fd < 0) return -errno;
@@ -47,8 +78,18 @@ int TcpAccept(const UniqueFd& listener, UniqueFd& out, std::string& peerAddress)
   // the client's delayed ACK.
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+  char text[INET6_ADDRSTRLEN] = {};
+  if (addr.ss_family == AF_INET6) {
+    const in6_addr& a6 = reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_addr;
+    if (IN6_IS_ADDR_V4MAPPED(&a6)) {
+      // An IPv4 client of a dual-stack listener: shown as the dotted address it has.
+      ::inet_ntop(AF_INET, reinterpret_cast<const uint8_t*>(&a6) + 12, text, sizeof text);
+    } else {
+      ::inet_ntop(AF_INET6, &a6, text, sizeof text);
+    }
+  } else {
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&addr)->sin_addr, text, sizeof text);
+  }
   peerAddress = text;
   return 0;
 }

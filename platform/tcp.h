@@ -1,4 +1,5 @@
-// platform/tcp.h - TCP for the SNPP server, the SNPP client and the POP3 client (IPv4).
+// platform/tcp.h - TCP for the SNPP server, the SNPP client and the POP3 client. Servers
+// listen on IPv4 and IPv6; clients connect over IPv4.
 #pragma once
 
 #include <cstdint>
@@ -9,12 +10,14 @@
 
 namespace platform {
 
-// Listens on 127.0.0.1 or any address (bindAddress empty = INADDR_ANY) at port (0 = let
-// the system choose). boundPort gets the port actually bound. 0, or -errno.
+// Listens on one local address (dotted IPv4 or IPv6 text) or, with bindAddress empty, on
+// every address of both families (IPv4 alone where the machine has no IPv6), at port (0 =
+// let the system choose). boundPort gets the port actually bound. 0, or -errno.
 [[nodiscard]] int TcpListen(const std::string& bindAddress, uint16_t port, int backlog, UniqueFd& out,
                             uint16_t& boundPort);
 
-// Waits for a connection. peerAddress gets the peer's dotted address. 0, or -errno.
+// Waits for a connection. peerAddress gets the peer's address as text (an IPv4 peer of a
+// dual-stack listener as its dotted address). 0, or -errno.
 [[nodiscard]] int TcpAccept(const UniqueFd& listener, UniqueFd& out, std::string& peerAddress);
 
 // Resolves host (a name or dotted address, IPv4 only) into a dotted address. 0, or -errno

@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/pipe_endpoint.h"
 #include "server/at_queue.h"
+#include "server/counters.h"
 #include "server/reports.h"
 
 namespace server {
@@ -82,6 +83,7 @@ int HandleRequest(core::ServerState& state, std::string& reply, common::RequestR
     case 0:
       result = core::InsertNow(state, *state.Main, name, message, true);
       if (result == -1) SetText(reply, "ERR: Invalid name or Now queue is full");
+      if (result >= 0) ++state.PagesAccepted;
       return result;
     case 1:
       result = ScheduleAt(state, name, pageId.c_str(), message, request.Minute, request.Hour, request.Day,
@@ -94,6 +96,7 @@ int HandleRequest(core::ServerState& state, std::string& reply, common::RequestR
       return -1;  // nothing queued, and the reply stays "OK"
   }
   if (result < 0) SetText(reply, "ERR: At queue is full");
+  if (result >= 0) ++state.PagesAccepted;
   return result;
 }
 
@@ -151,6 +154,11 @@ void HandleMessage(core::ServerState& state, std::span<char> buffer, size_t leng
   std::memcpy(&request, buffer.data(), sizeof request);
   if (request.MessageLength < 0 || request.MessageLength > common::kMaxMessageLength) {
     SetText(reply, kErrBadLength);
+    return;
+  }
+  if (request.RequestType == common::kCounters) {
+    ++state.RequestCount;
+    reply = CountersReply(state, kReplyCapacity);
     return;
   }
   if (request.RequestType < 0 || request.RequestType > common::kListMembers) {

@@ -12,7 +12,10 @@
 #include "common/log.h"
 #include "common/request_record.h"
 #include "common/version.h"
+#include "platform/clock.h"
 #include "snpp/command_line.h"
+#include "snpp/hold_time.h"
+#include "snpp/users.h"
 
 namespace snpp {
 
@@ -54,6 +57,17 @@ const ReplyEntry kReplyTable[] = {
     {kReplyEndOfNames, "217 End of Names and Groups"},
     {kReplyEndOfStatus, "217 End of Status report"},
     {kReplyEndOfLog, "217 End of Log"},
+    {kReplyLoginOk, "250 Login Accepted"},
+    {kReplyLoginInvalid, "550 Error, Invalid Login"},
+    {kReplyLevelOk, "250 OK, Alternate Service Level Accepted"},
+    {kReplyLevelInvalid, "550 Error, Invalid Service Level"},
+    {kReplyAlertOk, "250 OK, Alert Override Accepted"},
+    {kReplyAlertInvalid, "550 Error, Invalid Alert Parameter"},
+    {kReplyCallerIdOk, "250 Caller ID Accepted"},
+    {kReplyHoldInvalid, "550 Error, Invalid Delivery Date/Time"},
+    {kReplyLoginRequired, "550 Error, Login Required"},
+    {kReplyReportsRefused, "550 Error, Access Denied"},
+    {kReplyIdleTimeout, "421 Timeout, Goodbye"},
 };
 
 constexpr std::string_view kHelpText =
@@ -71,6 +85,11 @@ constexpr std::string_view kHelpText =
     "214 HELP \r\n"
     "214 MSTA - Status of the Paging Server\r\n"
     "214 MLOG - Shows the Log file on the Paging Server\r\n"
+    "214 LOGI loginid [password] - Logs in\r\n"
+    "214 LEVE 0-11 - Service level of the pages that follow\r\n"
+    "214 HOLD YYMMDDHHMMSS [+/-GMT offset] - Sends the page at that time\r\n"
+    "214 CALL 5551234 - Call-back number, put after the message\r\n"
+    "214 ALER 0|1, COVE area - Accepted\r\n"
     "250 End of Help Information\r\n";
 
 constexpr size_t kReportBytes = 3000;     // of the pipe reply walked for a report
@@ -91,6 +110,10 @@ bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 // PAGE are taken all or none: when they would not all fit the 300 entries, none is taken
 // and the command fails, so every ID the client saw accepted is one SEND will reach.
 int DoPagerId(SnppSession& session, const Rest& rest) {
+  if (session.Services.RequireLogin && !session.LoggedIn) {
+    ++session.CommandErrors;
+    return kReplyLoginRequired;
+  }
   std::vector<std::string_view> ids;
   for (auto token = NextToken(rest); token; token = NextToken(token->Rest)) {
     std::string_view id = token->Text;
@@ -108,6 +131,7 @@ int DoPagerId(SnppSession& session, const Rest& rest) {
     Recipient& r = session.Recipients.emplace_back();
     common::CopyField(r.PagerId, id);
     r.HoldTime = session.HoldTime;
+    r.Level = session.Level;
   }
   return kReplyPagerIdAccepted;
 }
@@ -188,11 +212,13 @@ int DoList(SnppSession& session, const Rest& rest) {
 }
 
 int DoStatus(SnppSession& session, const Rest&) {
+  if (!session.ReportsAllowed) return kReplyReportsRefused;
   DoServerReport(ServerReport::kStatus, session);
   return kReplyEndOfStatus;
 }
 
 int DoLog(SnppSession& session, const Rest&) {
+  if (!session.ReportsAllowed) return kReplyReportsRefused;
   DoServerReport(ServerReport::kLog, session);
   return kReplyEndOfLog;
 }
@@ -201,8 +227,127 @@ int DoCoverage(SnppSession& session, const Rest& rest) {
   return StoreArgument(session, session.CoverageArea, rest, kReplyAreaSelected);
 }
 
+// The words of rest, split at blanks and tabs, without the line end.
+std::vector<std::string_view> Words(const Rest& rest) {
+  std::vector<std::string_view> words;
+  if (!rest) return words;
+  std::string_view text = *rest;
+  if (const size_t end = text.find_first_of("\r\n"); end != std::string_view::npos) text = text.substr(0, end);
+  while (!text.empty()) {
+    const size_t start = text.find_first_not_of(" \t");
+    if (start == std::string_view::npos) break;
+    text.remove_prefix(start);
+    const size_t end = std::min(text.find_first_of(" \t"), text.size());
+    words.push_back(text.substr(0, end));
+    text.remove_prefix(end);
+  }
+  return words;
+}
+
+// Client text for the log: on one line and of a bounded length.
+std::string LogSafe(std::string_view text) {
+  std::string out(text.substr(0, 64));
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return out;
+}
+
+// A quoted password may hold blanks; the quotes are not part of it.
+std::string_view Unquote(std::string_view word) {
+  if (word.size() >= 2 && (word.front() == '"' || word.front() == '\'') && word.back() == word.front()) {
+    return word.substr(1, word.size() - 2);
+  }
+  return word;
+}
+
+int DoLogin(SnppSession& session, const Rest& rest) {
+  const std::vector<std::string_view> words = Words(rest);
+  if (words.empty()) {
+    ++session.CommandErrors;
+    return kReplyLoginInvalid;
+  }
+  const std::string_view user = Unquote(words[0]);
+  // The password is the rest of the line after the user, so it may hold blanks.
+  std::string_view password;
+  if (words.size() > 1) {
+    const std::string_view line = *rest;
+    const size_t from = static_cast<size_t>(words[1].data() - line.data());
+    const size_t to = static_cast<size_t>(words.back().data() + words.back().size() - line.data());
+    password = Unquote(line.substr(from, to - from));
+  }
+  const UserTable* users = session.Services.Users;
+  // Without a users file every login is taken (HylaFAX's sendpage always sends one); with
+  // one, only its users, and an empty file lets nobody in.
+  if (users == nullptr || users->Check(user, password)) {
+    session.LoggedIn = true;
+    session.LoginUser = std::string(user);
+    session.LoginFailures = 0;
+    return kReplyLoginOk;
+  }
+  ++session.LoginFailures;
+  common::LogLine("%t %s: Login failed for %s from %s\n", common::ProgramName(), LogSafe(user),
+                  session.Peer.empty() ? std::string("?") : session.Peer);
+  return kReplyLoginInvalid;
+}
+
+int DoLevel(SnppSession& session, const Rest& rest) {
+  const std::vector<std::string_view> words = Words(rest);
+  int level = -1;
+  if (words.size() == 1 && words[0].size() <= 2 && words[0].find_first_not_of("0123456789") == std::string_view::npos) {
+    level = std::stoi(std::string(words[0]));
+  }
+  if (level < 0 || level > kMaxServiceLevel) {
+    ++session.CommandErrors;
+    return kReplyLevelInvalid;
+  }
+  session.Level = level;
+  for (Recipient& r : session.Recipients) {
+    if (r.Level == kNoLevel) r.Level = level;  // Net::SNPP sends LEVE after PAGE
+  }
+  return kReplyLevelOk;
+}
+
+int DoAlert(SnppSession& session, const Rest& rest) {
+  const std::vector<std::string_view> words = Words(rest);
+  if (words.size() != 1 || (words[0] != "0" && words[0] != "1")) {
+    ++session.CommandErrors;
+    return kReplyAlertInvalid;
+  }
+  session.Alert = words[0] == "1";
+  return kReplyAlertOk;
+}
+
+int DoCallerId(SnppSession& session, const Rest& rest) {
+  const std::vector<std::string_view> words = Words(rest);
+  if (words.empty()) {
+    ++session.CommandErrors;
+    return kReplyFailed550;
+  }
+  const std::string_view line = *rest;
+  const size_t from = static_cast<size_t>(words.front().data() - line.data());
+  const size_t to = static_cast<size_t>(words.back().data() + words.back().size() - line.data());
+  common::CopyField(session.CallerId, line.substr(from, to - from));
+  return kReplyCallerIdOk;
+}
+
+// HOLD: the time must be one that exists; it is kept as given and applies to the IDs
+// given after it and, as Net::SNPP sends HOLD after PAGE, to those given before without
+// a time of their own.
 int DoHold(SnppSession& session, const Rest& rest) {
-  return StoreArgument(session, session.HoldTime, rest, kReplyDelayedOk);
+  HoldTime parsed;
+  if (!rest || !ParseHoldTime(*rest, parsed)) {
+    ++session.CommandErrors;
+    return kReplyHoldInvalid;
+  }
+  std::string_view text = *rest;
+  if (const size_t end = text.find_first_of("\r\n"); end != std::string_view::npos) text = text.substr(0, end);
+  if (const size_t start = text.find_first_not_of(" \t"); start != std::string_view::npos) text.remove_prefix(start);
+  common::CopyField(session.HoldTime, text);
+  for (Recipient& r : session.Recipients) {
+    if (r.HoldTime[0] == '\0') r.HoldTime = session.HoldTime;
+  }
+  return kReplyDelayedOk;
 }
 
 int DoSubject(SnppSession& session, const Rest& rest) {
@@ -227,12 +372,12 @@ constexpr SnppCommand kCommandTable[] = {
     {"HELP", DoHelpCommand},
     {"DATA", DoData},
     {"LIST", DoList},
-    {"LOGI", DoNotImplemented},
-    {"LEVE", DoNotImplemented},
-    {"ALER", DoNotImplemented},
+    {"LOGI", DoLogin},
+    {"LEVE", DoLevel},
+    {"ALER", DoAlert},
     {"COVE", DoCoverage},
     {"HOLD", DoHold},
-    {"CALL", DoNotImplemented},
+    {"CALL", DoCallerId},
     {"SUBJ", DoSubject},
     {"2WAY", DoNotImplemented},
     {"EXPT", DoNotImplemented},
@@ -286,24 +431,68 @@ int DoCommand(std::string_view line, SnppSession* session) {
   return entry->Handler(*session, command->Rest);
 }
 
+std::string PageText(const SnppSession& session) {
+  std::string text;
+  const std::string subject = common::FieldText(session.Subject);
+  std::string_view subjectLine = subject;
+  if (const size_t end = subjectLine.find_first_of("\r\n"); end != std::string_view::npos) {
+    subjectLine = subjectLine.substr(0, end);
+  }
+  if (const size_t start = subjectLine.find_first_not_of(" \t"); start != std::string_view::npos) {
+    text += subjectLine.substr(start);
+    text += ": ";
+  }
+  text += session.MessageText;
+  const std::string caller = common::FieldText(session.CallerId);
+  if (!caller.empty()) {
+    while (!text.empty() && IsLineEnd(text.back())) text.pop_back();
+    text += " Call ";
+    text += caller;
+  }
+  return text.substr(0, kSentMessageLength);
+}
+
 int DoSendPage(SnppSession& session) {
   common::DebugLine("DoSendPage\n");
   if (session.Recipients.empty() || session.Recipients.front().PagerId[0] == '\0' || session.MessageText.empty()) {
     return kReplyIncomplete;
   }
-  std::string text = session.MessageText.substr(0, kSentMessageLength);
+  std::string text = PageText(session);
   std::replace(text.begin(), text.end(), '\r', ' ');
 
-  common::RequestRecord head{};
-  head.RequestType = common::kPageRequest;
   std::vector<char> reply(common::kPipeReplyCapacity);
   const std::string program = common::ProgramName();
+  const std::time_t now = platform::Now();
   bool failed = false;
   for (const Recipient& r : session.Recipients) {
     const std::string id = common::FieldText(r.PagerId);
+    common::RequestRecord head{};
+    head.RequestType = common::kPageRequest;
+    // Level-2 details go into the log line after the ID; a level-1 page's line is as ever.
+    std::string details;
+    const std::string hold = common::FieldText(r.HoldTime[0] != '\0' ? r.HoldTime : session.HoldTime);
+    HoldTime parsed;
+    if (!hold.empty() && ParseHoldTime(hold, parsed)) {
+      const std::time_t at = HoldEpoch(parsed);
+      // A time already past (or one that cannot be represented) pages now.
+      if (at > now) {
+        const std::tm local = platform::LocalTime(at);
+        head.TimeMode = 1;
+        head.Minute = local.tm_min;
+        head.Hour = static_cast<uint8_t>(local.tm_hour);
+        head.Day = static_cast<uint8_t>(local.tm_mday);
+        head.Month = static_cast<uint8_t>(local.tm_mon + 1);
+        head.Year = static_cast<uint16_t>(local.tm_year + 1900);
+        details += common::FormatText(", held until %d-%2.2d-%2.2d %2.2d:%2.2d", static_cast<int>(head.Year),
+                                      static_cast<int>(head.Month), static_cast<int>(head.Day),
+                                      static_cast<int>(head.Hour), static_cast<int>(head.Minute));
+      }
+    }
+    const int level = r.Level != kNoLevel ? r.Level : session.Level;
+    if (level != kNoLevel) details += common::FormatText(", service level %d", level);
     const std::vector<char> request = common::BuildRequest(head, id, text);
     if (CallPipe(session, request, reply) == 0) {
-      common::LogLine("%t %s: Queued page for: %s\n", program, id);
+      common::LogLine("%t %s: Queued page for: %s%s\n", program, id, details);
     } else {
       common::LogLine("%t %s: Error queuing page for: %s\n", program, id);
       failed = true;

@@ -46,6 +46,18 @@ constexpr int kReplyTryAgain = 348;
 constexpr int kReplyEndOfNames = 349;
 constexpr int kReplyEndOfStatus = 350;
 constexpr int kReplyEndOfLog = 351;
+// Level 2 (RFC 1861) and the server's own limits; the texts are the RFC's words.
+constexpr int kReplyLoginOk = 352;
+constexpr int kReplyLoginInvalid = 353;
+constexpr int kReplyLevelOk = 354;
+constexpr int kReplyLevelInvalid = 355;
+constexpr int kReplyAlertOk = 356;
+constexpr int kReplyAlertInvalid = 357;
+constexpr int kReplyCallerIdOk = 358;
+constexpr int kReplyHoldInvalid = 359;
+constexpr int kReplyLoginRequired = 360;
+constexpr int kReplyReportsRefused = 361;
+constexpr int kReplyIdleTimeout = 362;
 
 // The text of a reply code, without its CR LF; empty for a code outside the table.
 std::string_view ReplyText(int code);
@@ -59,10 +71,15 @@ constexpr size_t kSubjectField = 230;
 constexpr size_t kMessageTextField = 16100;  // MessageText keeps at most 16099 characters
 constexpr size_t kSentMessageLength = 3999;  // what SEND forwards of MessageText
 constexpr int kErrorLimit = 4;               // more counted errors than this end the connection
+constexpr int kLoginAttempts = 3;            // failed LOGIs that end the connection
+constexpr int kMaxServiceLevel = 11;         // LEVE 0..11
+constexpr size_t kCallerIdField = 32;
+constexpr int kNoLevel = -1;
 
 struct Recipient {
   std::array<char, kPagerIdField> PagerId{};
   std::array<char, kHoldTimeField> HoldTime{};
+  int Level = kNoLevel;  // the LEVE in force when the ID was given
 };
 
 // What the commands of one connection fill. A value-initialised record is an empty
@@ -74,7 +91,22 @@ struct SessionFields {
   std::array<char, kCoverageAreaField> CoverageArea{};
   std::array<char, kHoldTimeField> HoldTime{};
   std::array<char, kSubjectField> Subject{};
-  std::string MessageText;  // never more than kMessageTextField - 1 characters
+  std::string MessageText;                      // never more than kMessageTextField - 1 characters
+  int Level = kNoLevel;                         // LEVE; kNoLevel until one is given
+  bool Alert = false;                           // ALER 1: accepted, no paging system here offers it
+  std::array<char, kCallerIdField> CallerId{};  // CALL: put after the message
+};
+
+class UserTable;
+
+// What the connection is and may do; lives as long as the connection (SEND and RESE
+// leave it alone).
+struct ConnectionFields {
+  std::string Peer;            // the client's address, for the log
+  bool ReportsAllowed = true;  // MSTA and MLOG (the server decides by ReportsFrom)
+  std::string LoginUser;       // after a good LOGI
+  bool LoggedIn = false;
+  int LoginFailures = 0;
 };
 
 // Where a connection's output goes: its socket, or a test's buffer. A send that fails (the
@@ -87,9 +119,10 @@ class SnppOutput {
 
 // One connection's session: its fields, where its replies go and what its commands reach.
 // The output and the services outlive the session.
-struct SnppSession : SessionFields {
+struct SnppSession : SessionFields, ConnectionFields {
   SnppSession(SnppOutput& out, const SnppServices& services) : Out(out), Services(services) {}
-  // Empties the fields; the output and the services stay.
+  // Empties the fields of the page in hand; the connection's, the output and the
+  // services stay.
   void Clear() { static_cast<SessionFields&>(*this) = SessionFields{}; }
 
   SnppOutput& Out;
@@ -103,10 +136,15 @@ void SendReply(int code, SnppOutput& out);
 // A missing session gives kNoReply.
 int DoCommand(std::string_view line, SnppSession* session);
 
-// The SEND step: one type-0 pipe request per recipient. 0 when every request was
-// accepted, kReplyIncomplete without an ID or a message, kReplyMessageFailed when any
-// request failed (the others stay queued; each outcome is logged).
+// The SEND step: one type-0 pipe request per recipient, for now or, after a HOLD whose
+// time is still ahead, for that time (time mode 1). The text is the subject (SUBJ), ": ",
+// the message and " Call " with the caller ID (CALL), cut to 3999 characters. 0 when every
+// request was accepted, kReplyIncomplete without an ID or a message, kReplyMessageFailed
+// when any request failed (the others stay queued; each outcome is logged).
 [[nodiscard]] int DoSendPage(SnppSession& session);
+
+// The text SEND forwards, before its CRs become blanks.
+std::string PageText(const SnppSession& session);
 
 // The HELP text, sent in one piece (no reply code follows it).
 void DoHelp(SnppOutput& out);

@@ -67,7 +67,7 @@ TEST_F(SnppCommands, CommandWordsMatchOnFourLettersIgnoringCase) {
             (std::vector<int>{kReplyPagerIdAccepted, kReplyPagerIdAccepted, kReplyMessageOk, kReplyMessageSent}));
   EXPECT_EQ(pipe_.Pages().size(), 2u);
   // Recognised but not implemented: no error. Unknown or shorter than four letters: an error.
-  EXPECT_EQ(Run({"NOQU", "NOQUEUE", "LOGI x", "2WAY", "KTAG 1"}), std::vector<int>(5, kReplyTryAgain));
+  EXPECT_EQ(Run({"NOQU", "NOQUEUE", "2WAY", "KTAG 1"}), std::vector<int>(4, kReplyTryAgain));
   EXPECT_EQ(session_.CommandErrors, 0);
   EXPECT_EQ(Run({"PAG 1", "XYZZY"}), std::vector<int>(2, kReplyTryAgain));
   EXPECT_EQ(session_.CommandErrors, 2);
@@ -179,11 +179,14 @@ TEST_F(SnppCommands, ThreeHundredRecipientsAndNoAcceptedIdIsDropped) {
 
 TEST_F(SnppCommands, LongArgumentsAreCutToTheirFields) {
   const std::string id(40, 'i');
-  EXPECT_EQ(Run({"HOLD " + std::string(40, 'h'), "PAGE " + id, "COVE " + std::string(40, 'c'),
+  // A HOLD time takes 12 or 14 digits and an offset, well within its field; anything longer
+  // is no time at all.
+  EXPECT_EQ(Run({"HOLD " + std::string(40, '1'), "PAGE " + id, "COVE " + std::string(40, 'c'),
                  "SUBJ " + std::string(300, 's')}),
-            (std::vector<int>{kReplyDelayedOk, kReplyPagerIdAccepted, kReplyAreaSelected, kReplySubjectOk}));
+            (std::vector<int>{kReplyHoldInvalid, kReplyPagerIdAccepted, kReplyAreaSelected, kReplySubjectOk}));
+  session_.CommandErrors = 0;
   EXPECT_EQ(std::string(session_.Recipients[0].PagerId.data()), std::string(31, 'i'));
-  EXPECT_EQ(std::string(session_.Recipients[0].HoldTime.data()), std::string(29, 'h'));
+  EXPECT_EQ(std::string(session_.Recipients[0].HoldTime.data()), "");
   EXPECT_EQ(std::string(session_.CoverageArea.data()), std::string(29, 'c'));
   EXPECT_EQ(std::string(session_.Subject.data()), std::string(229, 's'));
   EXPECT_EQ(Run({"MESS x", "SEND"}), (std::vector<int>{kReplyMessageOk, kReplyMessageSent}));

@@ -5,7 +5,11 @@
 
 namespace snpp {
 
-SnppConnection::SnppConnection(SnppOutput& out, const SnppServices& services) : out_(out), session_(out, services) {}
+SnppConnection::SnppConnection(SnppOutput& out, const SnppServices& services, std::string peer, bool reportsAllowed)
+    : out_(out), session_(out, services) {
+  session_.Peer = std::move(peer);
+  session_.ReportsAllowed = reportsAllowed;
+}
 
 void SnppConnection::Greet() { SendReply(kReplyGreeting, out_); }
 
@@ -18,7 +22,7 @@ bool SnppConnection::HandleLine(std::string_view line) {
   const int code = DoCommand(line, &session_);
   if (code != kNoReply) SendReply(code, out_);
   if (code == kReplyGoodbye) return false;
-  if (session_.CommandErrors > kErrorLimit) {
+  if (session_.CommandErrors > kErrorLimit || session_.LoginFailures >= kLoginAttempts) {
     SendReply(kReplyTooManyErrors, out_);
     return false;
   }

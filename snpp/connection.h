@@ -1,6 +1,7 @@
 // snpp/connection.h - one SNPP connection's line assembly and end conditions.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "snpp/command_line.h"
@@ -12,14 +13,16 @@ constexpr size_t kReceiveBytes = 299;  // bytes taken from the socket at a time
 
 class SnppConnection {
  public:
-  // out and services outlive the connection.
-  SnppConnection(SnppOutput& out, const SnppServices& services);
+  // out and services outlive the connection. peer is the client's address (for the log);
+  // reportsAllowed says whether it may use MSTA and MLOG.
+  SnppConnection(SnppOutput& out, const SnppServices& services, std::string peer = {}, bool reportsAllowed = true);
 
   // The greeting every connection starts with.
   void Greet();
 
   // Takes received bytes; each line feed completes a line, which is handled and answered.
-  // False when the connection must end now (after QUIT, or after the error limit's 421);
+  // False when the connection must end now (after QUIT, or after the 421 of the error
+  // limit or of the third failed LOGI);
   // the bytes after that line are discarded.
   bool Receive(std::string_view bytes);
 

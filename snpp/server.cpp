@@ -13,6 +13,7 @@
 #include "snpp/connection.h"
 #include "snpp/page_ini_watch.h"
 #include "snpp/stoppable_sleep.h"
+#include "snpp/tls_channel.h"
 
 namespace snpp {
 
@@ -30,6 +31,8 @@ constexpr int64_t kAcceptErrorPauseMaxMs = 3200;
 
 std::string Program() { return common::ProgramName(); }
 
+constexpr int kTlsHandshakeMs = 10000;
+
 class SocketOutput : public SnppOutput {
  public:
   explicit SocketOutput(const platform::UniqueFd& socket) : socket_(socket) {}
@@ -37,6 +40,15 @@ class SocketOutput : public SnppOutput {
 
  private:
   const platform::UniqueFd& socket_;
+};
+
+class TlsOutput : public SnppOutput {
+ public:
+  explicit TlsOutput(TlsChannel& channel) : channel_(channel) {}
+  void Send(std::string_view bytes) override { (void)channel_.Send(bytes); }
+
+ private:
+  TlsChannel& channel_;
 };
 
 // TcpListen makes, binds and listens in one call; the errors only socket creation gives
@@ -52,17 +64,38 @@ bool IsListenerError(int rc) { return rc == -EBADF || rc == -EINVAL || rc == -EN
 
 }  // namespace
 
-SnppServer::SnppServer(NameCache& names, PipeCall call) : names_(names), services_{std::move(call), &names} {}
+SnppServer::SnppServer(NameCache& names, PipeCall call, ServerOptions options)
+    : names_(names),
+      options_(std::move(options)),
+      services_{std::move(call), &names, options_.Users, options_.RequireLogin} {}
+
+ServerOptions SnppServer::DefaultOptions() {
+  ServerOptions options;
+  options.ReportsFrom = platform::LoopbackBlocks();
+  return options;
+}
 
 SnppServer::~SnppServer() { Stop(); }
 
-int SnppServer::Listen(uint16_t port, uint16_t& boundPort) {
+int SnppServer::Listen(uint16_t port, uint16_t& boundPort) { return Bind(port, boundPort, listener_); }
+
+int SnppServer::ListenTls(uint16_t port, uint16_t& boundPort) {
+  if (options_.Tls == nullptr || !options_.Tls->Loaded()) return kNoSocket;
+  return Bind(port, boundPort, tlsListener_);
+}
+
+void SnppServer::AdoptListener(platform::UniqueFd listener) {
+  std::lock_guard lock(mutex_);
+  listener_ = std::move(listener);
+}
+
+int SnppServer::Bind(uint16_t port, uint16_t& boundPort, platform::UniqueFd& target) {
   for (int attempt = 1;; ++attempt) {
     platform::UniqueFd listener;
-    const int rc = platform::TcpListen("", port, kListenBacklog, listener, boundPort);
+    const int rc = platform::TcpListen(options_.BindAddress, port, kListenBacklog, listener, boundPort);
     if (rc == 0) {
       std::lock_guard lock(mutex_);
-      listener_ = std::move(listener);
+      target = std::move(listener);
       return kListening;
     }
     if (IsSocketCreationError(rc)) {
@@ -92,7 +125,14 @@ void SnppServer::StartAccepting(std::function<void(int status)> onListenerLost) 
   std::lock_guard lock(mutex_);
   if (stopping_ || accept_.joinable()) return;
   try {
-    accept_ = std::jthread([this, lost = std::move(onListenerLost)](std::stop_token stop) { AcceptLoop(stop, lost); });
+    if (listener_.Valid()) {
+      accept_ = std::jthread(
+          [this, onListenerLost](std::stop_token stop) { AcceptLoop(stop, listener_, false, onListenerLost); });
+    }
+    if (tlsListener_.Valid()) {
+      acceptTls_ = std::jthread(
+          [this, onListenerLost](std::stop_token stop) { AcceptLoop(stop, tlsListener_, true, onListenerLost); });
+    }
   } catch (const std::system_error&) {
     common::LogLine("%t %s: Thread memory error\n", Program());
   }
@@ -104,7 +144,9 @@ void SnppServer::CloseSockets() {
   stopping_ = true;
   watch_.request_stop();
   accept_.request_stop();
+  acceptTls_.request_stop();
   platform::TcpShutdown(listener_);
+  platform::TcpShutdown(tlsListener_);
   for (Slot& slot : slots_) {
     slot.Thread.request_stop();
     platform::TcpShutdown(slot.Socket);
@@ -114,20 +156,24 @@ void SnppServer::CloseSockets() {
 void SnppServer::Stop() {
   CloseSockets();
   std::jthread accept;
+  std::jthread acceptTls;
   std::jthread watch;
   {
     std::lock_guard lock(mutex_);
     accept = std::move(accept_);
+    acceptTls = std::move(acceptTls_);
     watch = std::move(watch_);
   }
-  // Joined outside the lock: the accept loop takes it for every connection.
+  // Joined outside the lock: the accept loops take it for every connection.
   if (accept.joinable()) accept.join();
+  if (acceptTls.joinable()) acceptTls.join();
   if (watch.joinable()) watch.join();
   std::array<std::jthread, kSessionSlots> sessions;
   {
     std::lock_guard lock(mutex_);
     for (size_t i = 0; i < slots_.size(); ++i) sessions[i] = std::move(slots_[i].Thread);
     listener_.Reset();
+    tlsListener_.Reset();
   }
   // Each session ends once its socket is shut; its last act, freeing its slot, takes the lock.
   for (std::jthread& session : sessions) {
@@ -140,15 +186,16 @@ int SnppServer::ConnectionCount() {
   return static_cast<int>(std::count_if(slots_.begin(), slots_.end(), [](const Slot& s) { return s.Socket.Valid(); }));
 }
 
-void SnppServer::AcceptLoop(std::stop_token stop, const std::function<void(int)>& onListenerLost) {
+void SnppServer::AcceptLoop(std::stop_token stop, const platform::UniqueFd& listener, bool tls,
+                            const std::function<void(int)>& onListenerLost) {
   int64_t pauseMs = kAcceptErrorPauseMs;
   while (!stop.stop_requested()) {
     platform::UniqueFd socket;
     std::string peer;
-    const int rc = platform::TcpAccept(listener_, socket, peer);
+    const int rc = platform::TcpAccept(listener, socket, peer);
     if (rc == 0) {
       pauseMs = kAcceptErrorPauseMs;
-      Accepted(std::move(socket), peer);
+      Accepted(std::move(socket), peer, tls);
       continue;
     }
     if (stop.stop_requested()) return;  // the listener was shut for the stop
@@ -162,23 +209,45 @@ void SnppServer::AcceptLoop(std::stop_token stop, const std::function<void(int)>
   }
 }
 
-void SnppServer::Accepted(platform::UniqueFd socket, const std::string& peer) {
+void SnppServer::Accepted(platform::UniqueFd socket, const std::string& peer, bool tls) {
+  // Not in AllowFrom: closed without a word, so a stranger learns nothing of the server.
+  if (!options_.AllowFrom.empty() && !platform::AddressInList(options_.AllowFrom, peer)) {
+    common::LogLine("%t %s: Connection from %s refused - not in AllowFrom\n", Program(), peer);
+    return;
+  }
   std::jthread finished;  // the slot's previous session: joined after the lock is let go
   std::unique_lock lock(mutex_);
   if (stopping_) return;  // the connection closes unanswered, as the listener does
-  const int slot = TakeSlot(socket);
+  // One address may not take every slot: a client that leaves connections open (or one
+  // that attacks) locks out only itself.
+  const int fromPeer = static_cast<int>(
+      std::count_if(slots_.begin(), slots_.end(), [&](const Slot& s) { return s.Socket.Valid() && s.Peer == peer; }));
+  const int inUse =
+      static_cast<int>(std::count_if(slots_.begin(), slots_.end(), [](const Slot& s) { return s.Socket.Valid(); }));
+  if (fromPeer >= options_.SessionsPerAddress && inUse < kSessionSlots) {
+    lock.unlock();
+    if (!tls) {
+      SocketOutput out(socket);
+      SendReply(kReplyUnavailable, out);
+    }
+    common::LogLine("%t %s: Connection from %s refused - %d connections from that address\n", Program(), peer,
+                    fromPeer);
+    return;
+  }
+  const int slot = TakeSlot(socket, peer);
   if (slot < 0) {
     lock.unlock();
     // Every slot holds a live connection: refuse this one rather than take a busy slot.
+    // (A TLS client would read the plain reply as a broken record: it is only closed.)
     SocketOutput out(socket);
-    SendReply(kReplyUnavailable, out);
+    if (!tls) SendReply(kReplyUnavailable, out);
     common::LogLine("%t %s: Connection from %s refused - all %d connections in use\n", Program(), peer, kSessionSlots);
     return;
   }
   Slot& taken = slots_[static_cast<size_t>(slot)];
   finished = std::move(taken.Thread);
   try {
-    taken.Thread = std::jthread([this, slot](std::stop_token stop) { Session(slot, stop); });
+    taken.Thread = std::jthread([this, slot, tls](std::stop_token stop) { Session(slot, tls, stop); });
   } catch (const std::system_error&) {
     taken.Socket.Reset();
     lock.unlock();
@@ -188,11 +257,12 @@ void SnppServer::Accepted(platform::UniqueFd socket, const std::string& peer) {
 
 // Caller holds the lock. The next free slot from the one after the last taken, or -1 when
 // all are in use.
-int SnppServer::TakeSlot(platform::UniqueFd& socket) {
+int SnppServer::TakeSlot(platform::UniqueFd& socket, const std::string& peer) {
   for (int i = 0; i < kSessionSlots; ++i) {
     const int slot = (next_ + i) % kSessionSlots;
     if (!slots_[static_cast<size_t>(slot)].Socket.Valid()) {
       slots_[static_cast<size_t>(slot)].Socket = std::move(socket);
+      slots_[static_cast<size_t>(slot)].Peer = peer;
       next_ = (slot + 1) % kSessionSlots;
       return slot;
     }
@@ -203,15 +273,35 @@ int SnppServer::TakeSlot(platform::UniqueFd& socket) {
 void SnppServer::FreeSlot(int slot) {
   std::lock_guard lock(mutex_);
   slots_[static_cast<size_t>(slot)].Socket.Reset();
+  slots_[static_cast<size_t>(slot)].Peer.clear();
 }
 
-void SnppServer::Session(int slot, std::stop_token stop) {
-  // The slot's socket stays put until FreeSlot below; the lock only guards its changes.
+void SnppServer::Session(int slot, bool tls, std::stop_token stop) {
+  // The slot's socket and peer stay put until FreeSlot below; the lock only guards changes.
   const platform::UniqueFd& socket = slots_[static_cast<size_t>(slot)].Socket;
-  SocketOutput out(socket);
+  std::string peer;
+  {
+    std::lock_guard lock(mutex_);
+    peer = slots_[static_cast<size_t>(slot)].Peer;
+  }
+  std::unique_ptr<TlsChannel> channel;
+  std::unique_ptr<SnppOutput> out;
   std::unique_ptr<SnppConnection> connection;
   try {
-    connection = std::make_unique<SnppConnection>(out, services_);
+    if (tls) {
+      channel = std::make_unique<TlsChannel>(*options_.Tls, socket);
+      std::string problem;
+      if (channel->Handshake(kTlsHandshakeMs, problem) != 0) {
+        common::LogLine("%t %s: TLS connection from %s failed - %s\n", Program(), peer, problem);
+        FreeSlot(slot);
+        return;
+      }
+      out = std::make_unique<TlsOutput>(*channel);
+    } else {
+      out = std::make_unique<SocketOutput>(socket);
+    }
+    const bool reports = platform::AddressInList(options_.ReportsFrom, peer);
+    connection = std::make_unique<SnppConnection>(*out, services_, peer, reports);
   } catch (const std::bad_alloc&) {
     common::LogLine("%t %s: Thread memory error\n", Program());
     FreeSlot(slot);
@@ -223,7 +313,15 @@ void SnppServer::Session(int slot, std::stop_token stop) {
     char buffer[kReceiveBytes];
     while (!stop.stop_requested()) {
       common::DebugLine("\nWaiting for data\n");
-      const int n = platform::TcpReceive(socket, buffer, -1);
+      const int n = channel ? channel->Receive(buffer, options_.IdleTimeoutMs)
+                            : platform::TcpReceive(socket, buffer, options_.IdleTimeoutMs);
+      if (n == -ETIMEDOUT) {
+        // A silent client gives its slot back: without a limit, 150 of them lock SNPP out.
+        SendReply(kReplyIdleTimeout, *out);
+        common::LogLine("%t %s: Connection from %s closed - nothing received for %d seconds\n", Program(), peer,
+                        options_.IdleTimeoutMs / 1000);
+        break;
+      }
       if (n <= 0) break;  // closed by the peer, or shut for a stop
       if (!connection->Receive(std::string_view(buffer, static_cast<size_t>(n)))) break;
     }
@@ -232,7 +330,10 @@ void SnppServer::Session(int slot, std::stop_token stop) {
     common::LogLine("%t %s: Thread memory error\n", Program());
   }
   common::DebugLine("Connection Closed\n");
+  if (channel) channel->Close();
   connection.reset();
+  out.reset();
+  channel.reset();
   FreeSlot(slot);
 }
 

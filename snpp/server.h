@@ -11,6 +11,9 @@
 #include <string>
 #include <thread>
 
+#include <vector>
+
+#include "platform/ip_address.h"
 #include "platform/unique_fd.h"
 #include "snpp/name_cache.h"
 #include "snpp/services.h"
@@ -18,6 +21,21 @@
 namespace snpp {
 
 constexpr int kSessionSlots = 150;
+
+class TlsServerContext;
+class UserTable;
+
+// Who may connect and for how long, and what the sessions may do.
+struct ServerOptions {
+  std::string BindAddress;                          // empty: every address
+  std::vector<platform::AddressBlock> AllowFrom;    // empty: everyone
+  std::vector<platform::AddressBlock> ReportsFrom;  // may use MSTA and MLOG
+  int IdleTimeoutMs = 600000;                       // no line for this long: "421", closed
+  int SessionsPerAddress = 20;
+  const TlsServerContext* Tls = nullptr;  // loaded: ListenTls may be used; outlives the server
+  const UserTable* Users = nullptr;       // LOGI's users; outlives the server
+  bool RequireLogin = false;
+};
 
 // Results of Listen, which are also the program's exit statuses.
 constexpr int kListening = 0;
@@ -29,8 +47,9 @@ constexpr int kStoppedWhileBinding = -1;
 class SnppServer {
  public:
   // names is the cache the sessions answer LIST from and the watch refreshes over call;
-  // both outlive the server.
-  SnppServer(NameCache& names, PipeCall call);
+  // both outlive the server. The default options serve everyone, reports to loopback.
+  SnppServer(NameCache& names, PipeCall call, ServerOptions options = DefaultOptions());
+  static ServerOptions DefaultOptions();
   ~SnppServer();
   SnppServer(const SnppServer&) = delete;
   SnppServer& operator=(const SnppServer&) = delete;
@@ -40,12 +59,20 @@ class SnppServer {
   // wait. One of the results above; boundPort gets the port on success.
   [[nodiscard]] int Listen(uint16_t port, uint16_t& boundPort);
 
+  // Takes a listening socket made by someone else (systemd's socket activation) in place
+  // of Listen.
+  void AdoptListener(platform::UniqueFd listener);
+
+  // Binds the second listener, whose sessions run inside TLS (options' Tls must be loaded),
+  // with the same retries as Listen. One of the results above.
+  [[nodiscard]] int ListenTls(uint16_t port, uint16_t& boundPort);
+
   // Starts the page.ini watch: a check at once, then every six minutes.
   void StartWatch(const std::string& pageIniPath = "page.ini");
 
-  // Starts the accept loop on a thread of its own. A failed accept is logged and passes;
-  // when the listening socket itself is gone, onListenerLost(kListenerLost) is called on
-  // that thread and the loop ends.
+  // Starts an accept loop on a thread of its own for each listener. A failed accept is
+  // logged and passes; when a listening socket itself is gone, onListenerLost(kListenerLost)
+  // is called on that thread and the loop ends.
   void StartAccepting(std::function<void(int status)> onListenerLost);
 
   // The first half of a stop, safe from a stop path that ends the process next: asks every
@@ -62,26 +89,32 @@ class SnppServer {
  private:
   struct Slot {
     platform::UniqueFd Socket;  // the connection's; none while the slot is free
+    std::string Peer;           // its client's address
     std::jthread Thread;        // its session, joined before the slot is taken again
   };
 
-  void AcceptLoop(std::stop_token stop, const std::function<void(int)>& onListenerLost);
-  void Accepted(platform::UniqueFd socket, const std::string& peer);
-  int TakeSlot(platform::UniqueFd& socket);
+  int Bind(uint16_t port, uint16_t& boundPort, platform::UniqueFd& target);
+  void AcceptLoop(std::stop_token stop, const platform::UniqueFd& listener, bool tls,
+                  const std::function<void(int)>& onListenerLost);
+  void Accepted(platform::UniqueFd socket, const std::string& peer, bool tls);
+  int TakeSlot(platform::UniqueFd& socket, const std::string& peer);
   void FreeSlot(int slot);
-  void Session(int slot, std::stop_token stop);
+  void Session(int slot, bool tls, std::stop_token stop);
   void WatchLoop(std::stop_token stop, const std::string& path);
 
   NameCache& names_;
+  ServerOptions options_;
   SnppServices services_;
   std::stop_source stop_;  // cuts the bind retries short
-  std::mutex mutex_;       // guards the slots' sockets, next_, stopping_ and the listener's shutdown
+  std::mutex mutex_;       // guards the slots' sockets and peers, next_, stopping_ and the listeners' shutdown
   bool stopping_ = false;
   int next_ = 0;
   platform::UniqueFd listener_;
+  platform::UniqueFd tlsListener_;
   std::array<Slot, kSessionSlots> slots_;
   std::jthread watch_;
   std::jthread accept_;
+  std::jthread acceptTls_;
 };
 
 }  // namespace snpp

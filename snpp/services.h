@@ -15,9 +15,13 @@ class NameCache;
 // within its capacity, cleared when no reply came).
 using PipeCall = std::function<int(std::span<const char> request, std::span<char> reply)>;
 
+class UserTable;
+
 struct SnppServices {
   PipeCall CallPagingServer;
   const NameCache* Names = nullptr;  // what LIST answers from
+  const UserTable* Users = nullptr;  // LOGI's users; none: every login is accepted
+  bool RequireLogin = false;         // PAGE only after a good LOGI
 };
 
 }  // namespace snpp

@@ -29,13 +29,13 @@ if grep -q '^E: ' "$work/lintian.txt"; then fail "lintian reports errors"; fi
 echo "== contents"
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
-for f in usr/bin/corvd32 usr/bin/corvnet32 usr/bin/corvpop32 usr/bin/corvweb usr/bin/corvsend usr/bin/corvadmin \
+for f in usr/bin/corvd32 usr/bin/corvnet32 usr/bin/corvpop32 usr/bin/corvweb usr/bin/corvsend usr/bin/corvadmin usr/bin/corvhttp \
          usr/lib/cgi-bin/corvweb; do
   [ -x "$root/$f" ] || fail "$f missing or not executable"
 done
 for f in etc/corvel/page.ini etc/corvel/SNPP.INI etc/corvel/POPPAGE.INI etc/corvel/wwwpage.ini \
          etc/logrotate.d/corvel lib/systemd/system/corvd32.service lib/systemd/system/corvnet32.service \
-         lib/systemd/system/corvnet32.socket lib/systemd/system/corvpop32.service usr/lib/sysusers.d/corvel.conf \
+         lib/systemd/system/corvnet32.socket lib/systemd/system/corvpop32.service lib/systemd/system/corvhttp.service usr/lib/sysusers.d/corvel.conf \
          lib/udev/rules.d/60-corvel-modems.rules usr/share/corvel/www/form.htm \
          usr/share/doc/corvel/examples/page.ini usr/share/man/man8/corvd32.8.gz usr/share/man/man5/page.ini.5.gz \
          usr/share/man/man1/corvsend.1.gz; do
@@ -44,7 +44,7 @@ done
 dpkg-deb -e "$deb" "$work/control"
 [ -n "${CORVEL_SHOW_POSTINST:-}" ] && cat "$work/control/postinst"
 grep -q 'systemd-sysusers' "$work/control/postinst" || fail "postinst does not create the user"
-for unit in corvd32.service corvnet32.socket corvnet32.service corvpop32.service; do
+for unit in corvd32.service corvnet32.socket corvnet32.service corvpop32.service corvhttp.service; do
   grep -q "enable '$unit'" "$work/control/postinst" || fail "postinst does not enable $unit"
 done
 [ "$(grep -n 'systemd-sysusers' "$work/control/postinst" | head -1 | cut -d: -f1)" -lt \

@@ -74,23 +74,25 @@ std::string InstallTree::stage_;
 bool InstallTree::installed_ = false;
 std::string InstallTree::installLog_;
 
-const std::vector<std::string> kPrograms = {"corvd32", "corvnet32", "corvpop32", "corvweb", "corvsend", "corvadmin"};
+const std::vector<std::string> kPrograms = {"corvd32",  "corvnet32", "corvpop32", "corvweb",
+                                            "corvsend", "corvadmin", "corvhttp"};
 const std::vector<std::string> kUnits = {"corvd32.service", "corvnet32.service", "corvnet32.socket",
-                                         "corvpop32.service"};
-const std::vector<std::string> kManPages = {
-    "man8/corvd32.8",  "man8/corvnet32.8", "man8/corvpop32.8", "man8/corvweb.8",     "man8/corvadmin.8",
-    "man1/corvsend.1", "man5/page.ini.5",  "man5/SNPP.INI.5",  "man5/POPPAGE.INI.5", "man5/wwwpage.ini.5"};
+                                         "corvpop32.service", "corvhttp.service"};
+const std::vector<std::string> kManPages = {"man8/corvd32.8",     "man8/corvnet32.8", "man8/corvpop32.8",
+                                            "man8/corvweb.8",     "man8/corvadmin.8", "man1/corvsend.1",
+                                            "man5/page.ini.5",    "man5/SNPP.INI.5",  "man5/POPPAGE.INI.5",
+                                            "man5/wwwpage.ini.5", "man8/corvhttp.8",  "man5/HTTP.INI.5"};
 
 TEST_F(InstallTree, EveryFileInItsPlaceWithItsModeAndNothingElse) {
   std::map<std::string, mode_t> expected;
   const std::string bin = CORVEL_INSTALL_BINDIR, conf = CORVEL_INSTALL_CONFDIR, data = CORVEL_INSTALL_DATADIR;
   for (const auto& p : kPrograms) expected[bin + "/" + p] = 0755;
   expected[std::string(CORVEL_INSTALL_PREFIX) + "/lib/cgi-bin/corvweb"] = 0755;
-  for (const char* f : {"page.ini", "SNPP.INI", "wwwpage.ini"}) expected[conf + "/corvel/" + f] = 0644;
+  for (const char* f : {"page.ini", "SNPP.INI", "wwwpage.ini", "HTTP.INI"}) expected[conf + "/corvel/" + f] = 0644;
   expected[conf + "/corvel/POPPAGE.INI"] = 0640;  // mailbox passwords
   expected[conf + "/logrotate.d/corvel"] = 0644;
-  for (const char* f :
-       {"page.ini", "SNPP.INI", "POPPAGE.INI", "wwwpage.ini", "corvweb-lighttpd.conf", "corvweb-apache.conf"}) {
+  for (const char* f : {"page.ini", "SNPP.INI", "POPPAGE.INI", "wwwpage.ini", "HTTP.INI", "corvweb-lighttpd.conf",
+                        "corvweb-apache.conf"}) {
     expected[data + "/doc/corvel/examples/" + f] = 0644;
   }
   for (const char* f : {"form.htm", "ok.htm", "bad.htm"}) expected[data + "/corvel/www/" + f] = 0644;

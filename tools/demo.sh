@@ -36,6 +36,7 @@ bin="$build/bin"
 http_port=${CORVEL_DEMO_HTTP_PORT:-8080}
 snpp_port=${CORVEL_DEMO_SNPP_PORT:-5444}
 pop_port=${CORVEL_DEMO_POP_PORT:-5110}
+api_port=${CORVEL_DEMO_API_PORT:-8025}
 
 scratch=${CORVEL_DEMO_DIR:-$(mktemp -d /tmp/corvel-demo-XXXXXX)}
 mkdir -p "$scratch"
@@ -63,6 +64,9 @@ PopUser = "pager"
 PopPassword = "demo"
 PollTime = 3
 EOF
+printf 'HttpPort=%s\nBindAddress=127.0.0.1\nTokens=tokens\n' "$api_port" >"$etc/HTTP.INI"
+echo "demo-token" >"$etc/tokens"
+chmod 600 "$etc/tokens"
 cat >"$etc/wwwpage.ini" <<EOF
 OkHtmlFile = "$source_dir/web/pages/ok.htm"
 BadHtmlFile = "$source_dir/web/pages/bad.htm"
@@ -197,6 +201,8 @@ wait_for 20 test -S "$CORVEL_PIPE" || { echo "corvd32 did not start"; finish; ex
 
 echo "== corvnet32, the SNPP server, on 127.0.0.1:$snpp_port"
 start corvnet32 "$bin/corvnet32" -c "$etc"
+echo "== corvhttp, the HTTP API and webhooks, on http://127.0.0.1:$api_port/ (token demo-token)"
+start corvhttp "$bin/corvhttp" -c "$etc"
 echo "== dovecot, the demo mailbox pager@127.0.0.1:$pop_port"
 start dovecot /usr/sbin/dovecot -F -c "$mail_root/dovecot.conf"
 echo "== lighttpd with corvweb on http://127.0.0.1:$http_port/"

@@ -1,0 +1,230 @@
+// tests/http_corvd_test.cpp - corvhttp in front of the real corvd32, driven by curl: tokens,
+// the page API, the webhooks' sample payloads, /metrics read by Prometheus's own parser
+// (python3-prometheus-client), and HTTPS on a test CA made with openssl at test time.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/process.h"
+#include "tests/support/wait.h"
+
+namespace {
+
+constexpr int kWaitMs = 15000;
+
+const char* kPageIni =
+    "PagerSystemsSection\n"
+    "[Metro]\n"
+    "SystemType = Tap\n"
+    "Port = 'no-such-port/x'\n"
+    "Baud = 2400\n"
+    "SystemPhoneNumber = '5550100'\n"
+    "MaxMessageLength = 80\n"
+    "NameSection\n"
+    "[Ann]\n"
+    "PageID = '12345'\n"
+    "SystemName = 'Metro'\n"
+    "[Bob]\n"
+    "PageID = '23456'\n"
+    "SystemName = 'Metro'\n"
+    "GroupSection\n"
+    "[Ops]\n"
+    "Name = 'Ann'\n"
+    "Name = 'Bob'\n";
+
+struct Curl {
+  int Status = 0;
+  std::string Body;
+};
+
+class HttpWithCorvd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testsupport::FileExists(testsupport::ProgramPath("corvhttp"))) GTEST_SKIP() << "corvhttp is not built";
+    if (!testsupport::FileExists("/usr/bin/curl")) GTEST_SKIP() << "curl is not installed";
+  }
+
+  void Start(const std::string& extraIni = "") {
+    dir_.Write("page.ini", kPageIni);
+    dir_.Write("tokens", "# test tokens\nt0ken-for-tests\n");
+    std::filesystem::permissions(dir_.File("tokens"),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    port_ = testsupport::FreeTcpPort();
+    dir_.Write("HTTP.INI", "HttpPort=" + std::to_string(port_) + "\nBindAddress=127.0.0.1\nTokens=tokens\n" +
+                               "HookMessageLength=80\n" + extraIni);
+    const std::map<std::string, std::string> env{{"CORVEL_PIPE", dir_.File("pipe")}};
+    corvd_ = std::make_unique<testsupport::ChildProcess>(testsupport::ProgramPath("corvd32"),
+                                                         std::vector<std::string>{"debug"}, dir_.Path(), env);
+    ASSERT_TRUE(testsupport::WaitForPipe(dir_.File("pipe"), kWaitMs)) << corvd_->Output();
+    http_ = std::make_unique<testsupport::ChildProcess>(testsupport::ProgramPath("corvhttp"),
+                                                        std::vector<std::string>{}, dir_.Path(), env);
+    ASSERT_TRUE(testsupport::WaitForFileText(dir_.File("log.txt"), "CORVHTTP: Server started successfully", kWaitMs))
+        << http_->Output();
+  }
+
+  // Runs curl with args against path; the status and the body.
+  Curl Run(const std::string& path, std::vector<std::string> args, const std::string& scheme = "http") {
+    std::vector<std::string> all = {"-s", "-o", dir_.File("body"), "-w", "%{http_code}", "--max-time", "10"};
+    all.insert(all.end(), args.begin(), args.end());
+    all.push_back(scheme + "://127.0.0.1:" + std::to_string(port_) + path);
+    testsupport::ChildProcess curl("/usr/bin/curl", all, dir_.Path());
+    // curl ends non-zero when no HTTP answer came (TLS refused): the code is then "000".
+    EXPECT_NE(curl.Wait(kWaitMs), -1) << "curl did not end";
+    Curl out;
+    const std::string code = curl.Output();  // the codes of earlier runs come first
+    out.Status = code.empty() ? 0 : std::atoi(code.c_str() + (code.size() >= 3 ? code.size() - 3 : 0));
+    out.Body = dir_.Read("body");
+    return out;
+  }
+  Curl Post(const std::string& path, const std::string& json, const std::string& token = "t0ken-for-tests") {
+    dir_.Write("request.json", json);
+    std::vector<std::string> args = {"-H", "Content-Type: application/json", "--data-binary", "@request.json"};
+    if (!token.empty()) {
+      args.push_back("-H");
+      args.push_back("Authorization: Bearer " + token);
+    }
+    return Run(path, args);
+  }
+  // What corvd32 shows for each request with Debug on: "\nNAME:MESSAGE\n".
+  bool Received(const std::string& name, const std::string& text) {
+    return testsupport::WaitUntil(
+        [&] { return corvd_->Output().find("\n" + name + ":" + text + "\n") != std::string::npos; }, kWaitMs, 20);
+  }
+
+  testsupport::TempDir dir_;
+  uint16_t port_ = 0;
+  std::unique_ptr<testsupport::ChildProcess> corvd_;
+  std::unique_ptr<testsupport::ChildProcess> http_;
+};
+
+TEST_F(HttpWithCorvd, PagesReachThePagingServerAndBadOnesAreRefused) {
+  Start();
+  Curl r = Post("/api/v1/pages", R"({"to": ["Ann", "Ops"], "text": "Disk full on db1"})");
+  EXPECT_EQ(r.Status, 202) << r.Body;
+  EXPECT_NE(r.Body.find(R"("status":"queued","to":"Ann")"), std::string::npos) << r.Body;
+  EXPECT_NE(r.Body.find(R"("status":"queued","to":"Ops")"), std::string::npos) << r.Body;
+  EXPECT_TRUE(Received("Ann", "Disk full on db1"));
+  EXPECT_TRUE(Received("Bob", "Disk full on db1"));  // the group reaches its members
+  EXPECT_TRUE(testsupport::WaitForFileText(dir_.File("log.txt"), "Will page Bob now", kWaitMs));
+
+  r = Post("/api/v1/pages", R"({"to": ["Bob"], "text": "at eight", "at": "2037-12-24T08:00"})");
+  EXPECT_EQ(r.Status, 202) << r.Body;
+  EXPECT_NE(r.Body.find("scheduled"), std::string::npos);
+  EXPECT_EQ(Post("/api/v1/pages", R"({"to": ["Nobody"], "text": "x"})").Status, 400);
+  EXPECT_EQ(Post("/api/v1/pages", R"({"to": ["Ann"], "text": ""})").Status, 400);
+  EXPECT_EQ(Post("/api/v1/pages", R"({"to": ["Ann"], "text": )").Status, 400);
+  EXPECT_EQ(Post("/api/v1/pages", R"({"to": ["Ann"], "text": "x"})", "").Status, 401);
+  EXPECT_EQ(Post("/api/v1/pages", R"({"to": ["Ann"], "text": "x"})", "guess").Status, 401);
+  EXPECT_EQ(Post("/api/v1/pages", "{\"to\": [\"Ann\"], \"text\": \"" + std::string(70000, 'x') + "\"}").Status, 413);
+  // Every request has its access line.
+  EXPECT_TRUE(
+      testsupport::WaitForFileText(dir_.File("log.txt"), "CORVHTTP: 127.0.0.1 \"POST /api/v1/pages\" 413", kWaitMs));
+  const Curl names = Run("/api/v1/names", {"-H", "Authorization: Bearer t0ken-for-tests"});
+  EXPECT_EQ(names.Body,
+            "{\"groups\":[{\"members\":[\"Ann\",\"Bob\"],\"name\":\"Ops\"}],\"persons\":[\"Ann\",\"Bob\"]}\n");
+  EXPECT_EQ(Run("/api/v1/names", {}).Status, 401);
+}
+
+TEST_F(HttpWithCorvd, AlertmanagerAndGrafanaSamplePayloads) {
+  Start();
+  // Alertmanager's webhook (version 4), firing with three alerts.
+  std::string alerts;
+  for (int i = 1; i <= 3; ++i) {
+    alerts +=
+        std::string(i > 1 ? "," : "") + R"({"status":"firing","labels":{"alertname":"DiskFull","instance":"db)" +
+        std::to_string(i) + R"("},"annotations":{"summary":"db)" + std::to_string(i) +
+        R"( disk at 95%"},"startsAt":"2026-01-02T03:04:05Z","endsAt":"0001-01-01T00:00:00Z","generatorURL":"http://prometheus/graph","fingerprint":"f)" +
+        std::to_string(i) + "\"}";
+  }
+  const std::string firing =
+      R"({"version":"4","groupKey":"{}:{alertname=\"DiskFull\"}","truncatedAlerts":0,"status":"firing","receiver":"pager","groupLabels":{"alertname":"DiskFull"},"commonLabels":{"alertname":"DiskFull"},"commonAnnotations":{},"externalURL":"http://alertmanager:9093","alerts":[)" +
+      alerts + "]}";
+  Curl r = Post("/hooks/alertmanager?to=Ann", firing);
+  EXPECT_EQ(r.Status, 202) << r.Body;
+  EXPECT_TRUE(Received("Ann", "[FIRING:3] DiskFull: db1 disk at 95%; db2 disk at 95%; db3 disk at 95%"));
+
+  const std::string resolved =
+      R"({"version":"4","status":"resolved","truncatedAlerts":0,"groupLabels":{"alertname":"DiskFull"},"commonLabels":{"alertname":"DiskFull","severity":"page"},"commonAnnotations":{"summary":"disks have room again"},"alerts":[{"status":"resolved","labels":{"alertname":"DiskFull"},"annotations":{"summary":"disks have room again"}}]})";
+  EXPECT_EQ(Post("/hooks/alertmanager?to=Bob", resolved).Status, 202);
+  EXPECT_TRUE(Received("Bob", "[RESOLVED:1] DiskFull: disks have room again"));
+
+  // 200 alerts, 150 of them sent and 50 truncated by max_alerts: one page, cut to 80.
+  std::string many;
+  for (int i = 0; i < 150; ++i) {
+    many += std::string(i ? "," : "") + R"({"status":"firing","labels":{"alertname":"Down","instance":"host)" +
+            std::to_string(i) + R"("},"annotations":{}})";
+  }
+  r = Post("/hooks/alertmanager?to=Ann",
+           R"({"version":"4","status":"firing","truncatedAlerts":50,"commonLabels":{"alertname":"Down"},"alerts":[)" +
+               many + "]}");
+  EXPECT_EQ(r.Status, 202) << r.Body;
+  const std::string cut = "[FIRING:200] Down: instance=host0; instance=host1; instance=host2; instance=h...";
+  ASSERT_EQ(cut.size(), 80u);
+  EXPECT_TRUE(Received("Ann", cut)) << corvd_->Output();
+
+  // Grafana: the probe, then its payload.
+  EXPECT_EQ(Run("/hooks/grafana?to=Ann", {"-H", "Authorization: Bearer t0ken-for-tests"}).Status, 200);
+  r = Post(
+      "/hooks/grafana?to=Bob",
+      R"({"receiver":"pager","status":"firing","orgId":1,"alerts":[{"status":"firing","labels":{"alertname":"HighCPU"}}],"groupLabels":{},"commonLabels":{"alertname":"HighCPU"},"commonAnnotations":{},"externalURL":"http://grafana:3000/","version":"1","groupKey":"{}","truncatedAlerts":0,"title":"[FIRING:1] HighCPU","state":"alerting","message":"cpu at 99% on web1"})");
+  EXPECT_EQ(r.Status, 202) << r.Body;
+  EXPECT_TRUE(Received("Bob", "[FIRING:1] HighCPU - cpu at 99% on web1"));
+  EXPECT_EQ(Post("/hooks/grafana?to=Bob", "{}", "").Status, 401);
+}
+
+TEST_F(HttpWithCorvd, MetricsParseWithPrometheusOwnParser) {
+  if (!testsupport::FileExists("/usr/lib/python3/dist-packages/prometheus_client/parser.py")) {
+    GTEST_SKIP() << "python3-prometheus-client is not installed";
+  }
+  Start();
+  ASSERT_EQ(Post("/api/v1/pages", R"({"to": ["Ann", "Bob"], "text": "m"})").Status, 202);
+  EXPECT_TRUE(Received("Bob", "m"));
+  dir_.Write("parse.py",
+             "import sys\n"
+             "from prometheus_client.parser import text_string_to_metric_families\n"
+             "for family in text_string_to_metric_families(sys.stdin.read()):\n"
+             "    for s in family.samples:\n"
+             "        labels = ','.join(k + '=' + v for k, v in sorted(s.labels.items()))\n"
+             "        print(family.type, s.name, labels, int(s.value))\n");
+  const Curl metrics = Run("/metrics", {});  // from loopback: no token needed
+  ASSERT_EQ(metrics.Status, 200) << metrics.Body;
+  dir_.Write("metrics.txt", metrics.Body);
+  testsupport::ChildProcess python("/bin/sh", {"-c", "/usr/bin/python3 parse.py < metrics.txt"}, dir_.Path());
+  ASSERT_EQ(python.Wait(kWaitMs), 0) << python.Output() << metrics.Body;
+  const std::string parsed = python.Output();
+  EXPECT_NE(parsed.find("counter corvel_pages_accepted_total  2\n"), std::string::npos) << parsed;
+  EXPECT_NE(parsed.find("gauge corvel_now_queue_pages queue=Main "), std::string::npos) << parsed;
+  EXPECT_NE(parsed.find("gauge corvel_now_queue_pages queue=no-such-port/x "), std::string::npos) << parsed;
+  EXPECT_NE(parsed.find("counter corvel_pipe_requests_total "), std::string::npos) << parsed;
+  EXPECT_NE(parsed.find("gauge corvel_at_pages  0\n"), std::string::npos) << parsed;
+}
+
+TEST_F(HttpWithCorvd, HttpsOnATestCa) {
+  if (!testsupport::FileExists("/usr/bin/openssl")) GTEST_SKIP() << "openssl is not installed";
+  testsupport::ChildProcess ca(
+      "/bin/sh",
+      {"-c",
+       "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=test-ca 2>/dev/null && "
+       "openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1 2>/dev/null && "
+       "printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext && "
+       "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 "
+       "-extfile san.ext 2>/dev/null"},
+      dir_.Path());
+  ASSERT_EQ(ca.Wait(60000), 0) << ca.Output();
+  Start("TlsCertificate=server.pem\nTlsKey=server.key\n");
+  dir_.Write("request.json", R"({"to": ["Ann"], "text": "over TLS"})");
+  const Curl r = Run(
+      "/api/v1/pages",
+      {"--cacert", "ca.pem", "-H", "Authorization: Bearer t0ken-for-tests", "--data-binary", "@request.json"}, "https");
+  EXPECT_EQ(r.Status, 202) << r.Body;
+  EXPECT_TRUE(Received("Ann", "over TLS"));
+  // Plain HTTP on the HTTPS port gets nothing, and a client that does not trust the CA stops.
+  EXPECT_NE(Run("/metrics", {}).Status, 200);
+  EXPECT_NE(Run("/metrics", {}, "https").Status, 200);
+}
+
+}  // namespace
