@@ -73,8 +73,8 @@ class SocketStream final : public ByteStream {
   // Connects to host:port (TLS when tls.Enabled) within timeoutMs. A stop requested on
   // stop later wakes every wait on the stream, which then reads as closed. 0, or the
   // results of platform::NetStream::Connect; FailureText() says why.
-  [[nodiscard]] int Open(const std::string& host, uint16_t port, const platform::TlsClientSettings& tls,
-                         int timeoutMs, std::stop_token stop = {});
+  [[nodiscard]] int Open(const std::string& host, uint16_t port, const platform::TlsClientSettings& tls, int timeoutMs,
+                         std::stop_token stop = {});
 
   [[nodiscard]] int Write(std::string_view bytes) override;
   [[nodiscard]] int ReadByte(int limitMs) override;

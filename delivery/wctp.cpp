@@ -234,8 +234,7 @@ int BuildWctpSubmitRequest(const WctpSubmit& submit, std::string& xml) {
   if (submit.NotifyWhenDelivered) Attribute(control, "notifyWhenDelivered", "true");
   Attribute(recipient, "recipientID", submit.RecipientID);
   // xmlNewTextChild escapes the text (xmlNewChild would take "&" as the start of an entity).
-  if (xmlNewTextChild(payload, nullptr, X("wctp-Alphanumeric"), X(WctpText(submit.Text, submit.CodePage))) ==
-      nullptr)
+  if (xmlNewTextChild(payload, nullptr, X("wctp-Alphanumeric"), X(WctpText(submit.Text, submit.CodePage))) == nullptr)
     return -ENOMEM;
   xml = Dump(doc.get());
   return xml.empty() ? -ENOMEM : 0;

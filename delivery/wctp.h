@@ -70,10 +70,10 @@ struct WctpStatusReport {
 
 // A carrier's reply, whatever operation it answers.
 struct WctpReply {
-  std::string Operation;  // the element inside wctp-Operation: "wctp-Confirmation", ...
-  bool Success = false;   // a wctp-Success / wctp-ClientSuccess was found (else a failure or status)
-  int Code = 0;           // successCode or errorCode; 0 when there was none
-  std::string Text;       // successText or errorText (or the element's own text)
+  std::string Operation;       // the element inside wctp-Operation: "wctp-Confirmation", ...
+  bool Success = false;        // a wctp-Success / wctp-ClientSuccess was found (else a failure or status)
+  int Code = 0;                // successCode or errorCode; 0 when there was none
+  std::string Text;            // successText or errorText (or the element's own text)
   std::string TrackingNumber;  // trackingNumber on the success element or the response header
   bool NoMessages = false;     // wctp-NoMessages
   WctpPageStatus Status = WctpPageStatus::Unknown;  // ClientQueryResponse: the furthest notification

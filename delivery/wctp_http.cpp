@@ -103,6 +103,8 @@ int PostWctp(const WctpEndpoint& endpoint, std::string_view xml, WctpHttpResult&
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);  // the dial threads share the process
+  // A proxy from the environment serves carriers on the network, never this machine.
+  curl_easy_setopt(c, CURLOPT_NOPROXY, "localhost,127.0.0.1");
   curl_easy_setopt(c, CURLOPT_POST, 1L);
   curl_easy_setopt(c, CURLOPT_POSTFIELDS, xml.data());
   curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(xml.size()));

@@ -52,7 +52,6 @@ WctpOutcome SubmitWctpPage(const WctpEndpoint& endpoint, const WctpSubmit& submi
 // Posts a query (wctp-ClientQuery or wctp-PollForMessages) and reads the answer. 0 with
 // reply filled; otherwise a PostWctp failure, -EBADMSG for an answer that is no WCTP or
 // -EIO for an HTTP error status; failure says why.
-[[nodiscard]] int QueryWctp(const WctpEndpoint& endpoint, std::string_view xml, WctpReply& reply,
-                            std::string& failure);
+[[nodiscard]] int QueryWctp(const WctpEndpoint& endpoint, std::string_view xml, WctpReply& reply, std::string& failure);
 
 }  // namespace delivery

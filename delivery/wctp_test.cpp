@@ -54,7 +54,8 @@ class Parsed {
   static std::string Children(xmlNode* node) {
     std::string names;
     for (xmlNode* c = node != nullptr ? node->children : nullptr; c != nullptr; c = c->next)
-      if (c->type == XML_ELEMENT_NODE) names += std::string(names.empty() ? "" : ",") + reinterpret_cast<const char*>(c->name);
+      if (c->type == XML_ELEMENT_NODE)
+        names += std::string(names.empty() ? "" : ",") + reinterpret_cast<const char*>(c->name);
     return names;
   }
 
@@ -95,22 +96,36 @@ TEST(WctpSubmit, DocumentHasTheVersionTheOrderAndEveryTextEscaped) {
 
 TEST(WctpSubmit, PagerTextBecomesUtf8AndControlsBecomeBlanks) {
   // CP437: 0x81 is u-umlaut, 0xE1 sharp s; CP850: 0x9B is o-slash (0x9B is a cent sign in CP437).
-  EXPECT_EQ(WctpText("Gr\x81\xE1" "e", 0), "Gr\xC3\xBC\xC3\x9F" "e");
+  EXPECT_EQ(WctpText("Gr\x81\xE1"
+                     "e",
+                     0),
+            "Gr\xC3\xBC\xC3\x9F"
+            "e");
   EXPECT_EQ(WctpText("\x9B", 1), "\xC3\xB8");
   EXPECT_EQ(WctpText("\x9B", 0), "\xC2\xA2");
-  EXPECT_EQ(WctpText(std::string("a\x01" "b\x1B" "c\td\x7F" "e\0f", 11), 0), "a b c\td e f");
+  EXPECT_EQ(WctpText(std::string("a\x01"
+                                 "b\x1B"
+                                 "c\td\x7F"
+                                 "e\0f",
+                                 11),
+                     0),
+            "a b c\td e f");
 
   WctpSubmit submit;
   submit.SenderID = "gw";
   submit.MessageID = "m";
   submit.RecipientID = "1";
-  submit.Text = std::string("bell\x07 and \x81ber");
+  submit.Text = std::string(
+      "bell\x07 and \x81"
+      "ber");
   submit.CodePage = 0;
   std::string xml;
   ASSERT_EQ(BuildWctpSubmitRequest(submit, xml), 0);
   Parsed p(xml);  // a control character in the document would make it unreadable
   ASSERT_TRUE(p.Ok()) << xml;
-  EXPECT_EQ(Parsed::Text(p.At("wctp-SubmitRequest/wctp-Payload/wctp-Alphanumeric")), "bell  and \xC3\xBC" "ber");
+  EXPECT_EQ(Parsed::Text(p.At("wctp-SubmitRequest/wctp-Payload/wctp-Alphanumeric")),
+            "bell  and \xC3\xBC"
+            "ber");
 }
 
 TEST(WctpMessageId, StableShortAndTheKeyAlwaysSurvives) {
@@ -239,8 +254,9 @@ TEST(WctpReplies, BrokenOrHostileDocumentsAreRefusedOrReadSafely) {
     for (int i = 0; i < 10; ++i) laughs += std::string("&") + static_cast<char>(c - 1) + ";";
     laughs += "\">";
   }
-  laughs += "]><wctp-Operation><wctp-Confirmation><wctp-Failure errorCode=\"500\" errorText=\"&k;\"/>"
-            "</wctp-Confirmation></wctp-Operation>";
+  laughs +=
+      "]><wctp-Operation><wctp-Confirmation><wctp-Failure errorCode=\"500\" errorText=\"&k;\"/>"
+      "</wctp-Confirmation></wctp-Operation>";
   EXPECT_EQ(ParseWctpReply(laughs, r), -EBADMSG);
   // The document type line carriers send is fine: it is never fetched.
   ASSERT_EQ(ParseWctpReply("<?xml version=\"1.0\"?><!DOCTYPE wctp-Operation SYSTEM "

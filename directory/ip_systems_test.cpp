@@ -156,8 +156,8 @@ TEST_F(IpSystems, SystemWithoutItsAddressIsRefusedWhereTheMistakeIsMade) {
 TEST_F(IpSystems, LongTextsAreCutToTheirFields) {
   const std::string longText(190, 'x');
   const std::string text = "[W]\nSystemType = Wctp\nWctpUrl = 'http://c/w'\nWctpSenderID = '" + longText +
-                           "'\nWctpSecurityCode = '" + longText + "'\nSnppLogin = '" + longText + "'\nSnppPassword = '" +
-                           longText + "'\nSnppHost = '" + longText + "'\n";
+                           "'\nWctpSecurityCode = '" + longText + "'\nSnppLogin = '" + longText +
+                           "'\nSnppPassword = '" + longText + "'\nSnppHost = '" + longText + "'\n";
   EXPECT_EQ(Parse(text), 0);
   const SystemRecord* w = System("W");
   ASSERT_NE(w, nullptr);

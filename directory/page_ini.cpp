@@ -492,7 +492,9 @@ void SetTapHost(IniParseState& c, const IniLexer& lx) {
   c.PendingSystem.TapHost = text;
 }
 void SetTapTls(IniParseState& c, const IniLexer& lx) { c.PendingSystem.TapTls = lx.Value() != 0; }
-void SetTapCaFile(IniParseState& c, const IniLexer& lx) { c.PendingSystem.TapCaFile = Cut(lx.LastString(), kCaFileMax); }
+void SetTapCaFile(IniParseState& c, const IniLexer& lx) {
+  c.PendingSystem.TapCaFile = Cut(lx.LastString(), kCaFileMax);
+}
 
 // A value the row after "=" accepts: a token kind, or one keyword when kind is Keyword.
 struct ValueForm {
@@ -523,8 +525,8 @@ std::vector<IniStateRow<IniParseState>> BuildStateTable() {
       {kDataBits, {Number(SetDataBits)}},
       {kSystemPhoneNumber, {Text(SetSystemPhoneNumber)}},
       {kSystemType,
-       {Word(kTap, SetSystemType), Word(kScript, SetSystemType), Word(kTapM, SetSystemType),
-        Word(kUcp, SetSystemType), Word(kWctp, SetSystemType), Word(kSnpp, SetSystemType)}},
+       {Word(kTap, SetSystemType), Word(kScript, SetSystemType), Word(kTapM, SetSystemType), Word(kUcp, SetSystemType),
+        Word(kWctp, SetSystemType), Word(kSnpp, SetSystemType)}},
       {kScriptFileName, {Text(SetScriptFileName)}},
       {kMaxMessageLength, {Number(SetMaxMessageLength)}},
       {kTapPassWord, {Text(SetTapPassWord)}},

@@ -112,9 +112,9 @@ int NetStream::Connect(const std::string& host, uint16_t port, const TlsClientSe
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   const int rc = TcpConnect(host, port, std::max(timeoutMs, 1), fd_);
   if (rc != 0) {
-    return Fail(rc, rc == -EHOSTUNREACH ? "host name " + host + " does not resolve"
-                                        : "connect to " + host + ":" + std::to_string(port) + ": " +
-                                              NetStreamErrorText(rc));
+    return Fail(rc, rc == -EHOSTUNREACH
+                        ? "host name " + host + " does not resolve"
+                        : "connect to " + host + ":" + std::to_string(port) + ": " + NetStreamErrorText(rc));
   }
   if (!tls.Enabled) return 0;
 
@@ -191,8 +191,8 @@ int NetStream::Handshake(int timeoutMs) {
     if (error != SSL_ERROR_WANT_READ) {
       const long verify = SSL_get_verify_result(ssl);
       if (verify != X509_V_OK) {
-        return Fail(kTlsNotTrusted, "certificate of " + tls_->PeerName +
-                                        " not verified: " + X509_verify_cert_error_string(verify));
+        return Fail(kTlsNotTrusted,
+                    "certificate of " + tls_->PeerName + " not verified: " + X509_verify_cert_error_string(verify));
       }
       return Fail(kTlsHandshakeFailed, "TLS handshake failed: " + OpenSslText("no common ground"));
     }

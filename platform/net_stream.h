@@ -20,9 +20,9 @@
 namespace platform {
 
 // Results beyond the socket's own -errno values.
-constexpr int kTlsHandshakeFailed = -EPROTO;     // no TLS session could be agreed
-constexpr int kTlsNotTrusted = -EKEYREJECTED;    // the certificate or its name did not verify
-constexpr int kTlsSetupFailed = -ENOPKG;         // trust store, certificate or key unusable
+constexpr int kTlsHandshakeFailed = -EPROTO;   // no TLS session could be agreed
+constexpr int kTlsNotTrusted = -EKEYREJECTED;  // the certificate or its name did not verify
+constexpr int kTlsSetupFailed = -ENOPKG;       // trust store, certificate or key unusable
 
 struct TlsClientSettings {
   bool Enabled = false;

@@ -143,7 +143,11 @@ TEST_F(NetStreamTls, VerifiedRoundTripBothWaysAndCleanClose) {
   TlsClientSettings tls{true, ca_->CaFile, ""};
   ASSERT_EQ(stream.Connect("127.0.0.1", server.Port(), tls, 5000), 0) << stream.FailureText();
   EXPECT_TRUE(stream.IsTls());
-  const std::string text = std::string("\x02" "1234567\rHello\r\x03" "1=5\r") + std::string(3000, 'x');
+  const std::string text = std::string(
+                               "\x02"
+                               "1234567\rHello\r\x03"
+                               "1=5\r") +
+                           std::string(3000, 'x');
   ASSERT_EQ(stream.Write(text), 0);
   EXPECT_EQ(ReadSome(stream, text.size()), text);
   stream.Close();

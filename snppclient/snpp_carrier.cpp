@@ -54,7 +54,8 @@ std::string SnppDataBlock(std::string_view text) {
   size_t start = 0;
   for (;;) {
     size_t end = text.find_first_of("\r\n", start);
-    const std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    const std::string_view line =
+        text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
     if (!line.empty() && line[0] == '.') out += '.';
     out += line;
     out += "\r\n";
@@ -113,10 +114,9 @@ int SnppCarrierSession::Open(SnppCarrierResult& result) {
   result = SnppCarrierResult{};
   result.Command = "connect";
   if (ConnectToServer(client_) != 0) {
-    result.Reply = client_.ConnectResult == -EINVAL ? "not an address: " + settings_.Host
-                   : client_.Stream.FailureText().empty()
-                       ? platform::NetStreamErrorText(client_.ConnectResult)
-                       : client_.Stream.FailureText();
+    result.Reply = client_.ConnectResult == -EINVAL       ? "not an address: " + settings_.Host
+                   : client_.Stream.FailureText().empty() ? platform::NetStreamErrorText(client_.ConnectResult)
+                                                          : client_.Stream.FailureText();
     return Fail(kCarrierFailedRound, result);
   }
   open_ = true;

@@ -42,9 +42,9 @@ enum SnppCarrierVerdict : int {
 // What happened, for the log line and the page's record.
 struct SnppCarrierResult {
   int Verdict = kCarrierFailedRound;
-  std::string Command;  // the step that decided: "connect", "greeting", "LOGI", "PAGE", "MESS", "DATA", "SEND"
-  int Code = 0;         // the carrier's reply code; 0 when no reply came
-  std::string Reply;    // the reply line without its line end, or why there was none
+  std::string Command;    // the step that decided: "connect", "greeting", "LOGI", "PAGE", "MESS", "DATA", "SEND"
+  int Code = 0;           // the carrier's reply code; 0 when no reply came
+  std::string Reply;      // the reply line without its line end, or why there was none
   std::string Reference;  // SEND's reply text after the code (a carrier's message number)
 };
 

@@ -18,10 +18,10 @@ namespace {
 // Replies by command word; DATA answers 354 and then the "." line with DataEnd.
 struct CarrierScript {
   std::string Greeting = "220 SNPP Gateway Ready";
-  std::map<std::string, std::string> Replies = {{"LOGI", "250 OK"},   {"PAGE", "250 Pager ID Accepted"},
-                                                {"MESS", "250 Message OK"}, {"DATA", "354 Begin Input"},
-                                                {"SEND", "250 Message 928941332 SEND"}, {"RESE", "250 RESET OK"},
-                                                {"QUIT", "221 OK, Goodbye"}};
+  std::map<std::string, std::string> Replies = {
+      {"LOGI", "250 OK"},          {"PAGE", "250 Pager ID Accepted"},      {"MESS", "250 Message OK"},
+      {"DATA", "354 Begin Input"}, {"SEND", "250 Message 928941332 SEND"}, {"RESE", "250 RESET OK"},
+      {"QUIT", "221 OK, Goodbye"}};
   std::string DataEnd = "250 Message OK";
   bool CloseAfterPage = false;  // hang up instead of answering PAGE
 };
@@ -153,7 +153,8 @@ TEST(SnppCarrier, ShortPageGoesWithMessAndLongOneWithDataAfterTheLogin) {
   session.Close();
   EXPECT_EQ(server.Received(),
             "LOGI gw secret\r\nPAGE 5551234\r\nMESS Disk full\r\nSEND\r\n"
-            "PAGE 5551235\r\nDATA\r\nline one\r\n.." + std::string(300, 'x') + "\r\n.\r\nSEND\r\nQUIT\r\n");
+            "PAGE 5551235\r\nDATA\r\nline one\r\n.." +
+                std::string(300, 'x') + "\r\n.\r\nSEND\r\nQUIT\r\n");
   EXPECT_EQ(server.Connections(), 1);  // both pages on one session
 }
 

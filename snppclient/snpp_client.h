@@ -49,11 +49,11 @@ struct SnppClient {
   std::string LastReplyLine;             // that reply's line, without its line end
 
   platform::NetStream Stream;
-  ReplyLineReader Lines;                  // the line in hand whose line feed has not come
-  std::deque<int> PendingReplies;         // codes of complete lines not yet waited for
-  std::deque<std::string> PendingLines;   // their lines, without line ends
-  bool StreamEnded = false;               // the server closed, or the connection failed
-  int ConnectResult = 0;                  // why the last ConnectToServer failed (-errno, TLS results)
+  ReplyLineReader Lines;                 // the line in hand whose line feed has not come
+  std::deque<int> PendingReplies;        // codes of complete lines not yet waited for
+  std::deque<std::string> PendingLines;  // their lines, without line ends
+  bool StreamEnded = false;              // the server closed, or the connection failed
+  int ConnectResult = 0;                 // why the last ConnectToServer failed (-errno, TLS results)
 };
 
 // Resolves the server, connects (with TLS when Tls.Enabled) and clears LastReplyCode. 0,

@@ -16,7 +16,6 @@ namespace corvsim {
 
 class SimLine : public TermLine {
  public:
-
   // Takes the pty master, the slave the simulator holds, a watch on the slave's opens and
   // closes, and the record file's path (appended to, one line at a time).
   SimLine(platform::UniqueFd master, platform::UniqueFd slave, platform::UniqueFd watch, std::string recordPath);

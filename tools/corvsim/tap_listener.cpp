@@ -67,8 +67,8 @@ int TapListener::Start(std::string& error) {
     const long tlsPort = config_.GetInt("tls_port", 0);
     rc = platform::TcpListen("127.0.0.1", static_cast<uint16_t>(tlsPort), 16, tlsListener_, tlsPort_);
     if (rc != 0) {
-      error = "cannot listen for TAP over TLS on port " + std::to_string(tlsPort) + ": " +
-              platform::NetStreamErrorText(rc);
+      error =
+          "cannot listen for TAP over TLS on port " + std::to_string(tlsPort) + ": " + platform::NetStreamErrorText(rc);
       return rc;
     }
   }
@@ -114,7 +114,8 @@ void TapListener::Serve(platform::UniqueFd socket, bool tls, int callNumber) {
     const bool stay = config_.Get("after_logoff", "close") == "stay";
     for (;;) {
       TapEnd end = TapEnd::kIdle;
-      const bool closedByComputer = manual ? RunTapmSession(line, config_, call) : RunTapSession(line, config_, call, end);
+      const bool closedByComputer =
+          manual ? RunTapmSession(line, config_, call) : RunTapSession(line, config_, call, end);
       if (closedByComputer || line.Closed() || stopping_.load()) break;
       if (!manual && stay && end == TapEnd::kLoggedOff) continue;
       recorder_.Append("CLOSE " + tag);

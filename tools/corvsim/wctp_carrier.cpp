@@ -158,9 +158,9 @@ MHD_Daemon* StartDaemon(uint16_t port, DaemonContext* context, const std::string
   unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_ERROR_LOG;
   MHD_Daemon* daemon = nullptr;
   if (cert != nullptr) {
-    daemon = MHD_start_daemon(flags | MHD_USE_TLS, port, nullptr, nullptr, Handle, context, MHD_OPTION_SOCK_ADDR,
-                              &addr, MHD_OPTION_NOTIFY_COMPLETED, Completed, nullptr, MHD_OPTION_CONNECTION_TIMEOUT,
-                              30u, MHD_OPTION_HTTPS_MEM_CERT, cert->c_str(), MHD_OPTION_HTTPS_MEM_KEY, key->c_str(),
+    daemon = MHD_start_daemon(flags | MHD_USE_TLS, port, nullptr, nullptr, Handle, context, MHD_OPTION_SOCK_ADDR, &addr,
+                              MHD_OPTION_NOTIFY_COMPLETED, Completed, nullptr, MHD_OPTION_CONNECTION_TIMEOUT, 30u,
+                              MHD_OPTION_HTTPS_MEM_CERT, cert->c_str(), MHD_OPTION_HTTPS_MEM_KEY, key->c_str(),
                               MHD_OPTION_END);
   } else {
     daemon = MHD_start_daemon(flags, port, nullptr, nullptr, Handle, context, MHD_OPTION_SOCK_ADDR, &addr,
@@ -194,8 +194,7 @@ int WctpCarrier::Start(std::string& error) {
     error = "the WCTP carrier's cert or key cannot be read";
     return -1;
   }
-  https_ = StartDaemon(static_cast<uint16_t>(config_.GetInt("tls_port", 0)), &secure_, &certPem_, &keyPem_,
-                       tlsPort_);
+  https_ = StartDaemon(static_cast<uint16_t>(config_.GetInt("tls_port", 0)), &secure_, &certPem_, &keyPem_, tlsPort_);
   if (https_ == nullptr) {
     error = "cannot start the WCTP carrier's HTTPS on port " + config_.Get("tls_port");
     return -1;
@@ -354,9 +353,8 @@ std::string WctpCarrier::Poll(const void* opPtr, bool tls) {
       ++page.StatusStep;
     }
   }
-  recorder_.Append(std::string("WCTP poll tls=") + (tls ? "1" : "0") + " poller=" +
-                   RecordEscape(Attr(op, "pollerID")) + " acks=" + (acks.empty() ? "-" : acks) +
-                   " reports=" + std::to_string(reports.size()));
+  recorder_.Append(std::string("WCTP poll tls=") + (tls ? "1" : "0") + " poller=" + RecordEscape(Attr(op, "pollerID")) +
+                   " acks=" + (acks.empty() ? "-" : acks) + " reports=" + std::to_string(reports.size()));
   return Reply("wctp-PollResponse", [&](xmlNode* o) {
     if (reports.empty()) {
       xmlNewChild(o, nullptr, X("wctp-NoMessages"), nullptr);
