@@ -64,7 +64,16 @@ bool SplitHostPort(std::string_view text, std::string& host, uint16_t& port) {
 }
 
 bool IsIpSystem(const SystemRecord& system) {
-  return system.SystemType == SystemType::Wctp || system.SystemType == SystemType::Snpp || !system.TapHost.empty();
+  switch (system.SystemType) {
+    case SystemType::Wctp:
+    case SystemType::Snpp:
+      return true;
+    case SystemType::Tap:
+    case SystemType::TapM:
+      return !system.TapHost.empty();
+    default:
+      return false;  // a TapHost means nothing to UCP or a script: they are dialled
+  }
 }
 
 std::vector<std::string> SplitList(std::string_view list) {

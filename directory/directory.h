@@ -87,7 +87,8 @@ struct SystemRecord {
   uint16_t OverrideTcpPort = 0;                                   // SNPP port with OverrideHostName (corvsend)
   int16_t MaxPagesPerConnection = kDefaultMaxPagesPerConnection;  // always 20
 
-  // Reached over IP: a system of type Wctp or Snpp, or a Tap or TapM system with a TapHost.
+  // Reached over IP: a system of type Wctp or Snpp, or a Tap or TapM system with a TapHost
+  // (other types ignore TapHost).
   // Such a system has no serial port; its pages go out over its own connections.
   int Connections = kDefaultConnections;  // 1..16 at once
   std::string WctpUrl;                    // http:// or https://

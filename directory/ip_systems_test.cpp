@@ -112,6 +112,9 @@ TEST_F(IpSystems, TheThreeKindsAreReadWithTheirSettingsAndNoPorts) {
   EXPECT_EQ(tap->TapCaFile, "tap-ca.pem");
   EXPECT_TRUE(IsIpSystem(*tap));
   EXPECT_FALSE(IsIpSystem(*System("Modem")));
+  SystemRecord ucp = *tap;
+  ucp.SystemType = SystemType::UCP;  // a UCP system is dialled, TapHost or not
+  EXPECT_FALSE(IsIpSystem(ucp));
 }
 
 TEST_F(IpSystems, BadValuesAreLoggedAndLeaveTheDefaults) {

@@ -5,6 +5,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -45,6 +47,14 @@ int LeftMs(Clock::time_point deadline, bool limited) {
   if (!limited) return -1;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return static_cast<int>(std::max<int64_t>(left, 0));
+}
+
+void ApplyWriteLimit(const UniqueFd& fd, int ms) {
+  if (!fd.Valid()) return;
+  timeval limit{};
+  limit.tv_sec = ms / 1000;
+  limit.tv_usec = (ms % 1000) * 1000;
+  ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
 }  // namespace
@@ -116,6 +126,7 @@ int NetStream::Connect(const std::string& host, uint16_t port, const TlsClientSe
                         ? "host name " + host + " does not resolve"
                         : "connect to " + host + ":" + std::to_string(port) + ": " + NetStreamErrorText(rc));
   }
+  ApplyWriteLimit(fd_, kNetWriteLimitMs);
   if (!tls.Enabled) return 0;
 
   ERR_clear_error();
@@ -160,6 +171,7 @@ int NetStream::Accept(UniqueFd socket, const TlsServerContext* tls, int timeoutM
   Close();
   failure_.clear();
   fd_ = std::move(socket);
+  ApplyWriteLimit(fd_, kNetWriteLimitMs);
   if (tls == nullptr) return 0;
   if (!tls->Loaded()) return Fail(kTlsSetupFailed, "no certificate loaded");
   ERR_clear_error();
@@ -253,6 +265,8 @@ int NetStream::Read(std::span<char> buf, int timeoutMs) {
     BIO_write(SSL_get_rbio(tls_->Ssl.get()), raw.data(), got);
   }
 }
+
+void NetStream::SetWriteLimit(int ms) { ApplyWriteLimit(fd_, ms < 1 ? 1 : ms); }
 
 void NetStream::Shutdown() {
   if (fd_.Valid()) TcpShutdown(fd_);

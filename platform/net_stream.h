@@ -24,6 +24,8 @@ constexpr int kTlsHandshakeFailed = -EPROTO;   // no TLS session could be agreed
 constexpr int kTlsNotTrusted = -EKEYREJECTED;  // the certificate or its name did not verify
 constexpr int kTlsSetupFailed = -ENOPKG;       // trust store, certificate or key unusable
 
+constexpr int kNetWriteLimitMs = 30000;  // a peer that stops reading fails a write after this
+
 struct TlsClientSettings {
   bool Enabled = false;
   std::string CaFile;      // empty: the system trust store
@@ -71,13 +73,18 @@ class NetStream {
   // within timeoutMs. 0, or the results of Connect.
   [[nodiscard]] int Accept(UniqueFd socket, const TlsServerContext* tls, int timeoutMs);
 
-  // Sends all of bytes. 0, or -errno (-EPIPE once the peer is gone).
+  // Sends all of bytes, waiting at most kNetWriteLimitMs (or what SetWriteLimit set) for a
+  // peer that does not read. 0, or -errno (-EPIPE once the peer is gone, -EAGAIN when the
+  // peer stopped reading).
   [[nodiscard]] int Write(std::string_view bytes);
 
   // Waits at most timeoutMs (-1: no limit) for bytes. The count stored; 0 when the peer
   // closed (or Shutdown was called); -ETIMEDOUT when nothing came in time; -EPROTO for a
   // broken TLS record; another -errno.
   [[nodiscard]] int Read(std::span<char> buf, int timeoutMs);
+
+  // How long a write may wait for a peer that does not read (from the next write on).
+  void SetWriteLimit(int ms);
 
   // Ends both directions; a Read blocked in another thread returns 0. Safe from any thread
   // while the stream is open.

@@ -134,6 +134,24 @@ TEST(NetStreamPlain, WriteToAPeerThatLeftFailsWithoutKillingTheProgram) {
   EXPECT_TRUE(rc == -EPIPE || rc == -ECONNRESET) << rc;
 }
 
+TEST(NetStreamPlain, WriteToAPeerThatStopsReadingGivesUpWithinTheLimit) {
+  platform::UniqueFd listener;
+  uint16_t port = 0;
+  ASSERT_EQ(platform::TcpListen("127.0.0.1", 0, 1, listener, port), 0);
+  NetStream stream;
+  ASSERT_EQ(stream.Connect("127.0.0.1", port, TlsClientSettings{}, 2000), 0);
+  platform::UniqueFd conn;
+  std::string peer;
+  ASSERT_EQ(platform::TcpAccept(listener, conn, peer), 0);  // accepted, never read
+  stream.SetWriteLimit(300);
+  const std::string big(1 << 20, 'x');
+  const auto start = std::chrono::steady_clock::now();
+  int rc = 0;
+  for (int i = 0; i < 200 && rc == 0; ++i) rc = stream.Write(big);  // fills both buffers, then waits
+  EXPECT_EQ(rc, -EAGAIN);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
 TEST_F(NetStreamTls, VerifiedRoundTripBothWaysAndCleanClose) {
   TlsServerContext context;
   std::string reason;

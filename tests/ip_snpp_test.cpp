@@ -4,6 +4,8 @@
 
 #include "snppclient/snpp_carrier.h"
 #include "tests/ip_support.h"
+#include "tests/snpp_test_client.h"
+#include "tests/support/fake_paging_server.h"
 #include "tests/support/wait.h"
 
 namespace {
@@ -107,6 +109,42 @@ TEST_F(SnppToPerlCarrier, TlsCarrierIsVerifiedAndTakesPagesWithAndWithoutLogin) 
   noLogin.CaFile = ca_->CaFile;
   EXPECT_EQ(snppclient::SendPageToCarrier(noLogin, "5551234", "TLS without login", result), kCarrierAccepted)
       << result.Command << ": " << result.Reply;
+}
+
+// One Corvel relaying to another: the carrier conversation against corvnet32, whose pages
+// reach a paging server on its pipe (a stand-in here).
+TEST(SnppToCorvnet, OneCorvelRelaysToAnother) {
+  testsupport::TempDir dir;
+  testsupport::FakePagingServer pipe(dir.File("pipe"));
+  ASSERT_TRUE(pipe.Listening());
+  pipe.StandIn().SetPersons({"ann", "bob"});
+  pipe.StandIn().RefuseName("bob");
+  snpptest::Corvnet corvnet(dir, dir.File("pipe"), testsupport::FreeTcpPort());
+  ASSERT_TRUE(corvnet.Started()) << corvnet.Process().Output();
+
+  SnppCarrierSettings settings;
+  settings.Host = "127.0.0.1";
+  settings.Port = corvnet.Port();
+  settings.ReplyLimitMs = 10000;
+  snppclient::SnppCarrierSession session(settings);
+  SnppCarrierResult result;
+  ASSERT_EQ(session.Open(result), kCarrierAccepted) << result.Reply;
+  EXPECT_EQ(session.Send("ann", "Relayed page", result), kCarrierAccepted) << result.Command << ": " << result.Reply;
+  EXPECT_EQ(result.Reply, "250 Message Sent OK");
+  EXPECT_EQ(session.Send("ann", "two\nlines " + std::string(200, 'z'), result), kCarrierAccepted)
+      << result.Command << ": " << result.Reply;
+  EXPECT_EQ(session.Send("bob", "refused by the paging server", result), kCarrierRefused);
+  EXPECT_EQ(result.Command, "SEND");
+  EXPECT_EQ(result.Code / 100, 5);
+  session.Close();
+  ASSERT_TRUE(pipe.WaitForRequests(3, 10000));
+  const auto pages = pipe.Pages();
+  ASSERT_GE(pages.size(), 2u);
+  EXPECT_EQ(pages[0].Name, "ann");
+  // corvnet32 keeps the end of a MESS line in the text (its CR as a blank, and the LF).
+  EXPECT_EQ(pages[0].Message.rfind("Relayed page", 0), 0u) << pages[0].Message;
+  EXPECT_EQ(pages[1].Name, "ann");
+  EXPECT_EQ(pages[1].Message.rfind("two", 0), 0u) << pages[1].Message;
 }
 
 }  // namespace
