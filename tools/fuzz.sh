@@ -40,7 +40,8 @@ for f in "${sources[@]}" directory/page_ini_fuzz.cpp; do
   fi
   objs+=("$obj")
 done
-"$cxx" "${flags[@]}" "${objs[@]}" -pthread -o "$out/page_ini_fuzz"
+# platform/ holds the TLS streams too: their library must be on the line.
+"$cxx" "${flags[@]}" "${objs[@]}" -pthread -lssl -lcrypto -o "$out/page_ini_fuzz"
 
 # Seeds: a small directory of every section, and the sample page.ini when the tree has one.
 cat > "$out/corpus/seed-sections.ini" <<'INI'
