@@ -28,7 +28,53 @@ int Grow(int count, int slots) {
 
 std::string Cut(std::string_view text, size_t max) { return std::string(text.substr(0, max)); }
 
+// What a system reached over IP cannot go without, or null. Without an address the system
+// could only fail every page it is given, so it is refused where the mistake is made.
+const char* MissingIpAddress(const SystemRecord& system) {
+  switch (system.SystemType) {
+    case SystemType::Wctp:
+      if (system.WctpUrl.empty()) return "WctpUrl";
+      if (system.WctpSenderID.empty()) return "WctpSenderID";
+      return nullptr;
+    case SystemType::Snpp:
+      return system.SnppHost.empty() ? "SnppHost" : nullptr;
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace
+
+bool SplitHostPort(std::string_view text, std::string& host, uint16_t& port) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos || colon == 0 || colon + 1 >= text.size()) return false;
+  const std::string_view digits = text.substr(colon + 1);
+  if (digits.size() > 5) return false;
+  unsigned value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value == 0 || value > 65535) return false;
+  const std::string_view name = text.substr(0, colon);
+  if (name.find_first_of(" \t\r\n") != std::string_view::npos) return false;
+  host = std::string(name);
+  port = static_cast<uint16_t>(value);
+  return true;
+}
+
+bool IsIpSystem(const SystemRecord& system) {
+  switch (system.SystemType) {
+    case SystemType::Wctp:
+    case SystemType::Snpp:
+      return true;
+    case SystemType::Tap:
+    case SystemType::TapM:
+      return !system.TapHost.empty();
+    default:
+      return false;  // a TapHost means nothing to UCP or a script: they are dialled
+  }
+}
 
 std::vector<std::string> SplitList(std::string_view list) {
   std::vector<std::string> items;
@@ -102,6 +148,10 @@ int Directory::AddSystem(const SystemRecord& system, const PortCallback& registe
     common::LogLine("%t %s: System already in list[%s]\n", common::ProgramName(), system.SystemName);
     return -1;
   }
+  if (const char* missing = MissingIpAddress(system)) {
+    common::LogLine("%t %s: System(%s) needs %s, not stored\n", common::ProgramName(), system.SystemName, missing);
+    return -1;
+  }
   const int slot = SystemCount;
   SystemRecord& stored = Systems[slot];
   stored = system;
@@ -109,7 +159,7 @@ int Directory::AddSystem(const SystemRecord& system, const PortCallback& registe
   if (stored.PortCount < 0) stored.PortCount = 0;
   if (stored.PortCount > kMaxPorts) stored.PortCount = kMaxPorts;
   // The ports get their queues before the clamp, so a system beyond the table still has them.
-  if (registerPort)
+  if (registerPort && !IsIpSystem(stored))
     for (int i = 0; i < stored.PortCount; ++i) registerPort(stored.Port[i]);
   SystemCount = Grow(SystemCount, kSystemSlots);
   return slot;

@@ -37,13 +37,28 @@ constexpr size_t kOverrideLanServerNameMax = 79;
 constexpr size_t kPersonNameMax = 31;
 constexpr size_t kPageIdMax = 21;
 constexpr size_t kGroupNameMax = 49;
+// The fields of the systems reached over IP (WCTP, SNPP, TAP over TCP).
+constexpr size_t kWctpUrlMax = 199;
+constexpr size_t kWctpSenderIdMax = 128;
+constexpr size_t kWctpSecurityCodeMax = 64;
+constexpr size_t kWctpMiscInfoMax = 199;
+constexpr size_t kIpHostMax = 99;  // SnppHost, and TapHost with its ":port"
+constexpr size_t kSnppLoginMax = 63;
+constexpr size_t kSnppPasswordMax = 63;
+constexpr size_t kCaFileMax = 199;
 
 constexpr int kDefaultMaxMessageLength = 230;
 constexpr int kMinMaxMessageLength = 60;
 constexpr int kMaxMaxMessageLength = 4000;
 constexpr int kDefaultMaxPagesPerConnection = 20;
+constexpr uint16_t kDefaultSnppPort = 444;
+constexpr int kDefaultConnections = 1;
+constexpr int kMaxConnections = 16;  // Connections = N is moved into 1..16
 
-enum class SystemType : uint8_t { Tap = 0, Script = 1, TapM = 2, UCP = 3 };
+enum class SystemType : uint8_t { Tap = 0, Script = 1, TapM = 2, UCP = 3, Wctp = 4, Snpp = 5 };
+// How a Wctp system asks the carrier what became of a page: not at all, wctp-ClientQuery
+// per page, or wctp-PollForMessages for all of them.
+enum class WctpStatus : uint8_t { None = 0, ClientQuery = 1, PollForMessages = 2 };
 enum class PagerType : uint8_t { Numeric = 0, Alphanumeric = 1 };
 
 // Called once for each port of every system that is stored (also for a system beyond the
@@ -71,7 +86,34 @@ struct SystemRecord {
   std::string OverrideLanServerName;                              // stored only
   uint16_t OverrideTcpPort = 0;                                   // SNPP port with OverrideHostName (corvsend)
   int16_t MaxPagesPerConnection = kDefaultMaxPagesPerConnection;  // always 20
+
+  // Reached over IP: a system of type Wctp or Snpp, or a Tap or TapM system with a TapHost
+  // (other types ignore TapHost).
+  // Such a system has no serial port; its pages go out over its own connections.
+  int Connections = kDefaultConnections;  // 1..16 at once
+  std::string WctpUrl;                    // http:// or https://
+  std::string WctpSenderID;
+  std::string WctpSecurityCode;  // empty: not sent
+  std::string WctpMiscInfo;      // empty: not sent
+  std::string WctpCaFile;        // empty: the system trust store
+  ::directory::WctpStatus WctpStatus = ::directory::WctpStatus::None;
+  std::string SnppHost;
+  uint16_t SnppPort = kDefaultSnppPort;
+  bool SnppTls = false;
+  std::string SnppLogin;  // empty: no LOGI
+  std::string SnppPassword;
+  std::string SnppCaFile;  // empty: the system trust store
+  std::string TapHost;     // "name:port"; empty: the system is dialled through its ports
+  bool TapTls = false;
+  std::string TapCaFile;  // empty: the system trust store
 };
+
+// Splits "host:port" (the last colon separates; the port is 1..65535; the host has no
+// blanks). False, leaving host and port untouched, for anything else.
+bool SplitHostPort(std::string_view text, std::string& host, uint16_t& port);
+
+// True for a system reached over IP rather than through a modem (see SystemRecord).
+bool IsIpSystem(const SystemRecord& system);
 
 struct PersonRecord {
   std::string Name;        // primary key
@@ -138,7 +180,10 @@ struct Directory {
   //
   // AddSystem: a name already present logs "System already in list[%s]"; otherwise the
   // record goes to slot SystemCount (NextPort set to 0), each of its ports is passed to
-  // registerPort (may be empty), then the count rises, clamped at 49.
+  // registerPort (may be empty), then the count rises, clamped at 49. A system reached
+  // over IP registers no ports (any Port lines it has are ignored), and is refused with
+  // "System(%s) needs %s, not stored" when it lacks its address (WctpUrl and WctpSenderID,
+  // or SnppHost).
   int AddSystem(const SystemRecord& system, const PortCallback& registerPort);
 
   // AddPerson: a name already present logs "Name already in list[%s]"; an Alphanumeric

@@ -2,6 +2,7 @@
 #include "directory/page_ini.h"
 
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <new>
 #include <vector>
@@ -89,6 +90,27 @@ enum Kw : int {
   kClientType,
   kDebug,
   kQueueSize,
+  // Systems reached over IP.
+  kWctp,
+  kSnpp,
+  kClientQuery,
+  kPollForMessages,
+  kConnections,
+  kWctpUrl,
+  kWctpSenderID,
+  kWctpSecurityCode,
+  kWctpMiscInfo,
+  kWctpStatus,
+  kWctpCaFile,
+  kSnppHost,
+  kSnppPort,
+  kSnppTls,
+  kSnppLogin,
+  kSnppPassword,
+  kSnppCaFile,
+  kTapHost,
+  kTapTls,
+  kTapCaFile,
   kKeywordCount
 };
 
@@ -167,6 +189,26 @@ constexpr IniKeyword kKeywords[] = {
     {"ClientType"},
     {"Debug"},
     {"QueueSize"},
+    {"Wctp", 4},
+    {"Snpp", 5},
+    {"ClientQuery", 1},
+    {"PollForMessages", 2},
+    {"Connections"},
+    {"WctpUrl"},
+    {"WctpSenderID"},
+    {"WctpSecurityCode"},
+    {"WctpMiscInfo"},
+    {"WctpStatus"},
+    {"WctpCaFile"},
+    {"SnppHost"},
+    {"SnppPort"},
+    {"SnppTls"},
+    {"SnppLogin"},
+    {"SnppPassword"},
+    {"SnppCaFile"},
+    {"TapHost"},
+    {"TapTls"},
+    {"TapCaFile"},
 };
 static_assert(std::size(kKeywords) == kKeywordCount, "kKeywords follows the order of Kw");
 
@@ -273,7 +315,7 @@ void SetSystemPhoneNumber(IniParseState& c, const IniLexer& lx) {
   c.PendingSystem.SystemPhoneNumber = Cut(lx.LastString(), kSystemPhoneNumberMax);
 }
 void SetSystemType(IniParseState& c, const IniLexer& lx) {
-  c.PendingSystem.SystemType = static_cast<SystemType>(lx.Value() & 3);
+  c.PendingSystem.SystemType = static_cast<SystemType>(lx.Value());
 }
 void SetScriptFileName(IniParseState& c, const IniLexer& lx) {
   c.PendingSystem.ScriptFileName = Cut(lx.LastString(), kScriptFileNameMax);
@@ -376,6 +418,84 @@ void SetQueueSize(IniParseState& c, const IniLexer& lx) {
   if (c.Hooks.ResizeMainQueue) c.Hooks.ResizeMainQueue(v);
 }
 
+// Systems reached over IP.
+
+void SetConnections(IniParseState& c, const IniLexer& lx) {
+  int32_t v = lx.Value();
+  if (v < 1) v = 1;
+  if (v > kMaxConnections) v = kMaxConnections;
+  c.PendingSystem.Connections = v;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  }
+  return true;
+}
+
+// Only web addresses go to the HTTP client: a file:// or other scheme here would make
+// the gateway read or send something other than a page.
+void SetWctpUrl(IniParseState& c, const IniLexer& lx) {
+  const std::string& url = lx.LastString();
+  if (url.size() > kWctpUrlMax || !(StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://"))) {
+    common::LogLine("%t %s: WctpUrl(%s) is not an http or https address, ignored\n", common::ProgramName(), url);
+    return;
+  }
+  c.PendingSystem.WctpUrl = url;
+}
+void SetWctpSenderId(IniParseState& c, const IniLexer& lx) {
+  c.PendingSystem.WctpSenderID = Cut(lx.LastString(), kWctpSenderIdMax);
+}
+void SetWctpSecurityCode(IniParseState& c, const IniLexer& lx) {
+  c.PendingSystem.WctpSecurityCode = Cut(lx.LastString(), kWctpSecurityCodeMax);
+}
+void SetWctpMiscInfo(IniParseState& c, const IniLexer& lx) {
+  c.PendingSystem.WctpMiscInfo = Cut(lx.LastString(), kWctpMiscInfoMax);
+}
+void SetWctpStatus(IniParseState& c, const IniLexer& lx) {
+  c.PendingSystem.WctpStatus = static_cast<WctpStatus>(lx.Value());
+}
+void SetWctpStatusNone(IniParseState& c, const IniLexer&) { c.PendingSystem.WctpStatus = WctpStatus::None; }
+void SetWctpCaFile(IniParseState& c, const IniLexer& lx) {
+  c.PendingSystem.WctpCaFile = Cut(lx.LastString(), kCaFileMax);
+}
+void SetSnppHost(IniParseState& c, const IniLexer& lx) { c.PendingSystem.SnppHost = Cut(lx.LastString(), kIpHostMax); }
+void SetSnppPort(IniParseState& c, const IniLexer& lx) {
+  const int32_t v = lx.Value();
+  if (v < 1 || v > 65535) {
+    common::LogLine("%t %s: SnppPort(%ld) is not a port number, ignored\n", common::ProgramName(), v);
+    return;
+  }
+  c.PendingSystem.SnppPort = static_cast<uint16_t>(v);
+}
+void SetSnppTls(IniParseState& c, const IniLexer& lx) { c.PendingSystem.SnppTls = lx.Value() != 0; }
+void SetSnppLogin(IniParseState& c, const IniLexer& lx) {
+  c.PendingSystem.SnppLogin = Cut(lx.LastString(), kSnppLoginMax);
+}
+void SetSnppPassword(IniParseState& c, const IniLexer& lx) {
+  c.PendingSystem.SnppPassword = Cut(lx.LastString(), kSnppPasswordMax);
+}
+void SetSnppCaFile(IniParseState& c, const IniLexer& lx) {
+  c.PendingSystem.SnppCaFile = Cut(lx.LastString(), kCaFileMax);
+}
+// A TapHost that is not name:port would make the system neither dialled nor reachable.
+void SetTapHost(IniParseState& c, const IniLexer& lx) {
+  const std::string& text = lx.LastString();
+  std::string host;
+  uint16_t port = 0;
+  if (text.size() > kIpHostMax || !SplitHostPort(text, host, port)) {
+    common::LogLine("%t %s: TapHost(%s) is not name:port, ignored\n", common::ProgramName(), text);
+    return;
+  }
+  c.PendingSystem.TapHost = text;
+}
+void SetTapTls(IniParseState& c, const IniLexer& lx) { c.PendingSystem.TapTls = lx.Value() != 0; }
+void SetTapCaFile(IniParseState& c, const IniLexer& lx) {
+  c.PendingSystem.TapCaFile = Cut(lx.LastString(), kCaFileMax);
+}
+
 // A value the row after "=" accepts: a token kind, or one keyword when kind is Keyword.
 struct ValueForm {
   TokenKind Kind;
@@ -405,8 +525,8 @@ std::vector<IniStateRow<IniParseState>> BuildStateTable() {
       {kDataBits, {Number(SetDataBits)}},
       {kSystemPhoneNumber, {Text(SetSystemPhoneNumber)}},
       {kSystemType,
-       {Word(kTap, SetSystemType), Word(kScript, SetSystemType), Word(kTapM, SetSystemType),
-        Word(kUcp, SetSystemType)}},
+       {Word(kTap, SetSystemType), Word(kScript, SetSystemType), Word(kTapM, SetSystemType), Word(kUcp, SetSystemType),
+        Word(kWctp, SetSystemType), Word(kSnpp, SetSystemType)}},
       {kScriptFileName, {Text(SetScriptFileName)}},
       {kMaxMessageLength, {Number(SetMaxMessageLength)}},
       {kTapPassWord, {Text(SetTapPassWord)}},
@@ -434,6 +554,23 @@ std::vector<IniStateRow<IniParseState>> BuildStateTable() {
       {kClientType, {Word(kSlim, SetClientType), Word(kFull, SetClientType)}},
       {kDebug, {Word(kEnabled, SetDebug), Word(kDisabled, SetDebug)}},
       {kQueueSize, {Number(SetQueueSize)}},
+      {kConnections, {Number(SetConnections)}},
+      {kWctpUrl, {Text(SetWctpUrl)}},
+      {kWctpSenderID, {Text(SetWctpSenderId)}},
+      {kWctpSecurityCode, {Text(SetWctpSecurityCode)}},
+      {kWctpMiscInfo, {Text(SetWctpMiscInfo)}},
+      {kWctpStatus,
+       {Word(kClientQuery, SetWctpStatus), Word(kPollForMessages, SetWctpStatus), Word(kNone, SetWctpStatusNone)}},
+      {kWctpCaFile, {Text(SetWctpCaFile)}},
+      {kSnppHost, {Text(SetSnppHost)}},
+      {kSnppPort, {Number(SetSnppPort)}},
+      {kSnppTls, {Word(kEnabled, SetSnppTls), Word(kDisabled, SetSnppTls)}},
+      {kSnppLogin, {Text(SetSnppLogin)}},
+      {kSnppPassword, {Text(SetSnppPassword)}},
+      {kSnppCaFile, {Text(SetSnppCaFile)}},
+      {kTapHost, {Text(SetTapHost)}},
+      {kTapTls, {Word(kEnabled, SetTapTls), Word(kDisabled, SetTapTls)}},
+      {kTapCaFile, {Text(SetTapCaFile)}},
   };
 
   std::vector<IniStateRow<IniParseState>> table(1);

@@ -50,11 +50,11 @@ bool IsDottedAddress(std::string_view host) {
 // corvweb keeps no log.
 template <typename... Args>
 void LogFailure(const SnppClient& client, std::string_view format, const Args&... args) {
-  if (client.Response != nullptr) return;
+  if (client.Response != nullptr || client.Silent) return;
   common::LogFileLine(format, common::ProgramName(), args...);
 }
 
-int Send(SnppClient& client, std::string_view text) { return platform::TcpSendAll(client.Socket, text); }
+int Send(SnppClient& client, std::string_view text) { return client.Stream.Write(text); }
 
 // The pager ID goes out inside one command line; a line end in it would start a command of
 // its own, so the ID ends at the first one.
@@ -77,26 +77,34 @@ int ConnectToServer(SnppClient& client) {
   CloseConnection(client);
   client.Lines.Clear();
   client.PendingReplies.clear();
+  client.PendingLines.clear();
   client.StreamEnded = false;
+  client.ConnectResult = 0;
 
   std::string dotted;
   const std::string& host = client.ServerHost;
   if (!host.empty() && std::isdigit(static_cast<unsigned char>(host[0]))) {
     dotted = host;
     if (!IsDottedAddress(host)) {
+      client.ConnectResult = -EINVAL;
       LogFailure(client, "%t %s: Error - Can not connect to server\n");
       return -1;
     }
   } else if (platform::ResolveHost(host, dotted) != 0) {
+    client.ConnectResult = -EHOSTUNREACH;
     if (client.Response != nullptr) {
       *client.Response += "Gethostbyname failed\n";
-    } else {
+    } else if (!client.Silent) {
       common::LogLine("%t Gethostbyname failed\n");
     }
     return -1;
   }
-  const int rc = platform::TcpConnect(dotted, client.ServerPort, static_cast<int>(platform::ScaledMs(kSnppSilenceMs)),
-                                      client.Socket);
+  // The certificate must name the host as configured, not the address it resolved to.
+  platform::TlsClientSettings tls = client.Tls;
+  if (tls.Enabled && tls.ServerName.empty()) tls.ServerName = host;
+  const int rc =
+      client.Stream.Connect(dotted, client.ServerPort, tls, static_cast<int>(platform::ScaledMs(kSnppSilenceMs)));
+  client.ConnectResult = rc;
   if (rc == -EMFILE || rc == -ENFILE || rc == -ENOBUFS || rc == -ENOMEM) {
     LogFailure(client, "%t %s: Error - Can not Open Socket\n");
     return -1;
@@ -109,17 +117,15 @@ int ConnectToServer(SnppClient& client) {
   return 0;
 }
 
-void CloseConnection(SnppClient& client) {
-  if (client.Socket.Valid()) {
-    platform::TcpShutdown(client.Socket);
-    client.Socket.Reset();
-  }
-}
+void CloseConnection(SnppClient& client) { client.Stream.Close(); }
 
 void HandleReplyLine(SnppClient& client, std::string_view line) {
   const int code = ReplyCode(line);
   ++client.ReplyLineCount;
-  if (code != 0) client.PendingReplies.push_back(code);
+  if (code != 0) {
+    client.PendingReplies.push_back(code);
+    client.PendingLines.emplace_back(line.substr(0, line.find_first_of("\r\n")));
+  }
   if (code == kStartOfListCode) {
     client.NameChoices.clear();
   } else if (code == kReportLineCode || code == kNameLineCode) {
@@ -131,9 +137,9 @@ void HandleReplyLine(SnppClient& client, std::string_view line) {
 }
 
 int ReceiveReplies(SnppClient& client, int timeoutMs) {
-  if (client.StreamEnded || !client.Socket.Valid()) return 0;
+  if (client.StreamEnded || !client.Stream.IsOpen()) return 0;
   std::string block(std::max<size_t>(client.ReceiveBlockSize, 1), '\0');
-  const int n = platform::TcpReceive(client.Socket, block, timeoutMs);
+  const int n = client.Stream.Read(block, timeoutMs);
   if (n == -ETIMEDOUT) return -1;
   if (n <= 0) {
     client.StreamEnded = true;
@@ -158,6 +164,8 @@ int WaitForReply(SnppClient& client, int limitMs) {
   }
   client.LastReplyCode = client.PendingReplies.front();
   client.PendingReplies.pop_front();
+  client.LastReplyLine = std::move(client.PendingLines.front());
+  client.PendingLines.pop_front();
   return 0;
 }
 

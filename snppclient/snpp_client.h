@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/unique_fd.h"
+#include "platform/net_stream.h"
 #include "snppclient/reply_line.h"
 
 namespace snppclient {
@@ -38,19 +38,27 @@ struct SnppClient {
   // corvweb keeps no log: the look-up failure text is appended here and nothing else is
   // said. Null (corvsend): the failures go to the log with the program's name.
   std::string* Response = nullptr;
+  // Set by a caller that reports failures itself (the carrier conversation): the client
+  // logs nothing.
+  bool Silent = false;
+  platform::TlsClientSettings Tls;  // TLS towards the server; off for corvnet32
 
   std::vector<std::string> NameChoices;  // 214 and 216 reply texts, at most 2500
   int ReplyLineCount = 0;                // complete lines received in this run
   int LastReplyCode = 0;                 // code of the reply the last wait returned
+  std::string LastReplyLine;             // that reply's line, without its line end
 
-  platform::UniqueFd Socket;
-  ReplyLineReader Lines;           // the line in hand whose line feed has not come
-  std::deque<int> PendingReplies;  // codes of complete lines not yet waited for
-  bool StreamEnded = false;        // the server closed, or the socket failed
+  platform::NetStream Stream;
+  ReplyLineReader Lines;                 // the line in hand whose line feed has not come
+  std::deque<int> PendingReplies;        // codes of complete lines not yet waited for
+  std::deque<std::string> PendingLines;  // their lines, without line ends
+  bool StreamEnded = false;              // the server closed, or the connection failed
+  int ConnectResult = 0;                 // why the last ConnectToServer failed (-errno, TLS results)
 };
 
-// Resolves the server, connects and clears LastReplyCode. 0, or -1 after the failure text
-// ("Gethostbyname failed", "Can not Open Socket", "Can not connect to server").
+// Resolves the server, connects (with TLS when Tls.Enabled) and clears LastReplyCode. 0,
+// or -1 after the failure text ("Gethostbyname failed", "Can not Open Socket", "Can not
+// connect to server"); ConnectResult and Stream.FailureText() say why.
 [[nodiscard]] int ConnectToServer(SnppClient& client);
 
 // Receives one block (waiting at most timeoutMs) and hands each complete line to
@@ -61,8 +69,8 @@ int ReceiveReplies(SnppClient& client, int timeoutMs);
 // 216 add their text. Also counts the line and queues its code for WaitForReply.
 void HandleReplyLine(SnppClient& client, std::string_view line);
 
-// Waits for the next reply line. 0 with LastReplyCode set to its code, or 1 when the server
-// stayed silent for limitMs (5.5 s) or closed the connection.
+// Waits for the next reply line. 0 with LastReplyCode and LastReplyLine set, or 1 when the
+// server stayed silent for limitMs (5.5 s) or closed the connection.
 [[nodiscard]] int WaitForReply(SnppClient& client, int limitMs = kSnppSilenceMs);
 
 // Sends one page (PAGE, DATA, the message, SEND, QUIT) on a connection of its own.

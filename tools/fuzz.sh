@@ -12,11 +12,11 @@ out=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 
 # target | its source | the folders whose library code it links | extra link flags
 targets_table="
-page_ini_fuzz|directory/page_ini_fuzz.cpp|directory common platform|
+page_ini_fuzz|directory/page_ini_fuzz.cpp|directory common platform|-lssl -lcrypto
 snpp_session_fuzz|snpp/snpp_session_fuzz.cpp|snpp common platform|-lssl -lcrypto -lcrypt
 snpp_ini_fuzz|snpp/snpp_ini_fuzz.cpp|snpp common platform|-lssl -lcrypto -lcrypt
-http_ini_fuzz|http/http_ini_fuzz.cpp|http common platform|-lmicrohttpd
-payload_fuzz|http/payload_fuzz.cpp|http common platform|-lmicrohttpd
+http_ini_fuzz|http/http_ini_fuzz.cpp|http common platform|-lmicrohttpd -lssl -lcrypto
+payload_fuzz|http/payload_fuzz.cpp|http common platform|-lmicrohttpd -lssl -lcrypto
 "
 wanted=${FUZZ_TARGETS:-$(echo "$targets_table" | cut -d'|' -f1 | xargs)}
 

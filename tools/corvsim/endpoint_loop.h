@@ -15,15 +15,15 @@ std::string TagRecord(const std::string& record, const CallInfo& call);
 // TakeRecords what to record) until the computer closes the port (true) or nothing comes
 // for idleMs (false: the terminal hangs up).
 template <typename Endpoint>
-bool RunByteEndpoint(SimLine& line, const CallInfo& call, Endpoint& endpoint, int idleMs) {
+bool RunByteEndpoint(TermLine& line, const CallInfo& call, Endpoint& endpoint, int idleMs) {
   const std::string callTag = "call=" + std::to_string(call.CallNumber);
   for (;;) {
     const int c = line.ReadByte(idleMs);
-    if (c == SimLine::kHangup) {
+    if (c == TermLine::kHangup) {
       line.Record("HANGUP " + callTag + " reason=port-closed");
       return true;
     }
-    if (c == SimLine::kTimeout) {
+    if (c == TermLine::kTimeout) {
       line.Record("HANGUP " + callTag + " reason=idle");
       return false;
     }

@@ -94,6 +94,12 @@ bool ParseSimConfig(std::string_view text, SimConfig& config, std::string& error
       } else if (lower == "direct") {
         config.Direct.emplace();
         section = &*config.Direct;
+      } else if (lower == "tap-tcp") {
+        config.TapTcp.emplace();
+        section = &*config.TapTcp;
+      } else if (lower == "wctp") {
+        config.Wctp.emplace();
+        section = &*config.Wctp;
       } else if (lower.rfind("number", 0) == 0 && name.size() > 6) {
         config.Numbers.push_back(SectionConfig{Trim(std::string_view(name).substr(6)), {}});
         section = &config.Numbers.back();

@@ -2,7 +2,9 @@
 //
 // An INI-like text: a [modem] section for the Hayes modem, one [number NNN] section per
 // dialled number, and optionally a [direct] section for a line without a modem (the
-// terminal answers at once; a paging system with an empty SystemPhoneNumber). Lines are
+// terminal answers at once; a paging system with an empty SystemPhoneNumber). A [tap-tcp]
+// section starts a TAP terminal on the network, a [wctp] section a WCTP carrier (both on
+// 127.0.0.1; tap_listener.h and wctp_carrier.h list their keys). Lines are
 // "key = value"; "#" or ";" start a comment. Keys a section does not know are kept for the
 // terminal of that number (each terminal documents its own keys).
 #pragma once
@@ -29,6 +31,8 @@ struct SimConfig {
   SectionConfig Modem;
   std::vector<SectionConfig> Numbers;
   std::optional<SectionConfig> Direct;
+  std::optional<SectionConfig> TapTcp;
+  std::optional<SectionConfig> Wctp;
 
   // The section of the first field of a dial string ("9,5551234" -> fields 9 and 5551234)
   // that names a configured number, or null.

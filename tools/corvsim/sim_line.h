@@ -10,14 +10,12 @@
 #include <string_view>
 
 #include "platform/unique_fd.h"
+#include "tools/corvsim/term_line.h"
 
 namespace corvsim {
 
-class SimLine {
+class SimLine : public TermLine {
  public:
-  static constexpr int kTimeout = -1;  // ReadByte: nothing within the limit
-  static constexpr int kHangup = -2;   // ReadByte: the computer closed the port, or Stop()
-
   // Takes the pty master, the slave the simulator holds, a watch on the slave's opens and
   // closes, and the record file's path (appended to, one line at a time).
   SimLine(platform::UniqueFd master, platform::UniqueFd slave, platform::UniqueFd watch, std::string recordPath);
@@ -25,14 +23,14 @@ class SimLine {
   // The next byte from the computer, no earlier than the line rate lets it arrive;
   // kTimeout after timeoutMs without one; kHangup once when the computer closed the port
   // (then the call is over: a real port drops DTR on its last close).
-  int ReadByte(int timeoutMs);
+  int ReadByte(int timeoutMs) override;
 
   // Writes bytes to the computer at the line rate (with a NUL after each byte when NUL
   // noise is on). Bytes the computer does not read before it closes the port are dropped.
-  void Write(std::string_view bytes);
+  void Write(std::string_view bytes) override;
 
   // Appends one line to the record file (the line feed is added).
-  void Record(const std::string& line);
+  void Record(const std::string& line) override;
 
   // 0 turns the throttle off. Rates apply to both directions, 10 bits per byte.
   void SetBaud(long baud) { baud_ = baud; }

@@ -5,6 +5,7 @@
 // preceded by a message sequence such as "211 Page(s) Sent Successfully" CR); EOT CR ends
 // the session with ESC EOT CR. Every logon and block is recorded.
 #include <map>
+#include <mutex>
 #include <set>
 
 #include "tools/corvsim/terminal.h"
@@ -16,7 +17,12 @@ constexpr char kStx = 0x02, kEtx = 0x03, kEot = 0x04, kAck = 0x06, kNak = 0x15, 
 constexpr size_t kMaxBlockBytes = 8192;  // a longer "block" is line garbage: NAK
 constexpr int kByteGapMs = 5000;         // silence inside a block or logon that abandons it
 
-// NAKs already given per number, so "nak_first" counts over all calls.
+// NAKs already given per number, so "nak_first" counts over all calls (and over all
+// connections of a listener, which run side by side).
+std::mutex& NaksMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
 std::map<std::string, long>& NaksGiven() {
   static std::map<std::string, long> given;
   return given;
@@ -40,10 +46,10 @@ struct Options {
 
 // Reads bytes up to (not including) the end byte; false on silence, hang-up or overflow.
 // hangup is set when the computer closed the port.
-bool ReadUntil(SimLine& line, char end, std::string& out, bool& hangup, size_t limit) {
+bool ReadUntil(TermLine& line, char end, std::string& out, bool& hangup, size_t limit) {
   for (;;) {
     const int c = line.ReadByte(kByteGapMs);
-    if (c == SimLine::kHangup) hangup = true;
+    if (c == TermLine::kHangup) hangup = true;
     if (c < 0) return false;
     if (static_cast<char>(c) == end) return true;
     out += static_cast<char>(c);
@@ -51,7 +57,7 @@ bool ReadUntil(SimLine& line, char end, std::string& out, bool& hangup, size_t l
   }
 }
 
-void Say(SimLine& line, const Options& options, const std::string& message, const std::string& verdict) {
+void Say(TermLine& line, const Options& options, const std::string& message, const std::string& verdict) {
   std::string out;
   if (options.Noise) out += "\r\n~~ line noise 0x7F ~~\r\n";
   if (options.VerdictText && !message.empty()) out += message + "\r";
@@ -76,7 +82,7 @@ enum class State { kWaitCr, kWaitLogon, kBlocks };
 
 // One call's session with the terminal.
 struct Session {
-  SimLine& Line;
+  TermLine& Line;
   const SectionConfig& Number;
   const Options Opts;
   const std::string CallTag;
@@ -108,9 +114,16 @@ void OnEscape(Session& s) {
 
 // The verdict on a block, said to the computer; "ESC" ends the session.
 std::string Answer(Session& s, bool sumOk, const std::string& id) {
-  long& naks = NaksGiven()[s.Number.Number];
-  if (!sumOk || naks < s.Opts.NakFirst) {
-    if (sumOk) ++naks;
+  bool nak = !sumOk;
+  if (sumOk) {
+    std::lock_guard<std::mutex> lock(NaksMutex());
+    long& naks = NaksGiven()[s.Number.Number];
+    if (naks < s.Opts.NakFirst) {
+      ++naks;
+      nak = true;
+    }
+  }
+  if (nak) {
     Say(s.Line, s.Opts, "514 Checksum Error", std::string(1, kNak) + "\r");
     return "NAK";
   }
@@ -152,16 +165,18 @@ bool OnBlock(Session& s) {
 
 }  // namespace
 
-bool RunTapTerminal(SimLine& line, const SectionConfig& number, const CallInfo& call) {
+bool RunTapSession(TermLine& line, const SectionConfig& number, const CallInfo& call, TapEnd& end) {
   Session s{line, number, ReadOptions(number), "call=" + std::to_string(call.CallNumber)};
   for (;;) {
     const int c = line.ReadByte(s.Opts.IdleMs);
-    if (c == SimLine::kHangup) {
+    if (c == TermLine::kHangup) {
       line.Record("HANGUP " + s.CallTag + " reason=port-closed");
+      end = TapEnd::kPortClosed;
       return true;
     }
-    if (c == SimLine::kTimeout) {
+    if (c == TermLine::kTimeout) {
       line.Record("HANGUP " + s.CallTag + " reason=idle");
+      end = TapEnd::kIdle;
       return false;
     }
     const char ch = static_cast<char>(c);
@@ -177,17 +192,27 @@ bool RunTapTerminal(SimLine& line, const SectionConfig& number, const CallInfo& 
       line.Write("ID=");  // the caller's next CR: prompt again
     } else if (ch == kEsc) {
       OnEscape(s);
-      if (s.Hangup) return true;
+      if (s.Hangup) {
+        end = TapEnd::kPortClosed;
+        return true;
+      }
     } else if (s.At == State::kBlocks && ch == kEot) {
       // The logoff is EOT CR: take the CR too, so it does not start a session of its own.
-      if (line.ReadByte(1000) == SimLine::kHangup) s.Hangup = true;
+      if (line.ReadByte(1000) == TermLine::kHangup) s.Hangup = true;
       line.Record("LOGOFF " + s.CallTag);
       line.Write(std::string(1, kEsc) + kEot + "\r");
+      end = s.Hangup ? TapEnd::kPortClosed : TapEnd::kLoggedOff;
       return s.Hangup;
     } else if (s.At == State::kBlocks && ch == kStx && !OnBlock(s)) {
+      end = s.Hangup ? TapEnd::kPortClosed : TapEnd::kTerminalEnded;
       return s.Hangup;
     }
   }
+}
+
+bool RunTapTerminal(SimLine& line, const SectionConfig& number, const CallInfo& call) {
+  TapEnd end = TapEnd::kIdle;
+  return RunTapSession(line, number, call, end);
 }
 
 }  // namespace corvsim

@@ -6,7 +6,7 @@
 
 namespace corvsim {
 
-bool RunTapmTerminal(SimLine& line, const SectionConfig& number, const CallInfo& call) {
+bool RunTapmSession(TermLine& line, const SectionConfig& number, const CallInfo& call) {
   TapmOptions options;
   options.MNeeded = static_cast<int>(number.GetInt("m", 1));
   options.Greeting = number.GetBool("greeting", true);
@@ -16,6 +16,10 @@ bool RunTapmTerminal(SimLine& line, const SectionConfig& number, const CallInfo&
   TapmTerminal terminal(options);
   line.Write(terminal.OnConnect());
   return RunByteEndpoint(line, call, terminal, idleMs);
+}
+
+bool RunTapmTerminal(SimLine& line, const SectionConfig& number, const CallInfo& call) {
+  return RunTapmSession(line, number, call);
 }
 
 }  // namespace corvsim

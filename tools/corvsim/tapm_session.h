@@ -10,5 +10,7 @@
 namespace corvsim {
 
 bool RunTapmTerminal(SimLine& line, const SectionConfig& number, const CallInfo& call);
+// The same terminal on any line (a pty or a network connection).
+bool RunTapmSession(TermLine& line, const SectionConfig& number, const CallInfo& call);
 
 }  // namespace corvsim

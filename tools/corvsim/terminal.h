@@ -37,4 +37,11 @@ const TerminalKind* FindTerminal(std::string_view name);
 // nak_first, rs_ids, disconnect_after, idle_ms.
 bool RunTapTerminal(SimLine& line, const SectionConfig& number, const CallInfo& call);
 
+// How a TAP session ended.
+enum class TapEnd { kPortClosed, kLoggedOff, kTerminalEnded, kIdle };
+
+// The same terminal on any line (a pty or a network connection); end says why it stopped.
+// Returns true when the computer closed the line.
+bool RunTapSession(TermLine& line, const SectionConfig& number, const CallInfo& call, TapEnd& end);
+
 }  // namespace corvsim
