@@ -92,20 +92,20 @@ TEST_F(Api, PagesGoOnePipeRequestPerNameAndSayHow) {
   EXPECT_EQ(sent[0].Name, "ann");
   EXPECT_EQ(sent[1].Name, "Ops");
   EXPECT_EQ(sent[0].Message, "Disk full");
-  EXPECT_EQ(sent[0].Head.TimeMode, 0);
+  EXPECT_EQ(int{sent[0].Head.TimeMode}, 0);
 
   ASSERT_EQ(Do("POST", "/api/v1/pages", R"({"to": "Bob", "text": "later", "at": "2026-12-24T08:00"})").Status, 202);
   ASSERT_EQ(Do("POST", "/api/v1/pages", R"({"to": ["Bob"], "text": "soon", "delay_minutes": 30})").Status, 202);
   const auto all = pipe_.Requests();
   const auto& at = all[all.size() - 2].Head;
-  EXPECT_EQ(at.TimeMode, 1);
-  EXPECT_EQ(at.Year, 2026);
-  EXPECT_EQ(at.Month, 12);
-  EXPECT_EQ(at.Day, 24);
-  EXPECT_EQ(at.Hour, 8);
-  EXPECT_EQ(at.Minute, 0);
-  EXPECT_EQ(all.back().Head.TimeMode, 2);
-  EXPECT_EQ(all.back().Head.Minute, 30);
+  EXPECT_EQ(int{at.TimeMode}, 1);
+  EXPECT_EQ(int{at.Year}, 2026);
+  EXPECT_EQ(int{at.Month}, 12);
+  EXPECT_EQ(int{at.Day}, 24);
+  EXPECT_EQ(int{at.Hour}, 8);
+  EXPECT_EQ(int{at.Minute}, 0);
+  EXPECT_EQ(int{all.back().Head.TimeMode}, 2);
+  EXPECT_EQ(int{all.back().Head.Minute}, 30);
 }
 
 TEST_F(Api, BadPageRequestsAreRefusedBeforeAnythingIsSent) {

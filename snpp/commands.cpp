@@ -483,7 +483,7 @@ int DoSendPage(SnppSession& session) {
         head.Day = static_cast<uint8_t>(local.tm_mday);
         head.Month = static_cast<uint8_t>(local.tm_mon + 1);
         head.Year = static_cast<uint16_t>(local.tm_year + 1900);
-        details += common::FormatText(", held until %d-%2.2d-%2.2d %2.2d:%2.2d", static_cast<int>(head.Year),
+        details += common::FormatText(", held until %d-%02d-%02d %02d:%02d", static_cast<int>(head.Year),
                                       static_cast<int>(head.Month), static_cast<int>(head.Day),
                                       static_cast<int>(head.Hour), static_cast<int>(head.Minute));
       }
