@@ -89,6 +89,8 @@ enum Kw : int {
   kClientType,
   kDebug,
   kQueueSize,
+  kPageStore,
+  kHistoryDays,
   kKeywordCount
 };
 
@@ -167,6 +169,8 @@ constexpr IniKeyword kKeywords[] = {
     {"ClientType"},
     {"Debug"},
     {"QueueSize"},
+    {"PageStore"},
+    {"HistoryDays"},
 };
 static_assert(std::size(kKeywords) == kKeywordCount, "kKeywords follows the order of Kw");
 
@@ -376,6 +380,12 @@ void SetQueueSize(IniParseState& c, const IniLexer& lx) {
   if (c.Hooks.ResizeMainQueue) c.Hooks.ResizeMainQueue(v);
 }
 
+void SetPageStore(IniParseState& c, const IniLexer& lx) { c.Settings.PageStore = lx.LastString(); }
+// A negative number of days would purge pages before they finish: such a value is ignored.
+void SetHistoryDays(IniParseState& c, const IniLexer& lx) {
+  if (lx.Value() >= 0) c.Settings.HistoryDays = lx.Value();
+}
+
 // A value the row after "=" accepts: a token kind, or one keyword when kind is Keyword.
 struct ValueForm {
   TokenKind Kind;
@@ -434,6 +444,8 @@ std::vector<IniStateRow<IniParseState>> BuildStateTable() {
       {kClientType, {Word(kSlim, SetClientType), Word(kFull, SetClientType)}},
       {kDebug, {Word(kEnabled, SetDebug), Word(kDisabled, SetDebug)}},
       {kQueueSize, {Number(SetQueueSize)}},
+      {kPageStore, {Text(SetPageStore)}},
+      {kHistoryDays, {Number(SetHistoryDays)}},
   };
 
   std::vector<IniStateRow<IniParseState>> table(1);

@@ -40,9 +40,9 @@ int QueueReport(core::ServerState& state, core::DialContext& dc, int flag, const
       if (flag > 0 && reply.size() < kReplyCapacity) {
         reply += common::FormatText("    %s\n", common::FieldText(entry.Name));
         if (state.Debug) {
-          const size_t n = strnlen(entry.Message, sizeof entry.Message);
           reply +=
-              common::HexDump(std::span<const unsigned char>(reinterpret_cast<const unsigned char*>(entry.Message), n),
+              common::HexDump(std::span<const unsigned char>(
+                                  reinterpret_cast<const unsigned char*>(entry.Message.data()), entry.Message.size()),
                               kHexDumpCapacity);
         }
       }
@@ -80,7 +80,7 @@ std::string StatusReport(core::ServerState& state, int flag) {
     std::lock_guard<std::mutex> hold(state.AtLock);
     for (int i = 0; i < core::kAtSlots; ++i) {
       const core::AtEntry& slot = state.AtTable[static_cast<size_t>(i)];
-      if (slot.InUse == 0) continue;
+      if (slot.InUse != 1) continue;
       ++atCount;
       if (flag > 0 && reply.size() + atLines.size() < kReplyCapacity) {
         // The slot is a packed record: its fields are copied, never referred to.
