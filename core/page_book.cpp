@@ -241,6 +241,9 @@ int OpenPageStore(ServerState& state, const std::string& storePath, const std::s
       return -1;
     }
     highest = RestorePages(state, pending);
+    // at.dat follows the store, which may hold changes a crash kept from at.dat.
+    std::lock_guard<std::mutex> hold(state.AtLock);
+    state.AtDirty = true;
   }
   int32_t stored = 0;
   if (state.Store->HighestNumber(stored, cause) == 0) highest = std::max(highest, stored);
