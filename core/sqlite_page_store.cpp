@@ -133,6 +133,8 @@ std::string DamagedName(const std::string& path) {
 struct SqlitePageStore::Db {
   sqlite3* Handle = nullptr;
   Statement Insert, Update, Remove, Pending, Lookup, Highest, Purge;
+  // Prepared once: every batch runs inside a savepoint of its own.
+  Statement Begin, Savepoint, Release, RollbackTo, Commit;
   Db() = default;
   Db(const Db&) = delete;
   Db& operator=(const Db&) = delete;
@@ -142,6 +144,12 @@ struct SqlitePageStore::Db {
     if (Handle) sqlite3_close_v2(Handle);
   }
   int Exec(const char* sql) { return sqlite3_exec(Handle, sql, nullptr, nullptr, nullptr); }
+  // Runs a prepared statement that returns no rows: SQLITE_OK or the failure.
+  static int Run(const Statement& s) {
+    Use u(s);
+    const int rc = u.Step();
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+  }
 };
 
 struct SqlitePageStore::Job {
@@ -216,6 +224,11 @@ int SqlitePageStore::Open(const std::string& path, std::unique_ptr<SqlitePageSto
         db->Lookup.Prepare(db->Handle, "SELECT " + columns + " FROM pages WHERE number = ?1 ORDER BY piece"),
         db->Highest.Prepare(db->Handle, "SELECT max(number) FROM pages"),
         db->Purge.Prepare(db->Handle, "DELETE FROM pages WHERE state >= 3 AND finished < ?1"),
+        db->Begin.Prepare(db->Handle, "BEGIN IMMEDIATE"),
+        db->Savepoint.Prepare(db->Handle, "SAVEPOINT batch"),
+        db->Release.Prepare(db->Handle, "RELEASE batch"),
+        db->RollbackTo.Prepare(db->Handle, "ROLLBACK TO batch"),
+        db->Commit.Prepare(db->Handle, "COMMIT"),
     };
     for (int p : prepared) {
       if (p != SQLITE_OK) {
@@ -430,17 +443,17 @@ void SqlitePageStore::RunBatches(std::deque<std::shared_ptr<Job>>& group) {
     }
     common::LogLine("%t %s: Error - The page store could not record %d change(s): %s\n", common::ProgramName(), n, why);
   };
-  int rc = db_->Exec("BEGIN IMMEDIATE");
+  int rc = Db::Run(db_->Begin);
   if (rc != SQLITE_OK) {
     failAll(Words(db, rc), false);
     return;
   }
   for (auto& job : group) {
-    db_->Exec("SAVEPOINT batch");
+    (void)Db::Run(db_->Savepoint);
     std::string cause;
     rc = ApplyBatch(db, job->Batch, db_->Insert, db_->Update, db_->Remove, cause);
     if (rc == SQLITE_OK) {
-      db_->Exec("RELEASE batch");
+      (void)Db::Run(db_->Release);
       continue;
     }
     if (sqlite3_get_autocommit(db)) {
@@ -449,13 +462,13 @@ void SqlitePageStore::RunBatches(std::deque<std::shared_ptr<Job>>& group) {
       failAll(cause, false);
       return;
     }
-    db_->Exec("ROLLBACK TO batch");
-    db_->Exec("RELEASE batch");
+    (void)Db::Run(db_->RollbackTo);
+    (void)Db::Run(db_->Release);
     job->Result = -1;
     job->Cause = cause;
     common::LogLine("%t %s: Error - The page store refused a change: %s\n", common::ProgramName(), cause);
   }
-  rc = db_->Exec("COMMIT");
+  rc = Db::Run(db_->Commit);
   if (rc != SQLITE_OK) {
     const std::string why = Words(db, rc);
     if (!sqlite3_get_autocommit(db)) db_->Exec("ROLLBACK");
