@@ -275,7 +275,41 @@ int SqlitePageStore::Open(const std::string& path, std::unique_ptr<SqlitePageSto
 
 SqlitePageStore::SqlitePageStore(std::string path, std::unique_ptr<Db> db)
     : path_(std::move(path)), db_(std::move(db)) {
+  // The hook takes over from SQLite's own checkpoints, which would run inside a commit.
+  if (sqlite3_open_v2(path_.c_str(), &checkpointDb_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_busy_timeout(checkpointDb_, kBusyTimeoutMs);
+    sqlite3_wal_hook(db_->Handle, &SqlitePageStore::OnWalCommit, this);
+    checkpointer_ = std::jthread([this](std::stop_token stop) { CheckpointLoop(stop); });
+  } else {
+    sqlite3_close_v2(checkpointDb_);
+    checkpointDb_ = nullptr;  // SQLite's own checkpoints then stay in force
+  }
   writer_ = std::jthread([this](std::stop_token stop) { WriterLoop(stop); });
+}
+
+int SqlitePageStore::OnWalCommit(void* self, sqlite3*, const char*, int pages) {
+  constexpr int kCheckpointPages = 1000;  // SQLite's own default threshold
+  if (pages < kCheckpointPages) return SQLITE_OK;
+  auto* store = static_cast<SqlitePageStore*>(self);
+  {
+    std::lock_guard<std::mutex> hold(store->checkpointMutex_);
+    store->checkpointDue_ = true;
+  }
+  store->checkpointWake_.notify_one();
+  return SQLITE_OK;
+}
+
+void SqlitePageStore::CheckpointLoop(std::stop_token stop) {
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> hold(checkpointMutex_);
+      if (!checkpointWake_.wait(hold, stop, [this] { return checkpointDue_; })) return;
+      checkpointDue_ = false;
+    }
+    // PASSIVE: copies what no reader needs and waits for nobody; commits go on meanwhile.
+    (void)sqlite3_wal_checkpoint_v2(checkpointDb_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  }
 }
 
 SqlitePageStore::~SqlitePageStore() {
@@ -285,6 +319,11 @@ SqlitePageStore::~SqlitePageStore() {
     wake_.notify_all();
   }
   if (writer_.joinable()) writer_.join();
+  if (checkpointer_.joinable()) {
+    checkpointer_.request_stop();
+    checkpointer_.join();
+  }
+  if (checkpointDb_) sqlite3_close_v2(checkpointDb_);
 }
 
 std::shared_ptr<SqlitePageStore::Job> SqlitePageStore::Submit(std::shared_ptr<Job> job) {
