@@ -163,6 +163,7 @@ void History() {
         return;
       }
     }
+    store.reset();
     std::printf("history: %d finished pages written in %.1f s, store %.1f MB\n", kFinished,
                 Ms(Clock::now() - start) / 1000,
                 static_cast<double>(testsupport::ReadFile(full.File("pages.db")).size()) / 1e6);
