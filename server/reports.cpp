@@ -48,6 +48,12 @@ int QueueReport(core::ServerState& state, core::DialContext& dc, int flag, const
       }
       i = i + 1 >= capacity ? 0 : i + 1;
     }
+    // Pages accepted but waiting for room behind the Main queue (after a restart, or due AT
+    // pages) are part of it for whoever asks what is queued.
+    for (const core::QueueEntry& entry : dc.Backlog) {
+      ++count;
+      if (flag > 0 && reply.size() < kReplyCapacity) reply += common::FormatText("    %s\n", entry.Name);
+    }
   }
   if (flag > 0 && count == 0) reply += "    Queue is Empty\n";
   if (flag == 0) reply += common::FormatText("Total Pages in %s Queue: %d\n", label, count);
