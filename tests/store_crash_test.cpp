@@ -36,7 +36,8 @@ int EnvInt(const char* name, int fallback) {
 class CrashRig {
  public:
   CrashRig() {
-    std::string ini = "MaxReTrys = 0\nPagerSystemsSection\n";
+    // A Main queue that takes every page of the run, so the stops hit a long queue.
+    std::string ini = "QueueSize = 2000\nMaxReTrys = 0\nPagerSystemsSection\n";
     for (int s = 0; s < kSystems; ++s) {
       ini += "[Sys" + std::to_string(s) + "]\nSystemType = Tap\nPort = '" + Port(s) +
              "'\nSystemPhoneNumber = '5551234'\nBaud = 9600\nParity = Even\nDataBits = 7\nStopBits = 1\n"
@@ -52,7 +53,7 @@ class CrashRig {
       const std::string config = "sim" + std::to_string(s) + ".ini";
       Dir().Write(config,
                   "[modem]\ndial_ms = 50\n[number 5551234]\nresult = CONNECT 9600/ARQ\npassword = PW\n"
-                  "baud = 2400\nidle_ms = 5000\n");
+                  "baud = 4800\nidle_ms = 5000\n");
       sims_.push_back(std::make_unique<testsupport::ChildProcess>(
           testsupport::ProgramPath("corvsim"),
           std::vector<std::string>{Port(s), Dir().File(config), Dir().File("rec" + std::to_string(s) + ".txt")},
