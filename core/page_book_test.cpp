@@ -69,9 +69,9 @@ TEST_F(PageBook, RestartBringsBackPagesInNumberOrderBehindAFullMainQueueAndAtPag
   EXPECT_NE(Log().find("CORVD32: Page(#7) for Ann resent after a restart\n"), std::string::npos) << Log();
   {
     std::lock_guard<std::mutex> hold(state->AtLock);
-    EXPECT_EQ(state->AtTable[0].InUse, 1);
-    EXPECT_EQ(state->AtTable[0].MessageNumber, 200);
-    EXPECT_EQ(state->AtTable[0].Year, 2031);
+    EXPECT_EQ(int{state->AtTable[0].InUse}, 1);
+    EXPECT_EQ(int{state->AtTable[0].MessageNumber}, 200);
+    EXPECT_EQ(int{state->AtTable[0].Year}, 2031);
     EXPECT_STREQ(state->AtTable[0].Name, "Bob");
     EXPECT_EQ(state->AtAccepted[0], 1700000000);
   }
@@ -107,7 +107,7 @@ TEST_F(PageBook, FirstStartImportsAtDatAndADamagedStoreDoesTooWithNewNumbers) {
     auto state = Load();
     ASSERT_EQ(OpenPageStore(*state, dir_.File("pages.db"), dir_.File("at.dat")), 0);
     EXPECT_TRUE(state->AtDirty.load());  // at.dat is written again from the table
-    EXPECT_EQ(state->AtTable[1].MessageNumber, 2);
+    EXPECT_EQ(int{state->AtTable[1].MessageNumber}, 2);
     EXPECT_NE(Log().find("2 AT page(s) of " + dir_.File("at.dat") + " imported into the page store"),
               std::string::npos);
   }
@@ -116,7 +116,7 @@ TEST_F(PageBook, FirstStartImportsAtDatAndADamagedStoreDoesTooWithNewNumbers) {
   {
     auto state = Load();
     ASSERT_EQ(OpenPageStore(*state, dir_.File("pages.db"), dir_.File("at.dat")), 0);
-    EXPECT_EQ(state->AtTable[0].MessageNumber, 1);
+    EXPECT_EQ(int{state->AtTable[0].MessageNumber}, 1);
     EXPECT_STREQ(state->AtTable[1].Name, "Bob");
     EXPECT_EQ(state->MessageCounter.load(), 2);
   }
@@ -125,8 +125,8 @@ TEST_F(PageBook, FirstStartImportsAtDatAndADamagedStoreDoesTooWithNewNumbers) {
   testsupport::WriteFile(dir_.File("pages.db"), "garbage that is no database, not even close to one....");
   auto state = Load();
   ASSERT_EQ(OpenPageStore(*state, dir_.File("pages.db"), dir_.File("at.dat")), 0);
-  EXPECT_EQ(state->AtTable[0].InUse, 1);
-  EXPECT_EQ(state->AtTable[1].InUse, 0);
+  EXPECT_EQ(int{state->AtTable[0].InUse}, 1);
+  EXPECT_EQ(int{state->AtTable[1].InUse}, 0);
   EXPECT_NE(Log().find("moved aside to " + dir_.File("pages.db.damaged-")), std::string::npos);
 }
 
