@@ -83,6 +83,27 @@ enum RequestType : int16_t {
   kCounters = 10,
 };
 
+// kPageRecord: what became of a page. The request carries the page's message number in
+// Minute (nothing else is read). The reply is the text "OK", a line feed, and one line of
+// tab-separated key=value fields ended by a line feed:
+//   number     the message number asked for
+//   state      waiting | scheduled | sending | sent | given up | deleted
+//   name       the recipient as given (a person, a pager ID; a group's member)
+//   pageid     the pager ID sent to
+//   system     the paging system (empty until known)
+//   attempts   delivery attempts so far
+//   accepted   when the page was accepted, due (AT pages), finished (sent, given up or
+//              deleted): local time "YYYY-MM-DD HH:MM:SS", empty when none
+//   result     the last result, in the words of its log line (empty when none yet)
+//   pieces     only when the number has more than one piece (a due AT page cut into
+//              pieces, or a group's members): their count; the fields then describe the
+//              piece furthest from done
+// Fields come in this order; a reader should still look them up by key, as later ones may
+// be added at the end. In values a backslash, tab, line feed and carriage return are
+// written \\, \t, \n and \r, any other control character \xHH. An unknown number is
+// answered "ERR - Page not found"; a store that cannot be read "ERR - Page store failed: "
+// and the reason.
+
 // Builds the bytes a sender writes: the head (Name and MessageLength filled in here,
 // Name cut to 31 characters, the message cut to kMaxMessageLength), the text and its NUL.
 inline std::vector<char> BuildRequest(RequestRecord head, std::string_view name, std::string_view message) {

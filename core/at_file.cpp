@@ -10,6 +10,7 @@
 
 #include "common/fixed_field.h"
 #include "common/log.h"
+#include "platform/state_file.h"
 
 namespace core {
 
@@ -88,13 +89,11 @@ int SaveAtFile(ServerState& state, const std::string& path) {
     state.AtDirty = false;
     records = EncodeAtRecords(std::span<const AtEntry>(state.AtTable.get(), kAtSlots));
   }
-  const std::string temp = path + ".tmp";
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
-  if (!f) return -1;
-  const bool written = std::fwrite(records.data(), 1, records.size(), f) == records.size();
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
+  if (platform::ReplaceFileDurably(path, records) != 0) {
+    // The change is still unsaved: the next try writes it (a change made meanwhile is in
+    // the table too, so one rewrite covers both).
+    std::lock_guard<std::mutex> hold(state.AtLock);
+    state.AtDirty = true;
     return -1;
   }
   return 0;

@@ -41,10 +41,10 @@ AtDecodeResult DecodeAtRecords(std::string_view bytes, std::span<AtEntry> slots)
 // record is logged and ends the load.
 void LoadAtFile(ServerState& state, const std::string& path = kAtFileName);
 
-// Writes the table when it changed since the last save: into path + ".tmp", then renamed
-// over path, so a crash mid-save never leaves a cut file. One save runs at a time. 0
-// written, 1 nothing to do, -1 the file could not be written (not retried until the table
-// changes again).
+// Writes the table when it changed since the last save: into path + ".tmp", synced, renamed
+// over path and the folder synced, so a crash never leaves a cut file and a saved change
+// survives a power cut. One save runs at a time. 0 written, 1 nothing to do, -1 the file
+// could not be written (the table stays marked changed, so the next save tries again).
 int SaveAtFile(ServerState& state, const std::string& path = kAtFileName);
 
 }  // namespace core

@@ -130,11 +130,15 @@ TEST_F(AtFile, SaveWithoutChangeWritesNothingAndAnEmptyTableAnEmptyFile) {
   EXPECT_EQ(dir_.Read("at.dat"), "");
 }
 
-TEST_F(AtFile, UnwritableFileIsNotRetriedUntilTheNextChange) {
+TEST_F(AtFile, FailedSaveKeepsTheChangeSoTheNextSaveWritesIt) {
   Schedule(0, "Ann", "1001", "x", 2035, 0);
   EXPECT_EQ(SaveAtFile(*state_, dir_.File("missing-folder/at.dat")), -1);
+  EXPECT_TRUE(state_->AtDirty);
+  EXPECT_FALSE(testsupport::FileExists(dir_.File("missing-folder/at.dat.tmp")));
+  ASSERT_EQ(SaveAtFile(*state_, dir_.File("at.dat")), 0);
   EXPECT_FALSE(state_->AtDirty);
-  EXPECT_EQ(SaveAtFile(*state_, dir_.File("at.dat")), 1);
+  EXPECT_FALSE(testsupport::FileExists(dir_.File("at.dat.tmp")));
+  EXPECT_NE(dir_.Read("at.dat").find("Ann"), std::string::npos);
 }
 
 TEST_F(AtFile, LongestMessageRoundTripsAndOverlongOrCutRecordsStopTheLoad) {

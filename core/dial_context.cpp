@@ -20,6 +20,12 @@ std::unique_ptr<DialContext> MakeDialContext(const char* portName, int entries) 
   return dc;
 }
 
+void FillEntry(QueueEntry& entry, std::string_view name, std::string_view pageId, std::string_view message) {
+  entry.Name.assign(name.substr(0, kEntryNameWidth - 1));
+  entry.PageID.assign(pageId.substr(0, kEntryPageIdWidth - 1));
+  entry.Message.assign(message.substr(0, kEntryMessageWidth - 1));
+}
+
 bool HasPages(const DialContext& dc) {
   return dc.ReadIndex.load(std::memory_order_acquire) != dc.WriteIndex.load(std::memory_order_acquire);
 }
@@ -45,6 +51,11 @@ void DiscardAll(DialContext& dc) {
   dc.Changed.notify_all();
 }
 
+int RoomLeft(const DialContext& dc) {
+  const int32_t capacity = dc.Capacity.load(std::memory_order_relaxed);
+  return capacity - 1 - QueuedCount(dc) - dc.Reserved - static_cast<int>(dc.Backlog.size());
+}
+
 bool WaitForPages(DialContext& dc, int64_t timeoutMs, std::stop_token stop) {
   // A stop wakes the wait at once instead of after its bound.
   std::stop_callback wake(stop, [&dc] {
@@ -52,14 +63,17 @@ bool WaitForPages(DialContext& dc, int64_t timeoutMs, std::stop_token stop) {
     dc.Changed.notify_all();
   });
   std::unique_lock<std::mutex> hold(dc.Lock);
-  dc.Changed.wait_for(hold, std::chrono::milliseconds(platform::ScaledMs(timeoutMs)),
-                      [&] { return HasPages(dc) || stop.stop_requested(); });
+  const auto ready = [&] { return HasPages(dc) || stop.stop_requested(); };
+  if (timeoutMs < 0)
+    dc.Changed.wait(hold, ready);
+  else
+    dc.Changed.wait_for(hold, std::chrono::milliseconds(platform::ScaledMs(timeoutMs)), ready);
   return HasPages(dc);
 }
 
 int ResizeQueue(DialContext& dc, int entries) {
   std::lock_guard<std::mutex> hold(dc.Lock);
-  if (HasPages(dc)) return 1;
+  if (HasPages(dc) || dc.Reserved > 0 || !dc.Backlog.empty()) return 1;
   std::unique_ptr<QueueEntry[]> fresh(new (std::nothrow) QueueEntry[entries]());
   if (!fresh) {
     common::WriteConsole("Calloc error\n");

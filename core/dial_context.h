@@ -12,9 +12,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <stop_token>
+#include <string>
+#include <string_view>
 #include <thread>
 
 namespace core {
@@ -28,14 +31,20 @@ constexpr int kEntryNameWidth = 32;
 constexpr int kEntryPageIdWidth = 32;
 constexpr int kEntryMessageWidth = 4000;
 
-// One queued page (or piece of a page). Entries own their texts.
+// One queued page (or piece of a page). Entries own their texts, which FillEntry cuts to
+// the widths the queue has always had (31, 31 and 3999 characters), so an entry costs what
+// its page costs rather than a fixed 4000 bytes.
 struct QueueEntry {
-  char Name[kEntryNameWidth];        // recipient as given: a person's name or a pager ID
-  char PageID[kEntryPageIdWidth];    // the pager ID to send to
-  char Message[kEntryMessageWidth];  // one piece, at most MaxMessageLength characters
-  int32_t Attempts;                  // delivery attempts so far; 0 when stored
-  int32_t MessageNumber;             // the number shown in the log lines "#%ld"
+  std::string Name;           // recipient as given: a person's name or a pager ID
+  std::string PageID;         // the pager ID to send to
+  std::string Message;        // one piece, at most MaxMessageLength characters
+  int32_t Attempts = 0;       // delivery attempts so far; 0 when stored
+  int32_t MessageNumber = 0;  // the number shown in the log lines "#%ld"
+  int32_t Piece = 0;          // which piece of that number (the page store's key with it)
 };
+
+// Sets the entry's texts, each cut to its width (terminator counted, as in a fixed field).
+void FillEntry(QueueEntry& entry, std::string_view name, std::string_view pageId, std::string_view message);
 
 // A NOW queue and what its dial thread keeps between rounds. Delivery work buffers live
 // with the delivery code in delivery/, not here. Made once, never freed or moved.
@@ -48,11 +57,21 @@ struct DialContext {
   std::atomic<int32_t> Capacity{0};
   std::atomic<int32_t> WriteIndex{0};
   std::atomic<int32_t> ReadIndex{0};
+  // Under Lock: places promised to pages being recorded in the page store (they count as
+  // taken until the pages move in or the recording fails), and, for the Main queue only,
+  // pages already accepted that did not fit (after a restart, due AT pages). The backlog
+  // moves in ahead of new requests as room frees.
+  int32_t Reserved = 0;
+  std::deque<QueueEntry> Backlog;
 
   std::atomic<int32_t> ErrorCount{0};          // failed delivery rounds in a row (dial thread)
   std::atomic<int32_t> PagerType{1};           // head recipient's PagerType (0 Numeric, 1 Alphanumeric,
                                                // -1 unknown), set by PopHead/PeekHead
   std::atomic<bool> DialThreadRunning{false};  // a dial thread serves this port (claimed once)
+  std::atomic<bool> DialThreadEnded{false};    // its body returned (an orderly stop waits for it)
+  // Ends the port's waits in the middle of a call; the thread's own stop only ends its
+  // rounds between pages, so an orderly stop lets the page on the line finish.
+  std::stop_source Abort;
 
   std::mutex Lock;                  // the queue's binary semaphore
   std::condition_variable Changed;  // notified after every insert and every removal
@@ -71,12 +90,16 @@ bool HasPages(const DialContext& dc);
 bool IsFull(const DialContext& dc);
 int QueuedCount(const DialContext& dc);  // pages waiting, 0..Capacity-1
 
+// Places left for new pages: Capacity - 1 less the pages queued, the places reserved and
+// the backlog. Caller holds dc.Lock.
+int RoomLeft(const DialContext& dc);
+
 // Sets ReadIndex to WriteIndex: every waiting page is dropped.
 void DiscardAll(DialContext& dc);
 
-// Waits up to timeoutMs of program time (platform/clock.h scaling) until the ring holds a
-// page, or stop is requested. True when it holds one. Lets consumers sleep instead of
-// polling.
+// Waits up to timeoutMs of program time (platform/clock.h scaling; negative: no bound)
+// until the ring holds a page, or stop is requested. True when it holds one. Lets consumers
+// sleep instead of polling.
 bool WaitForPages(DialContext& dc, int64_t timeoutMs, std::stop_token stop = {});
 
 // Resizes the ring to `entries` entries under its lock, but only while it is empty (pages

@@ -8,6 +8,7 @@
 
 #include "common/fixed_field.h"
 #include "common/log.h"
+#include "core/page_book.h"
 
 namespace core {
 namespace {
@@ -30,9 +31,9 @@ std::string_view PortKey(std::string_view name) { return name.substr(0, kPortNam
 std::string_view FieldView(const char* field, size_t width) { return std::string_view(field, strnlen(field, width)); }
 
 int FindRecipient(const directory::Directory& dir, const QueueEntry& entry) {
-  const int p = dir.FindPersonByName(FieldView(entry.Name, sizeof entry.Name));
+  const int p = dir.FindPersonByName(entry.Name);
   if (p >= 0) return p;
-  return dir.FindPersonByPageId(FieldView(entry.PageID, sizeof entry.PageID));
+  return dir.FindPersonByPageId(entry.PageID);
 }
 
 void RecordPagerType(ServerState& state, DialContext& dc, const QueueEntry& entry) {
@@ -42,25 +43,42 @@ void RecordPagerType(ServerState& state, DialContext& dc, const QueueEntry& entr
 }
 
 void ClearEntry(QueueEntry& entry) {
-  std::memset(entry.Name, 0, sizeof entry.Name);
-  std::memset(entry.PageID, 0, sizeof entry.PageID);
-  std::memset(entry.Message, 0, sizeof entry.Message);
+  entry.Name.clear();
+  entry.Name.shrink_to_fit();
+  entry.PageID.clear();
+  entry.PageID.shrink_to_fit();
+  entry.Message.clear();
+  entry.Message.shrink_to_fit();  // a drained ring holds no texts
   entry.Attempts = 0;
 }
 
 int32_t NextIndex(int32_t index, int32_t capacity) { return index + 1 >= capacity ? 0 : index + 1; }
 
-int InsertPiecesWith(ServerState& state, const directory::Directory& dir, DialContext& dc, const char* name,
-                     const char* message, bool numbered, int32_t presetNumber) {
-  if (!name || !message) return -1;
-  common::DebugLine("\n%s:%s\n", name, message);
+// Caller holds dc.Lock. Moves the backlog's first pages in while there is room.
+void RefillFromBacklog(DialContext& dc) {
+  const int32_t capacity = dc.Capacity.load(std::memory_order_relaxed);
+  while (!dc.Backlog.empty() && !IsFull(dc) && capacity - 1 - QueuedCount(dc) > dc.Reserved) {
+    const int32_t at = dc.WriteIndex.load(std::memory_order_relaxed);
+    dc.Entries[static_cast<size_t>(at)] = std::move(dc.Backlog.front());
+    dc.Backlog.pop_front();
+    dc.WriteIndex.store(NextIndex(at, capacity), std::memory_order_release);
+  }
+}
+
+// Caller holds dc.Lock and made sure there is room. Index stored.
+int32_t PutAtTail(DialContext& dc, QueueEntry&& entry) {
+  const int32_t at = dc.WriteIndex.load(std::memory_order_relaxed);
+  dc.Entries[static_cast<size_t>(at)] = std::move(entry);
+  dc.WriteIndex.store(NextIndex(at, dc.Capacity.load(std::memory_order_relaxed)), std::memory_order_release);
+  return at;
+}
+
+// The pieces of one recipient's message, with the pager ID looked up once. False when the
+// name is no person and no person's pager ID.
+bool PiecesFor(const directory::Directory& dir, const char* name, const char* message, std::vector<QueueEntry>& out) {
   int limit = dir.PieceLimitForName(name);
   if (limit == 0) limit = kDefaultPieceLimit;
   limit = std::min(limit, kLargestPiece);
-
-  // The pager ID is the same for every piece, so it is looked up once, here. A full queue
-  // is still reported before an unknown name (the loop below tests in that order), so a
-  // full queue says so whatever the name.
   std::string pageId;
   bool known = true;
   if (auto id = dir.PageIdOfPerson(name)) {
@@ -70,46 +88,74 @@ int InsertPiecesWith(ServerState& state, const directory::Directory& dir, DialCo
   } else {
     known = false;
   }
-
   std::string_view rest(message);
   std::optional<std::string_view> piece =
       rest.empty() ? std::optional<std::string_view>(rest) : SplitMessage(limit, rest);
-  int stored = -1;
-  {
-    std::lock_guard<std::mutex> hold(dc.Lock);
-    const int32_t capacity = dc.Capacity.load(std::memory_order_relaxed);
-    while (piece) {
-      if (IsFull(dc)) {
-        common::LogLine("%t %s: Error - The NOW queue is full\n", common::ProgramName());
-        ++state.NowQueueFullCount;
-        break;
-      }
-      if (!known) {
-        ++state.UnknownNameCount;
-        stored = -1;
-        break;
-      }
-      common::DebugLine("\n%s:%s\n", name, std::string(*piece));
-      const int32_t at = dc.WriteIndex.load(std::memory_order_relaxed);
-      QueueEntry& entry = dc.Entries[static_cast<size_t>(at)];
-      common::CopyField(entry.PageID, pageId);
-      common::CopyField(entry.Name, name);
-      common::CopyField(entry.Message, *piece);
-      entry.Attempts = 0;
-      if (numbered) {
-        entry.MessageNumber = ++state.MessageCounter;
-        common::LogLine("%t %s: Page Queued(#%ld), Will page %s now\n", common::ProgramName(),
-                        static_cast<long>(entry.MessageNumber), name);
-      } else {
-        entry.MessageNumber = presetNumber;
-      }
-      dc.WriteIndex.store(NextIndex(at, capacity), std::memory_order_release);
-      stored = at;
-      piece = SplitMessage(limit, rest);
-    }
-    if (piece) stored = -1;  // refused part-way: pieces already stored stay queued
+  while (piece) {
+    common::DebugLine("\n%s:%s\n", name, std::string(*piece));
+    QueueEntry entry;
+    FillEntry(entry, name, pageId, *piece);
+    out.push_back(std::move(entry));
+    piece = SplitMessage(limit, rest);
   }
-  dc.Changed.notify_all();
+  return known;
+}
+
+std::string SystemOf(const directory::Directory& dir, std::string_view name, std::string_view pageId) {
+  int p = dir.FindPersonByName(name);
+  if (p < 0) p = dir.FindPersonByPageId(pageId);
+  if (p < 0) return {};
+  const int s = dir.SystemForPerson(dir.Persons[static_cast<size_t>(p)]);
+  return s >= 0 ? dir.Systems[static_cast<size_t>(s)].SystemName : std::string();
+}
+
+int InsertPiecesWith(ServerState& state, const directory::Directory& dir, DialContext& dc, const char* name,
+                     const char* message, bool numbered, int32_t presetNumber, std::string* cause) {
+  if (!name || !message) return -1;
+  common::DebugLine("\n%s:%s\n", name, message);
+  std::vector<QueueEntry> pieces;
+  const bool known = PiecesFor(dir, name, message, pieces);
+  const int n = static_cast<int>(pieces.size());
+  {
+    // A full queue is reported before an unknown name, so a full queue says so whatever
+    // the name. Every piece finds room or none is taken.
+    std::lock_guard<std::mutex> hold(dc.Lock);
+    if (RoomLeft(dc) < n) {
+      common::LogLine("%t %s: Error - The NOW queue is full\n", common::ProgramName());
+      ++state.NowQueueFullCount;
+      return -1;
+    }
+    if (!known) {
+      ++state.UnknownNameCount;
+      return -1;
+    }
+    dc.Reserved += n;
+    for (int i = 0; i < n; ++i) {
+      QueueEntry& entry = pieces[static_cast<size_t>(i)];
+      entry.MessageNumber = numbered ? ++state.MessageCounter : presetNumber;
+      entry.Piece = numbered ? 0 : i;
+    }
+  }
+  if (numbered) {
+    std::vector<std::string> systems(pieces.size(), SystemOf(dir, name, pieces.front().PageID));
+    std::string why;
+    if (RecordNewPages(state, pieces, systems, why) != 0) {
+      ReleaseRoom(dc, n);
+      common::LogLine("%t %s: Error - Page for %s not accepted, the page store failed: %s\n", common::ProgramName(),
+                      name, why);
+      if (cause) *cause = why;
+      return kNotRecorded;
+    }
+  }
+  std::vector<int32_t> numbers;
+  for (const QueueEntry& entry : pieces) numbers.push_back(entry.MessageNumber);
+  const int stored = MoveIn(dc, std::move(pieces), n);
+  if (numbered) {
+    for (int32_t number : numbers) {
+      common::LogLine("%t %s: Page Queued(#%ld), Will page %s now\n", common::ProgramName(), static_cast<long>(number),
+                      name);
+    }
+  }
   return stored;
 }
 
@@ -133,17 +179,17 @@ std::optional<std::string_view> SplitMessage(int limit, std::string_view& rest) 
 }
 
 int InsertPieces(ServerState& state, DialContext& dc, const char* name, const char* message, bool numbered,
-                 int32_t presetNumber) {
+                 int32_t presetNumber, std::string* cause) {
   const auto dir = CurrentDirectory(state);
-  return InsertPiecesWith(state, *dir, dc, name, message, numbered, presetNumber);
+  return InsertPiecesWith(state, *dir, dc, name, message, numbered, presetNumber, cause);
 }
 
 int InsertNow(ServerState& state, DialContext& dc, const char* name, const char* message, bool numbered,
-              int32_t presetNumber) {
+              int32_t presetNumber, std::string* cause) {
   if (!name || !message) return -1;
   const auto dir = CurrentDirectory(state);
   if (dir->FindPersonByName(name) >= 0) {
-    return InsertPiecesWith(state, *dir, dc, name, message, numbered, presetNumber);
+    return InsertPiecesWith(state, *dir, dc, name, message, numbered, presetNumber, cause);
   }
   const int g = dir->FindGroup(name);
   if (g >= 0) {
@@ -151,12 +197,12 @@ int InsertNow(ServerState& state, DialContext& dc, const char* name, const char*
     // list is split into names of their own.
     int result = -1;
     for (const std::string& member : directory::GroupMembers(dir->Groups[static_cast<size_t>(g)])) {
-      result = InsertPiecesWith(state, *dir, dc, member.c_str(), message, numbered, presetNumber);
+      result = InsertPiecesWith(state, *dir, dc, member.c_str(), message, numbered, presetNumber, cause);
     }
     return result;
   }
   if (dir->FindPersonByPageId(name) >= 0) {
-    return InsertPiecesWith(state, *dir, dc, name, message, numbered, presetNumber);
+    return InsertPiecesWith(state, *dir, dc, name, message, numbered, presetNumber, cause);
   }
   common::LogLine("%t %s: Error - %s not found in paging list\n", common::ProgramName(), name);
   return -1;
@@ -169,9 +215,10 @@ int PopHead(ServerState& state, DialContext& dc, QueueEntry* out) {
     if (!HasPages(dc)) return 1;
     const int32_t at = dc.ReadIndex.load(std::memory_order_relaxed);
     QueueEntry& head = dc.Entries[static_cast<size_t>(at)];
-    *out = head;
+    *out = std::move(head);
     ClearEntry(head);
     dc.ReadIndex.store(NextIndex(at, dc.Capacity.load(std::memory_order_relaxed)), std::memory_order_release);
+    RefillFromBacklog(dc);
   }
   dc.Changed.notify_all();
   RecordPagerType(state, dc, *out);
@@ -192,9 +239,90 @@ int DropHead(DialContext& dc) {
     const int32_t at = dc.ReadIndex.load(std::memory_order_relaxed);
     ClearEntry(dc.Entries[static_cast<size_t>(at)]);
     dc.ReadIndex.store(NextIndex(at, dc.Capacity.load(std::memory_order_relaxed)), std::memory_order_release);
+    RefillFromBacklog(dc);
   }
   dc.Changed.notify_all();
   return 0;
+}
+
+bool PlanPage(ServerState& state, const char* name, const char* message, std::vector<QueueEntry>& pieces,
+              std::vector<std::string>& systems, std::vector<std::string>& unknown) {
+  pieces.clear();
+  systems.clear();
+  if (!name || !message) return false;
+  const auto dir = CurrentDirectory(state);
+  auto add = [&](const char* recipient) {
+    const size_t before = pieces.size();
+    if (!PiecesFor(*dir, recipient, message, pieces)) {
+      pieces.resize(before);
+      unknown.emplace_back(recipient);
+      return;
+    }
+    const std::string system = SystemOf(*dir, recipient, pieces[before].PageID);
+    systems.resize(pieces.size(), system);
+  };
+  const int group = dir->FindPersonByName(name) >= 0 ? -1 : dir->FindGroup(name);
+  if (group >= 0) {
+    for (const std::string& member : directory::GroupMembers(dir->Groups[static_cast<size_t>(group)]))
+      add(member.c_str());
+  } else if (dir->FindPersonByName(name) >= 0 || dir->FindPersonByPageId(name) >= 0) {
+    add(name);
+  } else {
+    unknown.emplace_back(name);
+  }
+  return unknown.empty() && !pieces.empty();
+}
+
+std::string SystemNameFor(ServerState& state, std::string_view name, std::string_view pageId) {
+  const auto dir = CurrentDirectory(state);
+  return SystemOf(*dir, name, pageId);
+}
+
+int ReserveRoom(DialContext& dc, int n) {
+  std::lock_guard<std::mutex> hold(dc.Lock);
+  if (RoomLeft(dc) < n) return 1;
+  dc.Reserved += n;
+  return 0;
+}
+
+void ReleaseRoom(DialContext& dc, int n) {
+  {
+    std::lock_guard<std::mutex> hold(dc.Lock);
+    dc.Reserved -= n;
+    RefillFromBacklog(dc);
+  }
+  dc.Changed.notify_all();
+}
+
+int MoveIn(DialContext& dc, std::vector<QueueEntry>&& pages, int reserved) {
+  int32_t last = -1;
+  {
+    std::lock_guard<std::mutex> hold(dc.Lock);
+    dc.Reserved -= reserved;
+    for (QueueEntry& page : pages) last = PutAtTail(dc, std::move(page));
+  }
+  dc.Changed.notify_all();
+  return last;
+}
+
+void AddToBacklog(DialContext& dc, std::vector<QueueEntry>&& pages) {
+  {
+    std::lock_guard<std::mutex> hold(dc.Lock);
+    for (QueueEntry& page : pages) dc.Backlog.push_back(std::move(page));
+    RefillFromBacklog(dc);
+  }
+  dc.Changed.notify_all();
+}
+
+int AppendEntry(DialContext& dc, QueueEntry&& entry) {
+  int32_t at = -1;
+  {
+    std::lock_guard<std::mutex> hold(dc.Lock);
+    if (RoomLeft(dc) < 1) return -1;
+    at = PutAtTail(dc, std::move(entry));
+  }
+  dc.Changed.notify_all();
+  return at;
 }
 
 std::optional<int32_t> HeadMessageNumber(const DialContext& dc) {

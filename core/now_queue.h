@@ -6,7 +6,9 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/dial_context.h"
 #include "core/server_state.h"
@@ -19,21 +21,51 @@ namespace core {
 // character at the cut is dropped. Advances rest past the piece; nothing when rest is empty.
 std::optional<std::string_view> SplitMessage(int limit, std::string_view& rest);
 
-// Queues a page for a person's name, a group (each member) or a pager ID. Returns the
-// index of the last piece stored, or -1 (unknown name, full queue; logged and counted).
-// numbered: give each piece the next MessageNumber and log "Page Queued(#n)"; otherwise
-// every piece stored gets presetNumber (a routed page or a due AT page keeps its number),
-// set before the piece becomes visible to the consumer.
-[[nodiscard]] int InsertNow(ServerState& state, DialContext& dc, const char* name, const char* message, bool numbered,
-                            int32_t presetNumber = 0);
+// InsertNow's and InsertPieces' result when the page store could not record the page
+// (logged by the store with its cause): nothing was queued.
+constexpr int kNotRecorded = -2;
 
-// Stores a message for one recipient, cut into pieces, holding the ring's lock for all of
-// them. Index of the last piece stored, or -1 (pieces stored before a failure stay queued).
+// Queues a page for a person's name, a group (each member) or a pager ID. Returns the
+// index of the last piece stored, -1 (unknown name, full queue; logged and counted) or
+// kNotRecorded (the last member's). numbered: a new page; each piece gets the next
+// MessageNumber, is recorded `waiting` in the page store (when there is one) before it
+// becomes visible to the consumer, and "Page Queued(#n)" is logged; otherwise every piece
+// gets presetNumber and nothing is recorded. cause gets the store's words on kNotRecorded.
+[[nodiscard]] int InsertNow(ServerState& state, DialContext& dc, const char* name, const char* message, bool numbered,
+                            int32_t presetNumber = 0, std::string* cause = nullptr);
+
+// Stores a message for one recipient, cut into pieces: all of them or none (a queue without
+// room for every piece refuses the message). Index of the last piece stored, -1 or
+// kNotRecorded as for InsertNow.
 [[nodiscard]] int InsertPieces(ServerState& state, DialContext& dc, const char* name, const char* message,
-                               bool numbered, int32_t presetNumber = 0);
+                               bool numbered, int32_t presetNumber = 0, std::string* cause = nullptr);
+
+// The pieces a page for name (a person, a group's members, a pager ID) becomes, in queue
+// order, with Name, PageID and Message set and MessageNumber, Piece and Attempts left 0.
+// systems gets each piece's paging system name (empty when unknown). False when name is
+// none of these or a member is unknown (unknown names listed in unknown).
+bool PlanPage(ServerState& state, const char* name, const char* message, std::vector<QueueEntry>& pieces,
+              std::vector<std::string>& systems, std::vector<std::string>& unknown);
+
+// The paging system name of a recipient (person by name, else by pager ID), or empty.
+std::string SystemNameFor(ServerState& state, std::string_view name, std::string_view pageId);
+
+// Reserves n places for pages being recorded. 0, or 1 when the queue has no room for all n
+// (nothing reserved).
+[[nodiscard]] int ReserveRoom(DialContext& dc, int n);
+// Gives back places reserved for pages that will not come.
+void ReleaseRoom(DialContext& dc, int n);
+// Moves reserved pages in, in order, and gives their places back. Index of the last one.
+int MoveIn(DialContext& dc, std::vector<QueueEntry>&& pages, int reserved);
+// Queues pages that were accepted but found no room behind the backlog; they move in as
+// room frees, ahead of new requests.
+void AddToBacklog(DialContext& dc, std::vector<QueueEntry>&& pages);
+// Appends one page as it is (the router's move to a port queue). Index, or -1 when full.
+[[nodiscard]] int AppendEntry(DialContext& dc, QueueEntry&& entry);
 
 // Copies the head entry (all fields) into *out under the lock, clears the head and moves
-// on; records the head recipient's PagerType in dc. 0, or 1 when empty or out is null.
+// on (the backlog's first page then moves in); records the head recipient's PagerType in
+// dc. 0, or 1 when empty or out is null.
 [[nodiscard]] int PopHead(ServerState& state, DialContext& dc, QueueEntry* out);
 
 // The head entry, or null when empty (no lock; consumer only). Records its PagerType.

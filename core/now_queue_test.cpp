@@ -87,8 +87,8 @@ TEST_F(NowQueue, LongMessageBecomesThreePiecesWithConsecutiveNumbers) {
     QueueEntry entry;
     ASSERT_EQ(PopHead(*state, *state->Main, &entry), 0);
     EXPECT_EQ(entry.MessageNumber, i + 1);
-    EXPECT_STREQ(entry.PageID, "1001");
-    EXPECT_LE(strlen(entry.Message), 230u);
+    EXPECT_EQ(entry.PageID, "1001");
+    EXPECT_LE(entry.Message.size(), 230u);
     EXPECT_NE(Log().find("Page Queued(#" + std::to_string(i + 1) + "), Will page Ann now\n"), std::string::npos);
   }
 }
@@ -113,7 +113,7 @@ TEST_F(NowQueue, PiecesUseTheLimitOfTheRecipientsSystem) {
   EXPECT_EQ(QueuedCount(*state->Main), 3);
   QueueEntry entry;
   ASSERT_EQ(PopHead(*state, *state->Main, &entry), 0);
-  EXPECT_EQ(strlen(entry.Message), 60u);
+  EXPECT_EQ(entry.Message.size(), 60u);
   EXPECT_EQ(state->Main->PagerType.load(), 0);  // recorded for the delivery routines
 }
 
@@ -130,7 +130,7 @@ TEST_F(NowQueue, HeadOperationsWrapAroundTheRing) {
     ASSERT_EQ(HeadMessageNumber(com1).value(), 100 + round);
     QueueEntry* head = PeekHead(*state, com1);
     ASSERT_NE(head, nullptr);
-    EXPECT_STREQ(head->Name, "Bob");
+    EXPECT_EQ(head->Name, "Bob");
     EXPECT_EQ(com1.PagerType.load(), 1);
     if (round % 2) {
       ASSERT_EQ(DropHead(com1), 0);

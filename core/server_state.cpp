@@ -38,6 +38,7 @@ void InstallSettings(ServerState& state, const directory::PageIniSettings& setti
   state.LogMessages = settings.LogMessages;
   state.ReadNamesFromServer = settings.ReadNamesFromServer;
   state.ClientTypeFull = settings.ClientTypeFull;
+  state.HistoryDays = settings.HistoryDays;
   if (debugChanged) SetServerDebug(state, settings.Debug);
 }
 

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "core/at_entry.h"
 #include "core/call_counts.h"
 #include "core/dial_context.h"
+#include "core/page_store.h"
 #include "directory/directory.h"
 #include "directory/settings.h"
 
@@ -27,6 +29,12 @@ constexpr const char* kServerProgramName = "CORVD32";
 constexpr int kMaxSystems = 50;  // slots of the system table (NextPort cursors below)
 
 struct ServerState {
+  // The page store (core/page_book.h records in it); null in tests of the queues alone.
+  // Declared first, so it is closed after everything that records in it (the port
+  // contexts own the dial threads).
+  std::unique_ptr<PageStore> Store;
+  std::atomic<int32_t> HistoryDays{30};  // page.ini HistoryDays
+
   // Settings. Numbers and flags are atomics, read by any thread at any time.
   std::atomic<int16_t> TcpPort{0};
   std::atomic<int16_t> CurrentTcpPort{0};
@@ -66,9 +74,14 @@ struct ServerState {
   // Round-robin cursor of each system into its Port list (router only; reset on reload).
   std::array<std::atomic<int32_t>, kMaxSystems> NextPort{};
 
-  // The AT queue: kAtSlots slots, every access under AtLock.
+  // The AT queue: kAtSlots slots, every access under AtLock. AtChanged is notified (under
+  // AtLock) after every change, so the threads that save at.dat and move due pages wait
+  // for a change instead of looking on a timer.
   std::mutex AtLock;
+  std::condition_variable_any AtChanged;
+  uint64_t AtGeneration = 0;  // counts the changes of the table (under AtLock)
   std::unique_ptr<AtEntry[]> AtTable;
+  std::array<int64_t, kAtSlots> AtAccepted{};  // when each slot's page was accepted (for its record)
 };
 
 // The directory in force: a snapshot that stays valid for as long as the caller holds it,

@@ -2,6 +2,7 @@
 #include "common/fixed_field.h"
 #include "common/log.h"
 #include "core/now_queue.h"
+#include "core/page_book.h"
 #include "delivery/delivery.h"
 #include "delivery/modem_control.h"
 #include "delivery/numeric.h"
@@ -108,8 +109,13 @@ int FindPerson(const directory::Directory& dir, const core::QueueEntry& entry) {
   return byName >= 0 ? byName : dir.FindPersonByPageId(common::FieldText(entry.PageID));
 }
 
-// Takes the head page off the queue and drops it.
-void DropUnknown(DialWork& work) { static_cast<void>(core::PopHead(work.State, work.Queue, &work.Current)); }
+// Gives the head page up: logged to the file only, recorded, then taken off the queue.
+void DropUnknown(DialWork& work, const std::string& words) {
+  common::LogFileLine("%t %s: %s\n", common::ProgramName(), words);
+  if (const core::QueueEntry* head = core::PeekHead(work.State, work.Queue))
+    core::RecordOutcome(work.State, *head, core::PageState::kGivenUp, words);
+  static_cast<void>(core::PopHead(work.State, work.Queue, &work.Current));
+}
 
 }  // namespace
 
@@ -135,15 +141,13 @@ int DeliverHead(DialWork& work) {
   const std::string program = common::ProgramName();
   const int person = FindPerson(*work.Dir, *head);
   if (person < 0) {
-    common::LogFileLine("%t %s: Error - Person not found in list\n", program);
-    DropUnknown(work);
+    DropUnknown(work, "Error - Person not found in list");
     return 1;
   }
   const directory::PersonRecord& record = work.Dir->Persons[static_cast<size_t>(person)];
   work.SystemIndex = work.Dir->SystemForPerson(record);
   if (work.SystemIndex < 0) {
-    common::LogFileLine("%t %s: Error - System name not found in list\n", program);
-    DropUnknown(work);
+    DropUnknown(work, "Error - System name not found in list");
     return 1;
   }
   // Numeric persons are served by numeric paging whatever their system's SystemType.

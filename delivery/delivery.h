@@ -5,7 +5,9 @@
 //
 // DialWork is the dial thread's work area for its deliveries: the server record, the port's
 // queue, the directory snapshot the round runs on, the system being called, the current
-// page, the open port, and the thread's stop (a stopped thread leaves its call early).
+// page, the open port, and the thread's stops: Stop ends a round between pages (an orderly
+// stop lets the page on the line finish and its outcome be recorded), Abort also ends the
+// waits of a call at once.
 #pragma once
 
 #include <memory>
@@ -22,7 +24,9 @@ namespace delivery {
 
 struct DialWork {
   DialWork(core::ServerState& state, core::DialContext& queue, std::stop_token stop = {})
-      : State(state), Queue(queue), Stop(std::move(stop)) {}
+      : State(state), Queue(queue), Stop(stop), Abort(std::move(stop)) {}
+  DialWork(core::ServerState& state, core::DialContext& queue, std::stop_token stop, std::stop_token abort)
+      : State(state), Queue(queue), Stop(std::move(stop)), Abort(std::move(abort)) {}
 
   core::ServerState& State;
   core::DialContext& Queue;                         // the port's NOW queue; PortName names the port
@@ -30,7 +34,11 @@ struct DialWork {
   int SystemIndex = -1;                             // system being called, index into Dir->Systems
   core::QueueEntry Current{};                       // current page: PageID, Name, Message, MessageNumber
   ComPort Port;                                     // open during a call only
-  std::stop_token Stop;                             // the dial thread's; ends waits and rounds early
+  std::stop_token Stop;                             // the dial thread's; ends rounds between pages
+  std::stop_token Abort;                            // ends the call's waits (Stop itself in tests)
+
+  // The paging system being called, by name, for the page records (empty when none).
+  std::string SystemName() const { return SystemIndex >= 0 && Dir ? System().SystemName : std::string(); }
 
   // The system being called; valid while SystemIndex >= 0 and Dir is held.
   const directory::SystemRecord& System() const { return Dir->Systems[static_cast<size_t>(SystemIndex)]; }

@@ -216,7 +216,7 @@ bool Dial(DialWork& work, const CallSetup& call, int& result) {
 bool PlaceCall(DialWork& work, const CallSetup& call, int& result) {
   common::DebugLine(call.TraceTitle);
   const std::string portName = work.PortName();
-  work.Port = OpenComPort(portName, nullptr, work.Stop);
+  work.Port = OpenComPort(portName, nullptr, work.Abort);
   if (!work.Port) {
     if (call.LogOpenFailure)
       common::LogLine("%t %s: Error - Unable to open up the com port(%s)\n", common::ProgramName(), portName);

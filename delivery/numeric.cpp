@@ -7,6 +7,7 @@
 #include "common/format_text.h"
 #include "common/log.h"
 #include "core/now_queue.h"
+#include "core/page_book.h"
 #include "delivery/modem_control.h"
 
 namespace delivery {
@@ -62,10 +63,13 @@ int DeliverNumeric(DialWork& work) {
   // keeps the page for the dial thread's retry instead of losing it without a word.
   int result = kDeliverOk;
   if (!PlaceCall(work, kNumericCall, result)) return result;
-  if (work.Stop.stop_requested() || core::PopHead(work.State, work.Queue, &work.Current) != 0) {
+  core::QueueEntry* head = work.Stop.stop_requested() ? nullptr : core::PeekHead(work.State, work.Queue);
+  if (head == nullptr) {
     EndCall(work, kNumericCall);
     return kDeliverFailed;
   }
+  core::RecordSending(work.State, *head, work.SystemName());
+  work.Current = *head;
   const directory::SystemRecord& system = work.System();
   const std::string tones = NumericToneString(common::FieldText(work.Current.Message));
   const std::string dial = NumericDialString(core::DialingPrefix(work.State), system.SystemPhoneNumber,
@@ -78,7 +82,9 @@ int DeliverNumeric(DialWork& work) {
   (void)WaitForText(&work.Port, "ABCEDFG", waitSec);
   WriteComText(&work.Port, "\r");  // any character makes the modem abandon the call
   EndCall(work, kNumericCall);
-  common::LogLine("%t %s: Paged %s\n", common::ProgramName(), common::FieldText(work.Current.Name));
+  core::RecordOutcome(work.State, work.Current, core::PageState::kSent,
+                      core::LogResult("Paged %s", common::FieldText(work.Current.Name)));
+  static_cast<void>(core::DropHead(work.Queue));
   ++work.State.PagesSent;
   return kDeliverOk;
 }

@@ -8,6 +8,7 @@
 #include "common/fixed_field.h"
 #include "common/log.h"
 #include "core/now_queue.h"
+#include "core/page_book.h"
 #include "delivery/modem_control.h"
 
 namespace delivery {
@@ -153,7 +154,12 @@ ExpandedLine SendScriptLine(DialWork& work, std::string_view line) {
 int RunScript(DialWork& work, const Script& script) {
   int result = kDeliverOk;
   if (!PlaceCall(work, kScriptCall, result)) return result;
-  const bool havePage = !work.Stop.stop_requested() && core::PopHead(work.State, work.Queue, &work.Current) == 0;
+  core::QueueEntry* head = work.Stop.stop_requested() ? nullptr : core::PeekHead(work.State, work.Queue);
+  const bool havePage = head != nullptr;
+  if (havePage) {
+    core::RecordSending(work.State, *head, work.SystemName());
+    work.Current = *head;
+  }
   bool idSent = false;
   bool messageSent = false;
   if (!havePage) result = kDeliverFailed;
@@ -176,17 +182,17 @@ int RunScript(DialWork& work, const Script& script) {
   if (havePage) {
     const std::string name = common::FieldText(work.Current.Name);
     if (idSent && messageSent) {
-      if (work.State.LogMessages.load()) {
-        common::LogLine("%t %s: Paged %s with Message \"%s\"\n", common::ProgramName(), name,
-                        common::FieldText(work.Current.Message));
-      } else {
-        common::LogLine("%t %s: Paged %s\n", common::ProgramName(), name);
-      }
+      const std::string words = work.State.LogMessages.load() ? core::LogResult("Paged %s with Message \"%s\"", name,
+                                                                                common::FieldText(work.Current.Message))
+                                                              : core::LogResult("Paged %s", name);
+      core::RecordOutcome(work.State, work.Current, core::PageState::kSent, words);
       ++work.State.PagesSent;
     } else {
-      common::LogLine("%t %s: Error - Unalbe to send page.\n", common::ProgramName());
+      core::RecordOutcome(work.State, work.Current, core::PageState::kGivenUp,
+                          core::LogResult("Error - Unalbe to send page."));
       ++work.State.FailedPages;
     }
+    static_cast<void>(core::DropHead(work.Queue));
   }
   Delay(1500);
   return result;

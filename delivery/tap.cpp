@@ -6,6 +6,7 @@
 #include "common/fixed_field.h"
 #include "common/log.h"
 #include "core/now_queue.h"
+#include "core/page_book.h"
 #include "delivery/modem_control.h"
 
 namespace delivery {
@@ -120,38 +121,47 @@ size_t JudgeTapReply(std::string_view arrived, TapReply& reply) {
 
 namespace {
 
-// Logs, counts and removes the page as the terminal's verdict says.
+// Logs, counts and removes the page as the terminal's verdict says. Its outcome is recorded
+// before it leaves the queue, so a crash between the two sends it again rather than never.
 int ApplyVerdict(DialWork& work, char verdict) {
   const std::string program = common::ProgramName();
   const int32_t number = work.Current.MessageNumber;
   const std::string name = common::FieldText(work.Current.Name);
   switch (verdict) {
     case 0:
-      return kVerdictRetry;  // no verdict in time: the page stays for another block
+      // No verdict in time: the page stays for another block.
+      core::RecordRetry(work.State, work.Current,
+                        common::FormatText("No answer from the paging system on message(#%ld)", number));
+      return kVerdictRetry;
     case kNak:
-      common::LogLine("%t %s: Error - Pager system rejected the message(#%ld)\n", program, number);
+      core::RecordRetry(work.State, work.Current,
+                        core::LogResult("Error - Pager system rejected the message(#%ld)", number));
       ++work.State.FailedPages;
       return kVerdictRetry;
-    case kRs:
-      common::LogLine("%t %s: Error - ID or Message content based error on message(#%ld)\n", program, number);
+    case kRs: {
+      const std::string words = core::LogResult("Error - ID or Message content based error on message(#%ld)", number);
       common::LogLine("%t %s: Error - Was not able send message(#%ld) for: %s\n", program, number, name);
+      core::RecordOutcome(work.State, work.Current, core::PageState::kGivenUp, words);
       static_cast<void>(core::DropHead(work.Queue));
       ++work.State.FailedPages;
       return kVerdictDone;
+    }
     case kEsc:
       // ESC EOT: the terminal ends the session without accepting or refusing the block, so
       // the page stays at the head for the next call.
-      common::LogLine("%t %s: Error - Pager system disconnected on message(#%ld)\n", program, number);
+      core::RecordRetry(work.State, work.Current,
+                        core::LogResult("Error - Pager system disconnected on message(#%ld)", number));
       return kVerdictDisconnected;
-    default:  // ACK
-      if (work.State.LogMessages.load())
-        common::LogLine("%t %s: Message(#%ld) sent to %s with Message \"%s\"\n", program, number, name,
-                        common::FieldText(work.Current.Message));
-      else
-        common::LogLine("%t %s: Message(#%ld) sent to %s\n", program, number, name);
+    default: {  // ACK
+      const std::string words = work.State.LogMessages.load()
+                                    ? core::LogResult("Message(#%ld) sent to %s with Message \"%s\"", number, name,
+                                                      common::FieldText(work.Current.Message))
+                                    : core::LogResult("Message(#%ld) sent to %s", number, name);
+      core::RecordOutcome(work.State, work.Current, core::PageState::kSent, words);
       ++work.State.PagesSent;
       static_cast<void>(core::DropHead(work.Queue));
       return kVerdictDone;
+    }
   }
 }
 
@@ -193,7 +203,8 @@ int DeliverTap(DialWork& work) {
       common::LogLine("%t %s: Error - Peek Queue: NULL pointer\n", program);
       break;
     }
-    ++head->Attempts;
+    // Recorded `sending` before its bytes go to the line: after a crash it is sent again.
+    core::RecordSending(work.State, *head, work.SystemName());
     work.Current = *head;
     const std::string pagerId = common::FieldText(work.Current.PageID);
     const std::string message = common::FieldText(work.Current.Message);
@@ -210,9 +221,11 @@ int DeliverTap(DialWork& work) {
     }
     if (failureRun >= kMaxFailedBlocksInARow) {
       failureRun = 0;
-      common::LogLine("%t %s: Error - Paging System rejected message(#%ld)\n", program, work.Current.MessageNumber);
+      const std::string words =
+          core::LogResult("Error - Paging System rejected message(#%ld)", work.Current.MessageNumber);
       common::LogLine("%t %s: Error - Was not able to send message(#%ld) for: %s\n", program,
                       work.Current.MessageNumber, common::FieldText(work.Current.Name));
+      core::RecordOutcome(work.State, work.Current, core::PageState::kGivenUp, words);
       static_cast<void>(core::DropHead(work.Queue));
     }
     if (!(HeadSystem(work) == work.SystemIndex && !HeadIsNumeric(work) && system.MultipleMessageMode &&

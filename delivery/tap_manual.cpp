@@ -4,6 +4,7 @@
 #include "common/fixed_field.h"
 #include "common/log.h"
 #include "core/now_queue.h"
+#include "core/page_book.h"
 #include "delivery/modem_control.h"
 #include "delivery/tap.h"
 
@@ -56,21 +57,29 @@ int DeliverTapManual(DialWork& work) {
   const bool cp850 = work.State.MapCodePage.load() == 1;
   result = kDeliverOk;
   while (true) {
-    if (work.Stop.stop_requested() || core::PopHead(work.State, work.Queue, &work.Current) != 0) {
+    core::QueueEntry* head = work.Stop.stop_requested() ? nullptr : core::PeekHead(work.State, work.Queue);
+    if (head == nullptr) {
       common::DebugLine("Done\n");
       break;
     }
+    // Recorded `sending` before the ID goes out; the page leaves the queue only once its
+    // outcome is recorded.
+    core::RecordSending(work.State, *head, work.SystemName());
+    work.Current = *head;
     const std::string name = common::FieldText(work.Current.Name);
     WriteComText(port, TapManualIdLine(common::FieldText(work.Current.PageID)));
     if (WaitForText(port, "RETURN", kTapManualPromptSec) != 0) {
-      common::LogLine("%t %s: Error - Pager message prompt not seen\n", common::ProgramName());
+      core::RecordOutcome(work.State, work.Current, core::PageState::kGivenUp,
+                          core::LogResult("Error - Pager message prompt not seen"));
+      static_cast<void>(core::DropHead(work.Queue));
       ++work.State.FailedPages;
       result = kDeliverFailed;
       break;
     }
     WriteComText(port, TapManualMessageLine(common::FieldText(work.Current.Message), cp850));
     common::DebugLine("\n");
-    common::LogLine("%t %s: Paged %s\n", common::ProgramName(), name);
+    core::RecordOutcome(work.State, work.Current, core::PageState::kSent, core::LogResult("Paged %s", name));
+    static_cast<void>(core::DropHead(work.Queue));
     ++work.State.PagesSent;
     if (!NextPageForThisSystem(work)) {
       common::DebugLine("Done\n");

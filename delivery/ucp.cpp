@@ -7,6 +7,7 @@
 #include "common/format_text.h"
 #include "common/log.h"
 #include "core/now_queue.h"
+#include "core/page_book.h"
 #include "delivery/modem_control.h"
 
 namespace delivery {
@@ -88,27 +89,33 @@ std::string BuildUcpFrame(std::string_view pagerId, std::string_view message, bo
 int DeliverUcp(DialWork& work) {
   int result = kDeliverOk;
   if (!PlaceCall(work, kUcpCall, result)) return result;
-  if (work.Stop.stop_requested() || core::PopHead(work.State, work.Queue, &work.Current) != 0) {
+  core::QueueEntry* head = work.Stop.stop_requested() ? nullptr : core::PeekHead(work.State, work.Queue);
+  if (head == nullptr) {
     common::DebugLine("Done\n");
     EndCall(work, kUcpCall);
     return kDeliverOk;
   }
-  // From here the page is out of the queue: a rejection loses it, with its log line.
+  core::RecordSending(work.State, *head, work.SystemName());
+  work.Current = *head;
+  // From here a rejection gives the page up, with its log line.
   const bool cp850 = work.State.MapCodePage.load() == 1;
   WriteComText(&work.Port,
                BuildUcpFrame(common::FieldText(work.Current.PageID), common::FieldText(work.Current.Message), cp850));
   common::DebugLine("\n");
   // Anything but the positive result within 15 s, a negative result included, is a rejection.
   if (WaitForText(&work.Port, "/A/", 15) != 0) {
-    common::LogLine("%t %s: Error - System rejected pager\n", common::ProgramName());
+    core::RecordOutcome(work.State, work.Current, core::PageState::kGivenUp,
+                        core::LogResult("Error - System rejected pager"));
     ++work.State.FailedPages;
     result = kDeliverFailed;
   } else {
     common::DebugLine("\n");
-    common::LogLine("%t %s: Paged %s\n", common::ProgramName(), common::FieldText(work.Current.Name));
+    core::RecordOutcome(work.State, work.Current, core::PageState::kSent,
+                        core::LogResult("Paged %s", common::FieldText(work.Current.Name)));
     ++work.State.PagesSent;
     result = kDeliverOk;
   }
+  static_cast<void>(core::DropHead(work.Queue));
   EndCall(work, kUcpCall);
   return result;
 }

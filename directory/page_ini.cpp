@@ -111,6 +111,8 @@ enum Kw : int {
   kTapHost,
   kTapTls,
   kTapCaFile,
+  kPageStore,
+  kHistoryDays,
   kKeywordCount
 };
 
@@ -209,6 +211,8 @@ constexpr IniKeyword kKeywords[] = {
     {"TapHost"},
     {"TapTls"},
     {"TapCaFile"},
+    {"PageStore"},
+    {"HistoryDays"},
 };
 static_assert(std::size(kKeywords) == kKeywordCount, "kKeywords follows the order of Kw");
 
@@ -495,6 +499,11 @@ void SetTapTls(IniParseState& c, const IniLexer& lx) { c.PendingSystem.TapTls = 
 void SetTapCaFile(IniParseState& c, const IniLexer& lx) {
   c.PendingSystem.TapCaFile = Cut(lx.LastString(), kCaFileMax);
 }
+void SetPageStore(IniParseState& c, const IniLexer& lx) { c.Settings.PageStore = lx.LastString(); }
+// A negative number of days would purge pages before they finish: such a value is ignored.
+void SetHistoryDays(IniParseState& c, const IniLexer& lx) {
+  if (lx.Value() >= 0) c.Settings.HistoryDays = lx.Value();
+}
 
 // A value the row after "=" accepts: a token kind, or one keyword when kind is Keyword.
 struct ValueForm {
@@ -571,6 +580,8 @@ std::vector<IniStateRow<IniParseState>> BuildStateTable() {
       {kTapHost, {Text(SetTapHost)}},
       {kTapTls, {Word(kEnabled, SetTapTls), Word(kDisabled, SetTapTls)}},
       {kTapCaFile, {Text(SetTapCaFile)}},
+      {kPageStore, {Text(SetPageStore)}},
+      {kHistoryDays, {Number(SetHistoryDays)}},
   };
 
   std::vector<IniStateRow<IniParseState>> table(1);

@@ -297,6 +297,15 @@ TEST_F(PageIni, QueueSizeOnlyStrictlyBetween100And30000) {
   EXPECT_EQ(s_.QueueSize, 29999);
 }
 
+TEST_F(PageIni, PageStoreAndHistoryDaysWithNegativeDaysIgnored) {
+  EXPECT_EQ(s_.HistoryDays, 30);
+  ASSERT_EQ(Parse("PageStore = '/var/spool/corvel/pages.db'\nHistoryDays = 7\nHistoryDays = -1\n"), 0);
+  EXPECT_EQ(s_.PageStore, "/var/spool/corvel/pages.db");
+  EXPECT_EQ(s_.HistoryDays, 7);
+  ASSERT_EQ(Parse("HistoryDays = 0\n"), 0);
+  EXPECT_EQ(s_.HistoryDays, 0);
+}
+
 TEST_F(PageIni, DuplicateSystemByCaseIsRefused) {
   ASSERT_EQ(Parse("PagerSystemsSection\n[Voice]\nPort = 'COM1'\n[voice]\nPort = 'COM9'\n[Data]\n"), 0);
   EXPECT_TRUE(Logged(" CORVD32: System already in list[voice]\n")) << Log();

@@ -33,6 +33,8 @@ struct PageIniSettings {
   int MaxReTrys = kDefaultMaxReTrys;  // may be negative (every failed round gives up)
   int QueueSize = 0;                  // last QueueSize strictly between 100 and 30000; 0 = none
   std::string LogFileName;            // empty = none given (the loader also calls SetLogFileName)
+  std::string PageStore;              // the page store's file; empty = pages.db in the working folder
+  int HistoryDays = 30;               // days finished pages stay in the page store (0 or more)
 };
 
 }  // namespace directory

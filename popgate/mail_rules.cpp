@@ -1,6 +1,8 @@
 // popgate/mail_rules.cpp - the mail-to-page rules and the page request of one recipient.
 #include "popgate/mail_rules.h"
 
+#include <cstring>
+
 #include <cctype>
 #include <cstdio>
 #include <mutex>
@@ -155,12 +157,23 @@ int SendMailPage(std::string_view programName, std::string_view name, std::strin
   std::vector<char> reply(common::kPipeReplyCapacity, '\0');
   if (common::CallPagingServer(request, reply) != 0) {
     common::LogLine("%t %s: Error queuing page for: %s\n", programName, std::string(name));
-    return 1;
+    const std::string_view answer(reply.data(), strnlen(reply.data(), reply.size()));
+    // A refusal names the page's fault; a store failure or no answer at all is the server's,
+    // and the page may be taken on the next poll.
+    if (answer.rfind("ERR", 0) == 0 && answer.rfind("ERR: Page store failed", 0) != 0) return kPageRefused;
+    return kPageNotTaken;
   }
-  return 0;
+  return kPageAccepted;
 }
 
-void MailToPages(std::string_view received, std::string_view mail, bool complete, const MailOptions& options) {
+MailFate FateOfMail(int accepted, int refused, int notTaken) {
+  if (notTaken > 0) return MailFate::kKeep;
+  if (refused == 0) return MailFate::kDelete;
+  return accepted > 0 ? MailFate::kKeep : MailFate::kDelete;
+}
+
+MailFate MailToPages(std::string_view received, std::string_view mail, bool complete, const MailOptions& options,
+                     std::set<std::string>* paged) {
   if (options.Debug) AppendDebugFile(options.DebugFile, received);
   bool plainComplete = complete;
   std::string plain;
@@ -172,13 +185,17 @@ void MailToPages(std::string_view received, std::string_view mail, bool complete
   const std::string& program = options.ProgramName;
   if (plan.Result == MailPlan::kNoSubject) {
     common::LogLine("%t %s: Error - Can not find Subject field in E-Mail.\n", program);
-    return;
+    return MailFate::kDelete;
   }
   if (plan.Result == MailPlan::kNoBody) {
     common::LogLine("%t %s: Error - Can not find message field in E-Mail(1).\n", program);
-    return;
+    return MailFate::kDelete;
   }
+  int accepted = 0;
+  int refused = 0;
+  int notTaken = 0;
   for (const std::string& name : plan.Recipients) {
+    if (paged && paged->contains(name)) continue;  // paged by an earlier poll of this mail
     common::DebugLine("Will Page: '%s'\n", name);
     common::DebugLine("With: '%s'\n", plan.Body);
     if (!plan.ReplyAddress.empty() && plan.ReplyAddress != plan.SenderAddress) {
@@ -188,8 +205,20 @@ void MailToPages(std::string_view received, std::string_view mail, bool complete
       common::LogLine("%t %s: Sending Page for '%s' to Paging Server from %s %s\n", program, name, plan.SenderName,
                       plan.SenderAddress);
     }
-    (void)SendMailPage(program, name, plan.Body);
+    switch (SendMailPage(program, name, plan.Body)) {
+      case kPageAccepted:
+        ++accepted;
+        if (paged) paged->insert(name);
+        break;
+      case kPageRefused:
+        ++refused;
+        break;
+      default:
+        ++notTaken;
+        break;
+    }
   }
+  return FateOfMail(accepted, refused, notTaken);
 }
 
 }  // namespace popgate

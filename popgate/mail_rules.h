@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,15 +47,33 @@ struct MailOptions {
   std::string DebugFile = "debug.txt";
 };
 
+// SendMailPage's results.
+constexpr int kPageAccepted = 0;  // "OK" (or nothing to send)
+constexpr int kPageRefused = 1;   // the paging server answered with a refusal ("ERR...")
+constexpr int kPageNotTaken = 2;  // no answer (server stopped or restarting), or its store failed
+
 // One page request for name with text on the paging server's pipe. An empty name or text
-// sends nothing. 0 when sent or nothing to send; 1 when the pipe request failed, which is
-// logged ("Error queuing page for: NAME").
+// sends nothing. One of the results above; every failure is logged ("Error queuing page
+// for: NAME").
 int SendMailPage(std::string_view programName, std::string_view name, std::string_view text);
+
+// What to do with a mail once its pages were asked for.
+enum class MailFate { kDelete, kKeep };
+
+// Whether a mail whose recipients got these answers may go. It is deleted once every
+// recipient's page was accepted, and kept for the next poll when any was not taken (the
+// paging server was away or could not record it). Refusals alone: kept while some other
+// recipient was accepted in the same poll (the refused ones get one more try on their own),
+// deleted when none was (the mail can never page anyone: no known recipient).
+MailFate FateOfMail(int accepted, int refused, int notTaken);
 
 // Handles one mail retrieved with RETR: received is the reply as it came (kept in the
 // debug file), mail the same without the dot stuffing (PopReplyParser's Text). MIME
 // decoding when the mail needs it, the rules, the log lines and one page request per
-// recipient. complete as for PlanMailPages.
-void MailToPages(std::string_view received, std::string_view mail, bool complete, const MailOptions& options);
+// recipient. complete as for PlanMailPages. paged, when given, holds the recipients this
+// mail was already paged to in earlier polls (they are skipped) and gets the ones accepted
+// now. A mail without subject, body or recipients is deleted, as the rules say.
+MailFate MailToPages(std::string_view received, std::string_view mail, bool complete, const MailOptions& options,
+                     std::set<std::string>* paged = nullptr);
 
 }  // namespace popgate

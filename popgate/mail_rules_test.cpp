@@ -93,5 +93,14 @@ TEST(MailPageText, CarriageReturnsBecomeBlanksAndTheTextIsCut) {
   EXPECT_EQ(MailPageText(std::string(5000, 'x')).size(), 3999u);
 }
 
+TEST(FateOfMail, DeletedOnlyWhenEveryPageWasTakenOrNoRecipientCanBePaged) {
+  EXPECT_EQ(FateOfMail(2, 0, 0), MailFate::kDelete);  // every page accepted
+  EXPECT_EQ(FateOfMail(0, 0, 0), MailFate::kDelete);  // nothing to send
+  EXPECT_EQ(FateOfMail(1, 0, 1), MailFate::kKeep);    // the server was away for one
+  EXPECT_EQ(FateOfMail(0, 2, 1), MailFate::kKeep);
+  EXPECT_EQ(FateOfMail(1, 1, 0), MailFate::kKeep);    // a refusal gets one more poll of its own
+  EXPECT_EQ(FateOfMail(0, 3, 0), MailFate::kDelete);  // no known recipient: it can never page anyone
+}
+
 }  // namespace
 }  // namespace popgate

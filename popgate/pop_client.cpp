@@ -1,6 +1,8 @@
 // popgate/pop_client.cpp - the POP3 dialogue of one poll.
 #include "popgate/pop_client.h"
 
+#include <functional>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -76,7 +78,14 @@ int HandleMail(PopSession& s, int n, std::stop_token stop) {
     return 1;  // not deleted: it waits for the next poll
   }
   s.EndOfMessage = 1;
-  MailToPages(mail.Raw(), mail.Text(), !mail.Cut(), s.Options);
+  const size_t key = std::hash<std::string_view>{}(mail.Text());
+  if (MailToPages(mail.Raw(), mail.Text(), !mail.Cut(), s.Options, &s.Paged[key]) == MailFate::kKeep) {
+    // Not every page was taken: the mail stays for the next poll, which pages the rest.
+    common::LogLine("%t %s: Mail kept for the next poll - not every page was accepted\n", program);
+    common::DebugLine("Done with message: %d\n", n);
+    return 0;
+  }
+  s.Paged.erase(key);
 
   (void)SendCommand(s, common::FormatText("DELE %d\r\n", n));
   PopReplyParser deleted(false);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <stop_token>
 #include <string>
 
@@ -29,6 +31,9 @@ struct PopSession {
   int64_t ReplyWaitMs = kReplyWaitMs;  // program time each line of a reply may take
   PopConnection Connection;
   std::string Pending;  // bytes received after the reply they came with (at most one block)
+  // Mails kept for the next poll because not all their pages were taken, by the hash of
+  // their text: the recipients already paged, so a later poll pages only the others.
+  std::map<size_t, std::set<std::string>> Paged;
 };
 
 // Sleeps ms of program time (CORVEL_TIME_SCALE applies) unless a stop comes first. False

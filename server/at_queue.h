@@ -13,34 +13,41 @@
 
 namespace server {
 
-// Schedules a page for a local date and time (year already four digits). Slot, or -1 when
-// the table is full ("Error - The AT queue is full" logged).
+// Schedules a page for a local date and time (year already four digits), recorded
+// `scheduled` in the page store before it counts. Slot, -1 when the table is full ("Error -
+// The AT queue is full" logged), or core::kNotRecorded when the store failed (logged; cause
+// gets its words).
 [[nodiscard]] int ScheduleAt(core::ServerState& state, const char* name, const char* pageId, const char* message,
-                             int minute, int hour, int day, int month, int year);
+                             int minute, int hour, int day, int month, int year, std::string* cause = nullptr);
 
 // Schedules a page `minutes` after now (local time, so DST is counted right); nowSec lets
-// tests fix the clock. Slot, or -1 when full.
+// tests fix the clock. Results as ScheduleAt.
 [[nodiscard]] int ScheduleAfter(core::ServerState& state, const char* name, const char* pageId, const char* message,
-                                int minutes);
+                                int minutes, std::string* cause = nullptr);
 [[nodiscard]] int ScheduleAfterFrom(core::ServerState& state, const char* name, const char* pageId, const char* message,
-                                    int minutes, std::time_t nowSec);
+                                    int minutes, std::time_t nowSec, std::string* cause = nullptr);
 
 // Deletes every scheduled page matching the pattern (year 2000 and 0 fields match all; an
-// empty pageId matches every recipient). Logs each deletion, or the not-found line to the
-// log file only.
-void DeleteAt(core::ServerState& state, const char* name, const char* pageId, int minute, int hour, int day, int month,
-              int year);
+// empty pageId matches every recipient), recording each `deleted`. Logs each deletion, or
+// the not-found line to the log file only. 0, or core::kNotRecorded when the store failed
+// (nothing deleted; logged).
+[[nodiscard]] int DeleteAt(core::ServerState& state, const char* name, const char* pageId, int minute, int hour,
+                           int day, int month, int year);
 
 // True when the slot is in use and its time is not later than now (seconds not compared).
 bool IsDue(const core::AtEntry& slot, const std::tm& now);
 
-// Moves every due page into the Main queue (the slot is freed even when the queue refuses
-// it). Returns the number of slots freed.
+// Moves every due page into the Main queue: its pieces are recorded `waiting` as its slot is
+// freed; what finds no room waits behind the Main queue, and a page whose recipient is
+// unknown is given up with its log line. A page the store cannot record stays for the next
+// pass. Returns the number of slots freed.
 int AtDuePass(core::ServerState& state, const std::tm& now);
 
 int AtSlotsInUse(core::ServerState& state);
 
-// Thread bodies: due pass every 40 s; save every 180 s.
+// Thread bodies. The AT delay thread runs a due pass whenever the earliest page falls due or
+// the table changes (and purges finished pages from the store hourly); the ChangedAt thread
+// rewrites at.dat after every change, retrying a failed save, and once more as it ends.
 void AtDelayThread(core::ServerState& state, std::stop_token stop);
 void ChangedAtThread(core::ServerState& state, std::stop_token stop);
 

@@ -135,7 +135,7 @@ TEST_F(AtQueue, DuePassMovesPagesToMainWithTheirNumbers) {
   ASSERT_EQ(core::QueuedCount(*state_->Main), 4);  // Ann, then the three members of Team
   core::QueueEntry entry;
   ASSERT_EQ(core::PopHead(*state_, *state_->Main, &entry), 0);
-  EXPECT_STREQ(entry.Message, "past");
+  EXPECT_EQ(entry.Message, "past");
   EXPECT_EQ(+entry.MessageNumber, 1);
   ASSERT_EQ(core::PopHead(*state_, *state_->Main, &entry), 0);
   EXPECT_EQ(+entry.MessageNumber, 3);
@@ -148,7 +148,7 @@ TEST_F(AtQueue, DeletePatterns) {
   ASSERT_GE(ScheduleAt(*state_, "Carl", "2001", "d", 0, 0, 1, 1, 2030), 0);
 
   // By the person's pager ID: the page scheduled for the ID itself goes too; hour 0 is any hour.
-  DeleteAt(*state_, "Ann", "1001", 0, 0, 5, 6, 2030);
+  EXPECT_EQ(0, DeleteAt(*state_, "Ann", "1001", 0, 0, 5, 6, 2030));
   EXPECT_EQ(+Slot(0).InUse, 0);
   EXPECT_EQ(+Slot(1).InUse, 0);
   EXPECT_EQ(+Slot(2).InUse, 1);
@@ -156,13 +156,13 @@ TEST_F(AtQueue, DeletePatterns) {
   EXPECT_NE(Log().find("CORVD32: Deleting page for 'Ann' at 2030-6-5 11:30\n"), std::string::npos);
 
   // The pager ID compares with letter case; a miss is written to the log file only.
-  DeleteAt(*state_, "Nobody", "NOBODY", 0, 0, 0, 0, 2031);
+  EXPECT_EQ(0, DeleteAt(*state_, "Nobody", "NOBODY", 0, 0, 0, 0, 2031));
   EXPECT_NE(Log().find("CORVD32: Error Deleting page for 'Nobody' at 2031-0-0 0:00 - Page not found\n"),
             std::string::npos);
   EXPECT_EQ(AtSlotsInUse(*state_), 2);
 
   // Year 2000 (a request's 0), all zero fields and no name: every page.
-  DeleteAt(*state_, "", "", 0, 0, 0, 0, 2000);
+  EXPECT_EQ(0, DeleteAt(*state_, "", "", 0, 0, 0, 0, 2000));
   EXPECT_EQ(AtSlotsInUse(*state_), 0);
 }
 

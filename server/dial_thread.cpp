@@ -8,6 +8,7 @@
 #include "common/fixed_field.h"
 #include "common/log.h"
 #include "core/now_queue.h"
+#include "core/page_book.h"
 #include "server/threads.h"
 
 namespace server {
@@ -23,17 +24,22 @@ bool ShouldGiveUp(int32_t errorCount, int32_t maxReTrys) {
 }
 
 void GiveUpHead(delivery::DialWork& work) {
-  const std::optional<int32_t> number = core::HeadMessageNumber(work.Queue);
-  if (core::PopHead(work.State, work.Queue, &work.Current) != 0 || !number) return;
-  common::LogLine("%t %s: Error - Was not able to send message(#%ld) for: %s\n", common::ProgramName(), *number,
-                  common::FieldText(work.Current.Name));
+  const core::QueueEntry* head = core::PeekHead(work.State, work.Queue);
+  if (head == nullptr) return;
+  // Recorded before the page leaves the queue, so a crash now cannot bring it back.
+  core::RecordOutcome(
+      work.State, *head, core::PageState::kGivenUp,
+      core::LogResult("Error - Was not able to send message(#%ld) for: %s", head->MessageNumber, head->Name));
+  (void)core::PopHead(work.State, work.Queue, &work.Current);
 }
 
 void DialThread(core::ServerState& state, core::DialContext& dc, std::stop_token stop) {
   if (state.Debug.load())
     common::WriteConsole(common::FormatText("DialThreadStarted = pointer: 0x%x\n",
                                             static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&dc))));
-  delivery::DialWork work(state, dc, stop);  // the context's delivery work buffers, for this thread only
+  // The context's delivery work buffers, for this thread only. The thread's stop ends its
+  // rounds between pages; the context's Abort ends the waits of a call.
+  delivery::DialWork work(state, dc, stop, dc.Abort.get_token());
   while (!stop.stop_requested()) {
     if (core::HasPages(dc)) {
       const int result = delivery::DeliverQueue(work);
@@ -54,9 +60,9 @@ void DialThread(core::ServerState& state, core::DialContext& dc, std::stop_token
       dc.ErrorCount = 0;
     }
     if (waitMs == 1000 && !core::HasPages(dc)) {
-      // Idle: the 1 s pass becomes a wait for the next page, so a quiet port costs nothing
-      // and a new page is not kept waiting for the rest of the second.
-      core::WaitForPages(dc, waitMs, stop);
+      // Idle: the 1 s pass becomes a wait for the next page (or the stop), so a quiet port
+      // costs nothing and a new page is not kept waiting for the rest of the second.
+      core::WaitForPages(dc, -1, stop);
       continue;
     }
     if (!SleepUnlessStopped(stop, waitMs)) break;
@@ -66,7 +72,12 @@ void DialThread(core::ServerState& state, core::DialContext& dc, std::stop_token
 void StartDialThread(core::ServerState& state, core::DialContext& dc) {
   if (dc.DialThreadRunning.exchange(true)) return;  // claimed: only the claimant sets DialThread
   try {
-    dc.DialThread = std::jthread([&state, &dc](std::stop_token stop) { DialThread(state, dc, stop); });
+    dc.DialThreadEnded = false;
+    dc.Abort = std::stop_source();  // a thread stopped before may leave its source stopped
+    dc.DialThread = std::jthread([&state, &dc](std::stop_token stop) {
+      DialThread(state, dc, stop);
+      dc.DialThreadEnded = true;
+    });
   } catch (const std::system_error&) {
     dc.DialThreadRunning = false;
     common::WriteConsole("Error Starting Dial Thread\n");
@@ -76,8 +87,15 @@ void StartDialThread(core::ServerState& state, core::DialContext& dc) {
 void StopDialThread(core::DialContext& dc) {
   if (!dc.DialThread.joinable()) return;
   dc.DialThread.request_stop();
+  dc.Abort.request_stop();
   dc.DialThread.join();
   dc.DialThreadRunning = false;
 }
+
+void AskDialThreadToFinish(core::DialContext& dc) {
+  if (dc.DialThread.joinable()) dc.DialThread.request_stop();
+}
+
+bool DialThreadFinished(const core::DialContext& dc) { return !dc.DialThread.joinable() || dc.DialThreadEnded.load(); }
 
 }  // namespace server

@@ -21,9 +21,15 @@ namespace server {
 // thread that cannot be started is reported on the console and may be tried again later.
 void StartDialThread(core::ServerState& state, core::DialContext& dc);
 
-// Asks the port's dial thread to stop and joins it: an idle thread ends at once, one in a
-// call after the call's next wait. Nothing when the port has no thread.
+// Asks the port's dial thread to stop, ends the waits of its call (dc.Abort) and joins it:
+// an idle thread ends at once, one in a call after the call's next wait. Nothing when the
+// port has no thread.
 void StopDialThread(core::DialContext& dc);
+
+// An orderly stop: the port's dial thread finishes the page on the line (recording its
+// outcome) and ends before the next one. DialThreadFinished tells when it has.
+void AskDialThreadToFinish(core::DialContext& dc);
+bool DialThreadFinished(const core::DialContext& dc);
 
 // The thread body; returns when stop is requested.
 void DialThread(core::ServerState& state, core::DialContext& dc, std::stop_token stop);
@@ -35,7 +41,8 @@ int64_t DialWaitMs(int32_t errorCount);
 // negative MaxReTrys gives up after every failed round).
 bool ShouldGiveUp(int32_t errorCount, int32_t maxReTrys);
 
-// Drops the head page with "Error - Was not able to send message(#n) for: NAME".
+// Gives the head page up with "Error - Was not able to send message(#n) for: NAME",
+// recorded before it leaves the queue.
 void GiveUpHead(delivery::DialWork& work);
 
 }  // namespace server

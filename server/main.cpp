@@ -12,8 +12,8 @@ int main(int argc, char** argv) {
   server::Server server;
   if (server::StartServer(argc, argv, server) != 0) return 1;
   const int status = server::WaitForStop(server);
-  // Ends at once without joining the threads: a stop signal must not wait for a dial thread
-  // in the middle of a call. Pages in the NOW queues are lost; the AT queue was saved.
+  // Every thread was stopped in order and the page store closed; what remains in the
+  // queues is in the store and comes back at the next start.
   std::fflush(nullptr);
   std::_Exit(status);
 }

@@ -9,6 +9,7 @@
 #include "common/fixed_field.h"
 #include "common/log.h"
 #include "core/now_queue.h"
+#include "core/page_book.h"
 #include "platform/clock.h"
 #include "platform/pipe_endpoint.h"
 #include "server/at_queue.h"
@@ -69,7 +70,11 @@ int HandleRequest(core::ServerState& state, std::string& reply, common::RequestR
       return 0;
     case common::kDeleteAt:
       pageId = personId ? *personId : std::string(name);
-      DeleteAt(state, name, pageId.c_str(), request.Minute, request.Hour, request.Day, request.Month, request.Year);
+      if (DeleteAt(state, name, pageId.c_str(), request.Minute, request.Hour, request.Day, request.Month,
+                   request.Year) != 0) {
+        SetText(reply, std::string(kErrNotRecorded) + "AT pages not deleted");
+        return core::kNotRecorded;
+      }
       return 0;
     case common::kPageRequest:
       pageId = personId ? *personId : std::string(name);
@@ -79,23 +84,32 @@ int HandleRequest(core::ServerState& state, std::string& reply, common::RequestR
       break;
   }
   int result = -1;
+  std::string cause;
   switch (request.TimeMode) {
     case 0:
-      result = core::InsertNow(state, *state.Main, name, message, true);
-      if (result == -1) SetText(reply, "ERR: Invalid name or Now queue is full");
+      result = core::InsertNow(state, *state.Main, name, message, true, 0, &cause);
+      if (result == core::kNotRecorded) {
+        SetText(reply, kErrNotRecorded + cause);
+      } else if (result < 0) {
+        SetText(reply, "ERR: Invalid name or Now queue is full");
+      }
       if (result >= 0) ++state.PagesAccepted;
       return result;
     case 1:
       result = ScheduleAt(state, name, pageId.c_str(), message, request.Minute, request.Hour, request.Day,
-                          request.Month, request.Year);
+                          request.Month, request.Year, &cause);
       break;
     case 2:
-      result = ScheduleAfter(state, name, pageId.c_str(), message, request.Minute);
+      result = ScheduleAfter(state, name, pageId.c_str(), message, request.Minute, &cause);
       break;
     default:
       return -1;  // nothing queued, and the reply stays "OK"
   }
-  if (result < 0) SetText(reply, "ERR: At queue is full");
+  if (result == core::kNotRecorded) {
+    SetText(reply, kErrNotRecorded + cause);
+  } else if (result < 0) {
+    SetText(reply, "ERR: At queue is full");
+  }
   if (result >= 0) ++state.PagesAccepted;
   return result;
 }
@@ -161,7 +175,7 @@ void HandleMessage(core::ServerState& state, std::span<char> buffer, size_t leng
     reply = CountersReply(state, kReplyCapacity);
     return;
   }
-  if (request.RequestType < 0 || request.RequestType > common::kListMembers) {
+  if (request.RequestType < 0 || request.RequestType > common::kPageRecord) {
     SetText(reply, kErrBadType);
     return;
   }
@@ -179,6 +193,9 @@ void HandleMessage(core::ServerState& state, std::span<char> buffer, size_t leng
       return;
     case common::kListMembers:
       ListMembers(state, reply, request.Name);
+      return;
+    case common::kPageRecord:
+      reply = core::PageRecordReply(state, request.Minute);
       return;
     default:
       break;

@@ -19,9 +19,13 @@ constexpr const char* kErrTooLong = "ERR - Request too long";
 constexpr const char* kErrTooShort = "ERR - Request too short";
 constexpr const char* kErrBadLength = "ERR - Bad message length";
 constexpr const char* kErrBadType = "ERR - Unknown request type";
+// A page the page store could not record (disk full, I/O error, read-only): not accepted.
+// The store's words for the cause follow the text.
+constexpr const char* kErrNotRecorded = "ERR: Page store failed - ";
 
 // Handles one request (types 0-5) for one recipient. reply gets the text to send. Returns
-// the queue or slot index of what was stored, 0 for reports and deletes, -1 on failure.
+// the queue or slot index of what was stored, 0 for reports and deletes, -1 on failure
+// (core::kNotRecorded when the page store failed).
 int HandleRequest(core::ServerState& state, std::string& reply, common::RequestRecord& request, const char* name,
                   const char* message);
 

@@ -158,7 +158,7 @@ TEST_F(Requests, BadRecordsAreRefusedAndChangeNothing) {
   std::memcpy(badLength.data() + 44, &length, 2);
   EXPECT_EQ(Raw(badLength), kErrBadLength);
 
-  EXPECT_EQ(Send(Head(9), "Ann", "x"), kErrBadType);
+  EXPECT_EQ(Send(Head(11), "Ann", "x"), kErrBadType);  // 9 asks for a page record, 10 for the counters
   EXPECT_EQ(Send(Head(-3), "Ann", "x"), kErrBadType);
   EXPECT_EQ(Raw(std::vector<char>(40, '\1')), kErrTooShort);
 
@@ -174,7 +174,7 @@ TEST_F(Requests, MessageEndsAtItsLengthWhateverFollows) {
   ASSERT_EQ(Raw(bytes), "OK");
   core::QueueEntry entry;
   ASSERT_EQ(core::PopHead(*state_, *state_->Main, &entry), 0);
-  EXPECT_STREQ(entry.Message, "hello");
+  EXPECT_EQ(entry.Message, "hello");
 }
 
 TEST_F(Requests, ReportsAndDeletesAnswer) {

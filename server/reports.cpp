@@ -40,13 +40,19 @@ int QueueReport(core::ServerState& state, core::DialContext& dc, int flag, const
       if (flag > 0 && reply.size() < kReplyCapacity) {
         reply += common::FormatText("    %s\n", common::FieldText(entry.Name));
         if (state.Debug) {
-          const size_t n = strnlen(entry.Message, sizeof entry.Message);
           reply +=
-              common::HexDump(std::span<const unsigned char>(reinterpret_cast<const unsigned char*>(entry.Message), n),
+              common::HexDump(std::span<const unsigned char>(
+                                  reinterpret_cast<const unsigned char*>(entry.Message.data()), entry.Message.size()),
                               kHexDumpCapacity);
         }
       }
       i = i + 1 >= capacity ? 0 : i + 1;
+    }
+    // Pages accepted but waiting for room behind the Main queue (after a restart, or due AT
+    // pages) are part of it for whoever asks what is queued.
+    for (const core::QueueEntry& entry : dc.Backlog) {
+      ++count;
+      if (flag > 0 && reply.size() < kReplyCapacity) reply += common::FormatText("    %s\n", entry.Name);
     }
   }
   if (flag > 0 && count == 0) reply += "    Queue is Empty\n";
@@ -80,7 +86,7 @@ std::string StatusReport(core::ServerState& state, int flag) {
     std::lock_guard<std::mutex> hold(state.AtLock);
     for (int i = 0; i < core::kAtSlots; ++i) {
       const core::AtEntry& slot = state.AtTable[static_cast<size_t>(i)];
-      if (slot.InUse == 0) continue;
+      if (slot.InUse != 1) continue;
       ++atCount;
       if (flag > 0 && reply.size() + atLines.size() < kReplyCapacity) {
         // The slot is a packed record: its fields are copied, never referred to.

@@ -55,6 +55,21 @@ TEST_F(Reports, ListingWithEmptyQueuesDropsTheQueueBlocks) {
             "Corvel.  Version 1.8 Rev 5\n\nNOW Queue is Empty\n\nAT Queue is Empty\n");
 }
 
+TEST_F(Reports, PagesWaitingBehindAFullMainQueueAreCountedAndListedWithIt) {
+  ASSERT_GE(core::InsertNow(*state_, *state_->Main, "Ann", "in the ring", true), 0);
+  std::vector<core::QueueEntry> behind(2);
+  core::FillEntry(behind[0], "Bob", "1002", "behind");
+  core::FillEntry(behind[1], "Carl", "2001", "behind");
+  {
+    std::lock_guard<std::mutex> hold(state_->Main->Lock);  // as a restart leaves a full queue
+    for (auto& e : behind) state_->Main->Backlog.push_back(e);
+  }
+  EXPECT_NE(StatusReport(*state_, 0).find("Total Pages in Main Queue: 3\n"), std::string::npos);
+  const std::string listing = StatusReport(*state_, 1);
+  EXPECT_NE(listing.find("  Queue: Main\n  -------------------\n    Ann\n    Bob\n    Carl\n"), std::string::npos)
+      << listing;
+}
+
 TEST_F(Reports, ListingAsTheFrontEndsShowIt) {
   ASSERT_GE(core::InsertNow(*state_, *core::FindPort(*state_, "COM1"), "Ann", "hi", false), 0);
   ASSERT_GE(ScheduleAt(*state_, "Bob", "1002", "later", 5, 8, 9, 3, 1999), 0);

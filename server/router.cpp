@@ -7,6 +7,7 @@
 #include "common/fixed_field.h"
 #include "common/log.h"
 #include "core/now_queue.h"
+#include "core/page_book.h"
 #include "platform/clock.h"
 #include "server/threads.h"
 
@@ -15,7 +16,6 @@ namespace {
 
 constexpr int64_t kRouterSleepMs = 100;
 constexpr int kPassesPerSleep = 20;
-constexpr int64_t kIdleWaitMs = 1000;  // only bounds the wait for stop requests
 
 // True when at least one of the system's ports has a queue; without one its pages could
 // never leave the Main queue and would hold every page behind them.
@@ -33,32 +33,38 @@ bool HasUsablePort(core::ServerState& state, int s) {
 RouteResult RoutePass(core::ServerState& state) {
   core::DialContext& main = *state.Main;
   if (!core::HasPages(main)) return RouteResult::kEmpty;
-  core::QueueEntry entry;
   const int s = core::ResolveHeadSystem(state, main);
   if (s == -1) {
-    common::LogLine("%t %s: Can not find system\n", common::ProgramName());
+    // Recorded before the page leaves the queue: after a crash it is not sent again.
+    const core::QueueEntry& head = *core::PeekHead(state, main);
+    core::RecordOutcome(state, head, core::PageState::kGivenUp, core::LogResult("Can not find system"));
+    core::QueueEntry entry;
     (void)core::PopHead(state, main, &entry);
     ++state.FailedPages;
     return RouteResult::kDropped;
   }
   if (!HasUsablePort(state, s)) {
+    const core::QueueEntry& head = *core::PeekHead(state, main);
+    std::string system;
+    {
+      const auto dir = core::CurrentDirectory(state);
+      system = dir->Systems[static_cast<size_t>(s)].SystemName;
+    }
+    core::RecordOutcome(state, head, core::PageState::kGivenUp,
+                        core::LogResult("Error - System %s has no port, message(#%ld) for %s dropped", system,
+                                        static_cast<long>(head.MessageNumber), head.Name));
+    core::QueueEntry entry;
     (void)core::PopHead(state, main, &entry);
-    const auto dir = core::CurrentDirectory(state);
-    common::LogLine("%t %s: Error - System %s has no port, message(#%ld) for %s dropped\n", common::ProgramName(),
-                    dir->Systems[static_cast<size_t>(s)].SystemName, static_cast<long>(entry.MessageNumber),
-                    common::FieldText(entry.Name));
     ++state.FailedPages;
     return RouteResult::kDropped;
   }
   core::DialContext* port = core::ChoosePort(state, s);
   if (!port) return RouteResult::kPortBusy;
+  core::QueueEntry entry;
   if (core::PopHead(state, main, &entry) != 0) return RouteResult::kEmpty;
-  // The page keeps the number it got when it entered the Main queue.
-  const std::string name = common::FieldText(entry.Name);
-  const std::string message = common::FieldText(entry.Message);
-  if (core::InsertNow(state, *port, name.c_str(), message.c_str(), false, entry.MessageNumber) < 0) {
-    return RouteResult::kLost;
-  }
+  // The page moves as it is: its number, piece and attempts go with it. The router is the
+  // port queue's only producer, so the room ChoosePort saw is still there.
+  if (core::AppendEntry(*port, std::move(entry)) < 0) return RouteResult::kLost;
   return RouteResult::kMoved;
 }
 
@@ -80,8 +86,7 @@ void RouterThread(core::ServerState& state, std::stop_token stop) {
       // Woken by every insert into the Main queue (and by a stop), so an idle server costs
       // no CPU.
       std::unique_lock<std::mutex> hold(state.Main->Lock);
-      state.Main->Changed.wait_for(hold, std::chrono::milliseconds(platform::ScaledMs(kIdleWaitMs)),
-                                   [&] { return core::HasPages(*state.Main) || stop.stop_requested(); });
+      state.Main->Changed.wait(hold, [&] { return core::HasPages(*state.Main) || stop.stop_requested(); });
       continue;
     }
     if (RoutePass(state) == RouteResult::kPortBusy) {

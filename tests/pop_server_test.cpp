@@ -70,13 +70,30 @@ TEST_F(PopWithCorvd, MailInTheMailboxBecomesOneQueuedPagePerRecipient) {
   EXPECT_EQ(log.find("Error queuing page"), std::string::npos) << log;
 }
 
-TEST_F(PopWithCorvd, PagingServerStoppedBeforeThePollLogsEachRecipientAndStillDeletesTheMail) {
+TEST_F(PopWithCorvd, PagingServerStoppedKeepsTheMailAndTheNextPollPagesIt) {
   dovecot_.Drop("ops", "Subject: alice, bob\r\n\r\nUPS on battery\r\n");
   StartGateway();
   ASSERT_TRUE(WaitForLog("CORVPOP32: Gateway started successfully\n")) << Log();
   corvd_->Stop(SIGKILL);  // gone before the poll's first request (the login pauses first)
   EXPECT_TRUE(WaitForLog("CORVPOP32: Error queuing page for: alice\n")) << Log();
   EXPECT_TRUE(WaitForLog("CORVPOP32: Error queuing page for: bob\n")) << Log();
+  EXPECT_TRUE(WaitForLog("CORVPOP32: Mail kept for the next poll")) << Log();
+  gateway_->Stop(SIGTERM);
+  EXPECT_EQ(dovecot_.MailCount("ops"), 1);
+  // The paging server is back; the gateway's next poll (here: its start) pages the mail.
+  corvd_ = std::make_unique<ChildProcess>(testsupport::ProgramPath("corvd32"), std::vector<std::string>{}, work_.Path(),
+                                          Env());
+  ASSERT_TRUE(testsupport::WaitForPipe(Pipe(), kWaitMs)) << corvd_->Output();
+  StartGateway();
+  EXPECT_TRUE(WaitForLog("Will page alice now\n")) << Log();
+  EXPECT_TRUE(WaitForLog("Will page bob now\n")) << Log();
+  EXPECT_TRUE(dovecot_.WaitForMailCount("ops", 0, kWaitMs));
+}
+
+TEST_F(PopWithCorvd, MailForNoKnownRecipientIsDeleted) {
+  dovecot_.Drop("ops", "Subject: nobody\r\n\r\nLost\r\n");
+  StartGateway();
+  EXPECT_TRUE(WaitForLog("CORVPOP32: Error queuing page for: nobody\n")) << Log();
   EXPECT_TRUE(dovecot_.WaitForMailCount("ops", 0, kWaitMs));
 }
 

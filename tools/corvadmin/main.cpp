@@ -3,6 +3,7 @@
 // The pipe is the one every front end uses (CORVEL_PIPE, else /tmp/corvel/CORVD). Exit
 // status: 0 reply received (and, for pages and deletes, it began with "OK"), 1 the reply
 // refused the request, 2 bad arguments, 3 no server or no reply.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,7 +32,9 @@ int Usage() {
       "  status [FLAG]                     status report (FLAG > 0 lists every page)\n"
       "  log [PAGE]                        1600 bytes of log.txt, page 0 the newest\n"
       "  persons [PAGE] | groups [PAGE]    one page of 50 names\n"
-      "  members GROUP                     the members of a group\n",
+      "  members GROUP                     the members of a group\n"
+      "  status-of NUMBER                  what became of page NUMBER (one line of key=value\n"
+      "                                    fields, separated by tabs)\n",
       stderr);
   return 2;
 }
@@ -112,6 +115,10 @@ int main(int argc, char** argv) {
                                               : common::kListGroups;
     isList = head.RequestType == common::kListPersons || head.RequestType == common::kListGroups;
     wantsOk = isList;
+  } else if (command == "status-of") {
+    if (argc != 3 || !ParseNumber(argv[2], number) || number < 0 || number > INT32_MAX) return Usage();
+    head.RequestType = common::kPageRecord;
+    head.Minute = static_cast<int32_t>(number);
   } else if (command == "members") {
     if (argc != 3) return Usage();
     head.RequestType = common::kListMembers;
@@ -141,8 +148,12 @@ int main(int argc, char** argv) {
                   common::ListReplyName(got, i).data());
     return 0;
   }
-  std::fwrite(got.data(), 1, got.size(), stdout);
-  if (got.empty() || got.back() != '\n') std::fputc('\n', stdout);
+  std::span<const char> shown = got;
+  // A page record is "OK", a line feed and the fields: the fields are what is asked for.
+  if (head.RequestType == common::kPageRecord && got.size() >= 3 && got[0] == 'O' && got[1] == 'K' && got[2] == '\n')
+    shown = got.subspan(3);
+  std::fwrite(shown.data(), 1, shown.size(), stdout);
+  if (shown.empty() || shown.back() != '\n') std::fputc('\n', stdout);
   const bool ok = got.size() >= 2 && got[0] == 'O' && got[1] == 'K';
   return (!wantsOk || ok) ? 0 : 1;
 }
