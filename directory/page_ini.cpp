@@ -89,6 +89,8 @@ enum Kw : int {
   kClientType,
   kDebug,
   kQueueSize,
+  kPipeAccess,
+  kEveryone,
   kKeywordCount
 };
 
@@ -167,6 +169,8 @@ constexpr IniKeyword kKeywords[] = {
     {"ClientType"},
     {"Debug"},
     {"QueueSize"},
+    {"PipeAccess"},
+    {"Everyone"},
 };
 static_assert(std::size(kKeywords) == kKeywordCount, "kKeywords follows the order of Kw");
 
@@ -367,6 +371,8 @@ void SetDialingPrefix(IniParseState& c, const IniLexer& lx) {
 void SetReadNamesFromServer(IniParseState& c, const IniLexer& lx) { c.Settings.ReadNamesFromServer = lx.Value() != 0; }
 void SetClientType(IniParseState& c, const IniLexer& lx) { c.Settings.ClientTypeFull = lx.Value() != 0; }
 void SetDebug(IniParseState& c, const IniLexer& lx) { c.Settings.Debug = lx.Value() != 0; }
+void SetPipeEveryone(IniParseState& c, const IniLexer&) { c.Settings.PipeAccess = platform::PipeAccess::kEveryone; }
+void SetPipeGroup(IniParseState& c, const IniLexer&) { c.Settings.PipeAccess = platform::PipeAccess::kGroup; }
 
 // The Main queue never has fewer than 100 entries: other values are ignored.
 void SetQueueSize(IniParseState& c, const IniLexer& lx) {
@@ -434,6 +440,7 @@ std::vector<IniStateRow<IniParseState>> BuildStateTable() {
       {kClientType, {Word(kSlim, SetClientType), Word(kFull, SetClientType)}},
       {kDebug, {Word(kEnabled, SetDebug), Word(kDisabled, SetDebug)}},
       {kQueueSize, {Number(SetQueueSize)}},
+      {kPipeAccess, {Word(kEveryone, SetPipeEveryone), Word(kGroup, SetPipeGroup)}},
   };
 
   std::vector<IniStateRow<IniParseState>> table(1);

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/pipe_path.h"
+
 namespace directory {
 
 constexpr size_t kHostNameMax = 79;
@@ -33,6 +35,7 @@ struct PageIniSettings {
   int MaxReTrys = kDefaultMaxReTrys;  // may be negative (every failed round gives up)
   int QueueSize = 0;                  // last QueueSize strictly between 100 and 30000; 0 = none
   std::string LogFileName;            // empty = none given (the loader also calls SetLogFileName)
+  platform::PipeAccess PipeAccess = platform::PipeAccess::kEveryone;  // who may use the pipe
 };
 
 }  // namespace directory

@@ -65,7 +65,7 @@ void ServerThreads::Stop() {
 void StartServiceThreads(core::ServerState& state, ServerThreads& threads, const std::string& pipePath) {
   threads.State = &state;
   threads.PipePath = pipePath;
-  if (platform::PipeListen(pipePath, threads.Listener) != 0) {
+  if (platform::PipeListen(pipePath, threads.Listener, core::CurrentSettings(state).PipeAccess) != 0) {
     common::LogLine("%t Error: Creat Pipe(ReceiveThread)\n");
   } else {
     StartPipeThreads(state, threads);
