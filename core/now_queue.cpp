@@ -99,7 +99,7 @@ int InsertPiecesWith(ServerState& state, const directory::Directory& dir, DialCo
       if (numbered) {
         entry.MessageNumber = ++state.MessageCounter;
         common::LogLine("%t %s: Page Queued(#%ld), Will page %s now\n", common::ProgramName(),
-                        static_cast<long>(entry.MessageNumber), name);
+                        static_cast<long>(entry.MessageNumber), common::Outside(name));
       } else {
         entry.MessageNumber = presetNumber;
       }
@@ -158,7 +158,7 @@ int InsertNow(ServerState& state, DialContext& dc, const char* name, const char*
   if (dir->FindPersonByPageId(name) >= 0) {
     return InsertPiecesWith(state, *dir, dc, name, message, numbered, presetNumber);
   }
-  common::LogLine("%t %s: Error - %s not found in paging list\n", common::ProgramName(), name);
+  common::LogLine("%t %s: Error - %s not found in paging list\n", common::ProgramName(), common::Outside(name));
   return -1;
 }
 

@@ -78,7 +78,7 @@ int DeliverNumeric(DialWork& work) {
   (void)WaitForText(&work.Port, "ABCEDFG", waitSec);
   WriteComText(&work.Port, "\r");  // any character makes the modem abandon the call
   EndCall(work, kNumericCall);
-  common::LogLine("%t %s: Paged %s\n", common::ProgramName(), common::FieldText(work.Current.Name));
+  common::LogLine("%t %s: Paged %s\n", common::ProgramName(), common::Outside(common::FieldText(work.Current.Name)));
   ++work.State.PagesSent;
   return kDeliverOk;
 }

@@ -177,10 +177,10 @@ int RunScript(DialWork& work, const Script& script) {
     const std::string name = common::FieldText(work.Current.Name);
     if (idSent && messageSent) {
       if (work.State.LogMessages.load()) {
-        common::LogLine("%t %s: Paged %s with Message \"%s\"\n", common::ProgramName(), name,
-                        common::FieldText(work.Current.Message));
+        common::LogLine("%t %s: Paged %s with Message \"%s\"\n", common::ProgramName(), common::Outside(name),
+                        common::Outside(common::FieldText(work.Current.Message)));
       } else {
-        common::LogLine("%t %s: Paged %s\n", common::ProgramName(), name);
+        common::LogLine("%t %s: Paged %s\n", common::ProgramName(), common::Outside(name));
       }
       ++work.State.PagesSent;
     } else {

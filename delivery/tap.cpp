@@ -134,7 +134,8 @@ int ApplyVerdict(DialWork& work, char verdict) {
       return kVerdictRetry;
     case kRs:
       common::LogLine("%t %s: Error - ID or Message content based error on message(#%ld)\n", program, number);
-      common::LogLine("%t %s: Error - Was not able send message(#%ld) for: %s\n", program, number, name);
+      common::LogLine("%t %s: Error - Was not able send message(#%ld) for: %s\n", program, number,
+                      common::Outside(name));
       static_cast<void>(core::DropHead(work.Queue));
       ++work.State.FailedPages;
       return kVerdictDone;
@@ -145,10 +146,10 @@ int ApplyVerdict(DialWork& work, char verdict) {
       return kVerdictDisconnected;
     default:  // ACK
       if (work.State.LogMessages.load())
-        common::LogLine("%t %s: Message(#%ld) sent to %s with Message \"%s\"\n", program, number, name,
-                        common::FieldText(work.Current.Message));
+        common::LogLine("%t %s: Message(#%ld) sent to %s with Message \"%s\"\n", program, number, common::Outside(name),
+                        common::Outside(common::FieldText(work.Current.Message)));
       else
-        common::LogLine("%t %s: Message(#%ld) sent to %s\n", program, number, name);
+        common::LogLine("%t %s: Message(#%ld) sent to %s\n", program, number, common::Outside(name));
       ++work.State.PagesSent;
       static_cast<void>(core::DropHead(work.Queue));
       return kVerdictDone;
@@ -212,7 +213,7 @@ int DeliverTap(DialWork& work) {
       failureRun = 0;
       common::LogLine("%t %s: Error - Paging System rejected message(#%ld)\n", program, work.Current.MessageNumber);
       common::LogLine("%t %s: Error - Was not able to send message(#%ld) for: %s\n", program,
-                      work.Current.MessageNumber, common::FieldText(work.Current.Name));
+                      work.Current.MessageNumber, common::Outside(common::FieldText(work.Current.Name)));
       static_cast<void>(core::DropHead(work.Queue));
     }
     if (!(HeadSystem(work) == work.SystemIndex && !HeadIsNumeric(work) && system.MultipleMessageMode &&

@@ -70,7 +70,7 @@ int DeliverTapManual(DialWork& work) {
     }
     WriteComText(port, TapManualMessageLine(common::FieldText(work.Current.Message), cp850));
     common::DebugLine("\n");
-    common::LogLine("%t %s: Paged %s\n", common::ProgramName(), name);
+    common::LogLine("%t %s: Paged %s\n", common::ProgramName(), common::Outside(name));
     ++work.State.PagesSent;
     if (!NextPageForThisSystem(work)) {
       common::DebugLine("Done\n");

@@ -105,7 +105,7 @@ int DeliverUcp(DialWork& work) {
     result = kDeliverFailed;
   } else {
     common::DebugLine("\n");
-    common::LogLine("%t %s: Paged %s\n", common::ProgramName(), common::FieldText(work.Current.Name));
+    common::LogLine("%t %s: Paged %s\n", common::ProgramName(), common::Outside(common::FieldText(work.Current.Name)));
     ++work.State.PagesSent;
     result = kDeliverOk;
   }

@@ -154,7 +154,7 @@ int SendMailPage(std::string_view programName, std::string_view name, std::strin
   const std::vector<char> request = common::BuildRequest(head, name, MailPageText(text));
   std::vector<char> reply(common::kPipeReplyCapacity, '\0');
   if (common::CallPagingServer(request, reply) != 0) {
-    common::LogLine("%t %s: Error queuing page for: %s\n", programName, std::string(name));
+    common::LogLine("%t %s: Error queuing page for: %s\n", programName, common::Outside(name));
     return 1;
   }
   return 0;
@@ -182,11 +182,12 @@ void MailToPages(std::string_view received, std::string_view mail, bool complete
     common::DebugLine("Will Page: '%s'\n", name);
     common::DebugLine("With: '%s'\n", plan.Body);
     if (!plan.ReplyAddress.empty() && plan.ReplyAddress != plan.SenderAddress) {
-      common::LogLine("%t %s: Sending Page for '%s' to Paging Server from %s %s or %s\n", program, name,
-                      plan.SenderName, plan.SenderAddress, plan.ReplyAddress);
+      common::LogLine("%t %s: Sending Page for '%s' to Paging Server from %s %s or %s\n", program,
+                      common::Outside(name), common::Outside(plan.SenderName), common::Outside(plan.SenderAddress),
+                      common::Outside(plan.ReplyAddress));
     } else {
-      common::LogLine("%t %s: Sending Page for '%s' to Paging Server from %s %s\n", program, name, plan.SenderName,
-                      plan.SenderAddress);
+      common::LogLine("%t %s: Sending Page for '%s' to Paging Server from %s %s\n", program, common::Outside(name),
+                      common::Outside(plan.SenderName), common::Outside(plan.SenderAddress));
     }
     (void)SendMailPage(program, name, plan.Body);
   }

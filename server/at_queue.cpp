@@ -81,7 +81,8 @@ int ScheduleAt(core::ServerState& state, const char* name, const char* pageId, c
     return -1;
   }
   LogQueuedLine(stamp + common::FormatText(" %s: Queued(#%ld): Will page %s at %d-%d-%d %d:%02d\n",
-                                           common::ProgramName(), number, name, year, month, day, hour, minute));
+                                           common::ProgramName(), number, common::Outside(name), year, month, day, hour,
+                                           minute));
   return s;
 }
 
@@ -122,8 +123,8 @@ int ScheduleAfterFrom(core::ServerState& state, const char* name, const char* pa
     return -1;
   }
   LogQueuedLine(stamp + common::FormatText(" %s: Queued(#%ld): Will delay page of %s till %d-%d-%2d %d:%02d\n",
-                                           common::ProgramName(), number, name, when.tm_year + 1900, when.tm_mon + 1,
-                                           when.tm_mday, when.tm_hour, when.tm_min));
+                                           common::ProgramName(), number, common::Outside(name), when.tm_year + 1900,
+                                           when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min));
   return s;
 }
 
@@ -159,11 +160,11 @@ void DeleteAt(core::ServerState& state, const char* name, const char* pageId, in
     }
   }
   for (const std::string& when : deleted) {
-    common::LogLine("%t %s: Deleting page for '%s' at %s\n", common::ProgramName(), who, when);
+    common::LogLine("%t %s: Deleting page for '%s' at %s\n", common::ProgramName(), common::Outside(who), when);
   }
   if (!found) {
-    common::LogFileLine("%t %s: Error Deleting page for '%s' at %s - Page not found\n", common::ProgramName(), who,
-                        SlotTime(year, month, day, hour, minute));
+    common::LogFileLine("%t %s: Error Deleting page for '%s' at %s - Page not found\n", common::ProgramName(),
+                        common::Outside(who), SlotTime(year, month, day, hour, minute));
   }
 }
 

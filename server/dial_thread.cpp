@@ -26,7 +26,7 @@ void GiveUpHead(delivery::DialWork& work) {
   const std::optional<int32_t> number = core::HeadMessageNumber(work.Queue);
   if (core::PopHead(work.State, work.Queue, &work.Current) != 0 || !number) return;
   common::LogLine("%t %s: Error - Was not able to send message(#%ld) for: %s\n", common::ProgramName(), *number,
-                  common::FieldText(work.Current.Name));
+                  common::Outside(common::FieldText(work.Current.Name)));
 }
 
 void DialThread(core::ServerState& state, core::DialContext& dc, std::stop_token stop) {

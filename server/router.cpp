@@ -46,7 +46,7 @@ RouteResult RoutePass(core::ServerState& state) {
     const auto dir = core::CurrentDirectory(state);
     common::LogLine("%t %s: Error - System %s has no port, message(#%ld) for %s dropped\n", common::ProgramName(),
                     dir->Systems[static_cast<size_t>(s)].SystemName, static_cast<long>(entry.MessageNumber),
-                    common::FieldText(entry.Name));
+                    common::Outside(common::FieldText(entry.Name)));
     ++state.FailedPages;
     return RouteResult::kDropped;
   }
