@@ -39,6 +39,29 @@ const FormatArg* Next(std::span<const FormatArg> args, size_t& index) {
 
 }  // namespace
 
+std::string EscapeControls(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      out.push_back(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      out += "\\x";
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0xf]);
+    }
+  }
+  return out;
+}
+
 std::string TimeStamp(int layout) {
   static constexpr const char* kLayouts[] = {
       "%Y-%m-%d %H:%M", "%m-%d-%y %I:%M %p", "%H:%M:%S",    "%I:%M:%S %p",
@@ -91,7 +114,9 @@ std::string FormatTextArgs(std::string_view format, std::span<const FormatArg> a
       }
       case 's': {
         const FormatArg* a = Next(args, argIndex);
-        const std::string_view text = a->IsText() ? a->Text() : std::string_view();
+        const std::string_view raw = a->IsText() ? a->Text() : std::string_view();
+        const std::string escaped = a->Escaped() ? EscapeControls(raw) : std::string();
+        const std::string_view text = a->Escaped() ? std::string_view(escaped) : raw;
         out.append(text);
         if (width > 0 && static_cast<size_t>(width) > text.size()) out.append(width - text.size(), ' ');
         break;

@@ -16,11 +16,27 @@
 
 namespace common {
 
+// Text that came from outside (a name, a message, a peer's reply) on its way into a log
+// line: %s writes its control characters escaped (\n, \r, \t, \x1b ...), so a line feed in
+// it cannot start a line of its own that looks like the program's, and no escape sequence
+// reaches a terminal showing the log. The log writer cannot tell such text from the format,
+// so the call that formats it says so: LogLine("... %s\n", program, Outside(name)).
+struct OutsideText {
+  std::string_view Text;
+};
+inline OutsideText Outside(std::string_view text) { return {text}; }
+inline OutsideText Outside(const char* text) { return {text ? std::string_view(text) : std::string_view()}; }
+
+// The escaping Outside() asks for: bytes below 0x20 and 0x7F as \n, \r, \t or \xHH;
+// every other byte (a backslash and 8-bit text included) as it is.
+std::string EscapeControls(std::string_view text);
+
 // One argument of FormatText: a 32-bit number or a text. Numbers given to %s and texts
 // given to a number directive print as nothing and as 0.
 class FormatArg {
  public:
   FormatArg() = default;
+  FormatArg(OutsideText text) : isText_(true), escape_(true), text_(text.Text) {}  // NOLINT
   template <typename T, std::enable_if_t<std::is_integral_v<T> || std::is_enum_v<T>, int> = 0>
   FormatArg(T value) : isText_(false), number_(static_cast<int64_t>(value)) {}                               // NOLINT
   FormatArg(const char* text) : isText_(true), text_(text ? std::string_view(text) : std::string_view()) {}  // NOLINT
@@ -28,11 +44,13 @@ class FormatArg {
   FormatArg(const std::string& text) : isText_(true), text_(text) {}                                         // NOLINT
 
   bool IsText() const { return isText_; }
+  bool Escaped() const { return escape_; }
   int64_t Number() const { return number_; }
   std::string_view Text() const { return text_; }
 
  private:
   bool isText_ = false;
+  bool escape_ = false;
   int64_t number_ = 0;
   std::string_view text_;
 };

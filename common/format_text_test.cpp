@@ -101,5 +101,15 @@ TEST(FormatTextTime, LayoutsByWidthNumber) {
   EXPECT_EQ(line.substr(16), " CORVD32: ok");
 }
 
+TEST(FormatTextOutside, ControlCharactersEscapedOtherBytesKept) {
+  EXPECT_EQ(FormatText("[%s]", Outside(std::string("a\nb\rc\td\x1b\x01\x7f", 10))), "[a\\nb\\rc\\td\\x1b\\x01\\x7f]");
+  EXPECT_EQ(FormatText("[%s]", Outside(std::string("nul\0x", 5))), "[nul\\x00x]");
+  // Backslashes, percent signs and 8-bit text stay as they are; a width counts the escapes.
+  EXPECT_EQ(FormatText("[%s]", Outside("C:\\x %d \xe9")), "[C:\\x %d \xe9]");
+  EXPECT_EQ(FormatText("[%6s]", Outside("a\n")), "[a\\n   ]");
+  EXPECT_EQ(FormatText("[%s]", Outside(static_cast<const char*>(nullptr))), "[]");
+  EXPECT_EQ(FormatText("[%s]", "as\nis"), "[as\nis]") << "only Outside text is escaped";
+}
+
 }  // namespace
 }  // namespace common

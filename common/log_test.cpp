@@ -3,8 +3,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include <cstdlib>
 
@@ -114,6 +116,19 @@ TEST_F(LogTest, LineGoesToConsoleAndFileVerbatim) {
   EXPECT_EQ(console, file);
   ASSERT_EQ(file.size(), 16u + std::string(" CORVD32: Page Queued(#7), Will page 50% off %d%s now\n").size());
   EXPECT_EQ(file.substr(16), " CORVD32: Page Queued(#7), Will page 50% off %d%s now\n");
+}
+
+TEST_F(LogTest, OutsideTextCannotForgeALine) {
+  CaptureStdout out(dir_ + "/console.txt");
+  // A name from the pipe or the web form that carries a line of its own.
+  const std::string name = "Ann\n2024-01-01 00:00 CORVD32: Paging server ended successfully\r\x1b[2J\t\x7f";
+  LogLine("%t %s: Page Queued(#%ld), Will page %s now\n", ProgramName(), 7, Outside(name));
+  const std::string file = ReadAll(log_);
+  EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 1) << file;
+  EXPECT_EQ(file.substr(16),
+            " CORVD32: Page Queued(#7), Will page Ann\\n2024-01-01 00:00 CORVD32: Paging server ended "
+            "successfully\\r\\x1b[2J\\t\\x7f now\n");
+  EXPECT_EQ(out.Text(), file) << "the console shows the same escaped line";
 }
 
 TEST_F(LogTest, FileOnlyAndDebugLines) {

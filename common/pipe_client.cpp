@@ -26,17 +26,23 @@ int CallPagingServer(std::span<const char> request, std::span<char> reply) {
   std::memset(reply.data(), 0, std::min(reply.size(), kClearedBytes));
   // Up to 3100 bytes are taken, with one byte of the caller's area kept for a terminator.
   const size_t capacity = std::min(reply.size() - 1, kReplyCapacity);
-  const int n = platform::PipeTransact(platform::PipePath(), request, reply.subspan(0, capacity), kPipeWaitMs);
+  size_t realLength = 0;
+  const int n = platform::PipeTransact(platform::PipePath(), request, reply.subspan(0, capacity), kPipeWaitMs,
+                                       platform::kPipeReplyWaitMs, &realLength);
   if (n <= 0) return 1;
   reply[static_cast<size_t>(n)] = '\0';
+  // A reply longer than the capacity fails here; what fitted stays for the caller to relay.
+  if (realLength > capacity) return 1;
   return (n >= 2 && reply[0] == 'O' && reply[1] == 'K') ? 0 : 1;
 }
 
 int CallPagingServerLarge(std::span<const char> request, std::span<char> reply) {
   if (reply.empty()) return 1;
   std::memset(reply.data(), 0, reply.size());
-  const int n = platform::PipeTransact(platform::PipePath(), request, reply.subspan(0, reply.size() - 1), kPipeWaitMs);
-  if (n <= 0) return 1;
+  size_t realLength = 0;
+  const int n = platform::PipeTransact(platform::PipePath(), request, reply.subspan(0, reply.size() - 1), kPipeWaitMs,
+                                       platform::kPipeReplyWaitMs, &realLength);
+  if (n <= 0 || realLength > reply.size() - 1) return 1;
   reply[static_cast<size_t>(n)] = '\0';
   return (n >= 2 && reply[0] == 'O' && reply[1] == 'K') ? 0 : 1;
 }
@@ -47,6 +53,8 @@ int CallPagingServerCgi(std::string_view hostName, std::span<const char> request
   const std::string path = PagingServerPipePath(hostName, remote);
   if (remote || reply.empty()) return 1;
   const size_t capacity = std::min(reply.size() - 1, kReplyCapacity);
+  // A reply longer than the area (a long status report) is cut to it: 3000 bytes or more
+  // count as success, and the view shows what fitted.
   const int n = platform::PipeTransact(path, request, reply.subspan(0, capacity), kPipeWaitMs);
   if (n <= 0) return 1;
   bytesRead = n;

@@ -7,7 +7,9 @@
 
 namespace common {
 
-constexpr int kPipeWaitMs = 10000;  // how long a busy or refused pipe is tried
+// How long a busy or refused pipe is tried before the request is sent; once sent, the reply
+// is awaited for the server's worst case (platform::kPipeReplyWaitMs).
+constexpr int kPipeWaitMs = 10000;
 
 // The pipe to use: the local socket for an empty host name or ".". Any other host is a
 // remote pipe, which this platform does not serve: remote is set and the path is empty.
@@ -25,7 +27,8 @@ std::string PagingServerPipePath(std::string_view hostName, bool& remote);
 [[nodiscard]] int CallPagingServerLarge(std::span<const char> request, std::span<char> reply);
 
 // CGI variant (corvweb): reply of 3100 bytes; bytesRead gets the reply's length. No bytes
-// read: failure. 3000 or more: success, used as it is (terminated within the area). Else
+// read: failure. 3000 or more (a longer reply is cut to the area): success, used as it is
+// (terminated within the area). Else
 // terminated at its length; failure when it begins with "ERR:". A remote hostName fails
 // at once with remote set, so the caller can say that remote servers need SNPP here.
 [[nodiscard]] int CallPagingServerCgi(std::string_view hostName, std::span<const char> request, std::span<char> reply,

@@ -142,7 +142,7 @@ int InsertPiecesWith(ServerState& state, const directory::Directory& dir, DialCo
     if (RecordNewPages(state, pieces, systems, why) != 0) {
       ReleaseRoom(dc, n);
       common::LogLine("%t %s: Error - Page for %s not accepted, the page store failed: %s\n", common::ProgramName(),
-                      name, why);
+                      common::Outside(name), why);
       if (cause) *cause = why;
       return kNotRecorded;
     }
@@ -153,7 +153,7 @@ int InsertPiecesWith(ServerState& state, const directory::Directory& dir, DialCo
   if (numbered) {
     for (int32_t number : numbers) {
       common::LogLine("%t %s: Page Queued(#%ld), Will page %s now\n", common::ProgramName(), static_cast<long>(number),
-                      name);
+                      common::Outside(name));
     }
   }
   return stored;
@@ -204,7 +204,7 @@ int InsertNow(ServerState& state, DialContext& dc, const char* name, const char*
   if (dir->FindPersonByPageId(name) >= 0) {
     return InsertPiecesWith(state, *dir, dc, name, message, numbered, presetNumber, cause);
   }
-  common::LogLine("%t %s: Error - %s not found in paging list\n", common::ProgramName(), name);
+  common::LogLine("%t %s: Error - %s not found in paging list\n", common::ProgramName(), common::Outside(name));
   return -1;
 }
 

@@ -173,7 +173,7 @@ int32_t RestorePages(ServerState& state, const std::vector<PageRecord>& records)
       if (r.State == PageState::kSending) {
         // The terminal may have taken it before the process ended: it goes out again.
         common::LogLine("%t %s: Page(#%ld) for %s resent after a restart\n", common::ProgramName(),
-                        static_cast<long>(r.Number), r.Name);
+                        static_cast<long>(r.Number), common::Outside(r.Name));
         PageChange c = ChangeOf(e, PageState::kWaiting);
         c.SetResult = true;
         c.Result = "resent after a restart";

@@ -160,7 +160,7 @@ int DeliverHead(DialWork& work) {
     // dial thread's retry policy decide.
     common::LogLine("%t %s: Error - No delivery protocol for system type %d - message(#%ld) for %s stays queued\n",
                     program, static_cast<int>(work.System().SystemType), head->MessageNumber,
-                    common::FieldText(head->Name));
+                    common::Outside(common::FieldText(head->Name)));
     return 1;
   }
   return driver(work);

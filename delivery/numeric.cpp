@@ -83,7 +83,7 @@ int DeliverNumeric(DialWork& work) {
   WriteComText(&work.Port, "\r");  // any character makes the modem abandon the call
   EndCall(work, kNumericCall);
   core::RecordOutcome(work.State, work.Current, core::PageState::kSent,
-                      core::LogResult("Paged %s", common::FieldText(work.Current.Name)));
+                      core::LogResult("Paged %s", common::Outside(common::FieldText(work.Current.Name))));
   static_cast<void>(core::DropHead(work.Queue));
   ++work.State.PagesSent;
   return kDeliverOk;

@@ -182,9 +182,9 @@ int RunScript(DialWork& work, const Script& script) {
   if (havePage) {
     const std::string name = common::FieldText(work.Current.Name);
     if (idSent && messageSent) {
-      const std::string words = work.State.LogMessages.load() ? core::LogResult("Paged %s with Message \"%s\"", name,
-                                                                                common::FieldText(work.Current.Message))
-                                                              : core::LogResult("Paged %s", name);
+      const std::string words = work.State.LogMessages.load() ? core::LogResult("Paged %s with Message \"%s\"", common::Outside(name),
+                                                                                common::Outside(common::FieldText(work.Current.Message)))
+                                                              : core::LogResult("Paged %s", common::Outside(name));
       core::RecordOutcome(work.State, work.Current, core::PageState::kSent, words);
       ++work.State.PagesSent;
     } else {

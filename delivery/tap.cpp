@@ -140,7 +140,7 @@ int ApplyVerdict(DialWork& work, char verdict) {
       return kVerdictRetry;
     case kRs: {
       const std::string words = core::LogResult("Error - ID or Message content based error on message(#%ld)", number);
-      common::LogLine("%t %s: Error - Was not able send message(#%ld) for: %s\n", program, number, name);
+      common::LogLine("%t %s: Error - Was not able send message(#%ld) for: %s\n", program, number, common::Outside(name));
       core::RecordOutcome(work.State, work.Current, core::PageState::kGivenUp, words);
       static_cast<void>(core::DropHead(work.Queue));
       ++work.State.FailedPages;
@@ -154,9 +154,9 @@ int ApplyVerdict(DialWork& work, char verdict) {
       return kVerdictDisconnected;
     default: {  // ACK
       const std::string words = work.State.LogMessages.load()
-                                    ? core::LogResult("Message(#%ld) sent to %s with Message \"%s\"", number, name,
-                                                      common::FieldText(work.Current.Message))
-                                    : core::LogResult("Message(#%ld) sent to %s", number, name);
+                                    ? core::LogResult("Message(#%ld) sent to %s with Message \"%s\"", number, common::Outside(name),
+                                                      common::Outside(common::FieldText(work.Current.Message)))
+                                    : core::LogResult("Message(#%ld) sent to %s", number, common::Outside(name));
       core::RecordOutcome(work.State, work.Current, core::PageState::kSent, words);
       ++work.State.PagesSent;
       static_cast<void>(core::DropHead(work.Queue));
@@ -224,7 +224,7 @@ int DeliverTap(DialWork& work) {
       const std::string words =
           core::LogResult("Error - Paging System rejected message(#%ld)", work.Current.MessageNumber);
       common::LogLine("%t %s: Error - Was not able to send message(#%ld) for: %s\n", program,
-                      work.Current.MessageNumber, common::FieldText(work.Current.Name));
+                      work.Current.MessageNumber, common::Outside(common::FieldText(work.Current.Name)));
       core::RecordOutcome(work.State, work.Current, core::PageState::kGivenUp, words);
       static_cast<void>(core::DropHead(work.Queue));
     }

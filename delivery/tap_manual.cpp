@@ -78,7 +78,7 @@ int DeliverTapManual(DialWork& work) {
     }
     WriteComText(port, TapManualMessageLine(common::FieldText(work.Current.Message), cp850));
     common::DebugLine("\n");
-    core::RecordOutcome(work.State, work.Current, core::PageState::kSent, core::LogResult("Paged %s", name));
+    core::RecordOutcome(work.State, work.Current, core::PageState::kSent, core::LogResult("Paged %s", common::Outside(name)));
     static_cast<void>(core::DropHead(work.Queue));
     ++work.State.PagesSent;
     if (!NextPageForThisSystem(work)) {

@@ -111,7 +111,7 @@ int DeliverUcp(DialWork& work) {
   } else {
     common::DebugLine("\n");
     core::RecordOutcome(work.State, work.Current, core::PageState::kSent,
-                        core::LogResult("Paged %s", common::FieldText(work.Current.Name)));
+                        core::LogResult("Paged %s", common::Outside(common::FieldText(work.Current.Name))));
     ++work.State.PagesSent;
     result = kDeliverOk;
   }

@@ -113,6 +113,8 @@ enum Kw : int {
   kTapCaFile,
   kPageStore,
   kHistoryDays,
+  kPipeAccess,
+  kEveryone,
   kKeywordCount
 };
 
@@ -213,6 +215,8 @@ constexpr IniKeyword kKeywords[] = {
     {"TapCaFile"},
     {"PageStore"},
     {"HistoryDays"},
+    {"PipeAccess"},
+    {"Everyone"},
 };
 static_assert(std::size(kKeywords) == kKeywordCount, "kKeywords follows the order of Kw");
 
@@ -413,6 +417,8 @@ void SetDialingPrefix(IniParseState& c, const IniLexer& lx) {
 void SetReadNamesFromServer(IniParseState& c, const IniLexer& lx) { c.Settings.ReadNamesFromServer = lx.Value() != 0; }
 void SetClientType(IniParseState& c, const IniLexer& lx) { c.Settings.ClientTypeFull = lx.Value() != 0; }
 void SetDebug(IniParseState& c, const IniLexer& lx) { c.Settings.Debug = lx.Value() != 0; }
+void SetPipeEveryone(IniParseState& c, const IniLexer&) { c.Settings.PipeAccess = platform::PipeAccess::kEveryone; }
+void SetPipeGroup(IniParseState& c, const IniLexer&) { c.Settings.PipeAccess = platform::PipeAccess::kGroup; }
 
 // The Main queue never has fewer than 100 entries: other values are ignored.
 void SetQueueSize(IniParseState& c, const IniLexer& lx) {
@@ -582,6 +588,7 @@ std::vector<IniStateRow<IniParseState>> BuildStateTable() {
       {kTapCaFile, {Text(SetTapCaFile)}},
       {kPageStore, {Text(SetPageStore)}},
       {kHistoryDays, {Number(SetHistoryDays)}},
+      {kPipeAccess, {Word(kEveryone, SetPipeEveryone), Word(kGroup, SetPipeGroup)}},
   };
 
   std::vector<IniStateRow<IniParseState>> table(1);

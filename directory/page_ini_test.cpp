@@ -306,6 +306,17 @@ TEST_F(PageIni, PageStoreAndHistoryDaysWithNegativeDaysIgnored) {
   EXPECT_EQ(s_.HistoryDays, 0);
 }
 
+TEST_F(PageIni, PipeAccessEveryoneOrGroup) {
+  EXPECT_EQ(s_.PipeAccess, platform::PipeAccess::kEveryone);  // the default
+  ASSERT_EQ(Parse("pipeaccess = GROUP\n"), 0) << Log();
+  EXPECT_EQ(s_.PipeAccess, platform::PipeAccess::kGroup);
+  ASSERT_EQ(Parse("PipeAccess = Everyone\n"), 0) << Log();
+  EXPECT_EQ(s_.PipeAccess, platform::PipeAccess::kEveryone);
+  // Anything else is a syntax error and leaves the setting alone.
+  EXPECT_EQ(Parse("PipeAccess = Group\nPipeAccess = 'Everyone'\nPipeAccess = Nobody\n"), 1);
+  EXPECT_EQ(s_.PipeAccess, platform::PipeAccess::kGroup);
+}
+
 TEST_F(PageIni, DuplicateSystemByCaseIsRefused) {
   ASSERT_EQ(Parse("PagerSystemsSection\n[Voice]\nPort = 'COM1'\n[voice]\nPort = 'COM9'\n[Data]\n"), 0);
   EXPECT_TRUE(Logged(" CORVD32: System already in list[voice]\n")) << Log();

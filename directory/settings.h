@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/pipe_path.h"
+
 namespace directory {
 
 constexpr size_t kHostNameMax = 79;
@@ -35,6 +37,7 @@ struct PageIniSettings {
   std::string LogFileName;            // empty = none given (the loader also calls SetLogFileName)
   std::string PageStore;              // the page store's file; empty = pages.db in the working folder
   int HistoryDays = 30;               // days finished pages stay in the page store (0 or more)
+  platform::PipeAccess PipeAccess = platform::PipeAccess::kEveryone;  // who may use the pipe
 };
 
 }  // namespace directory

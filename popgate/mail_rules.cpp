@@ -156,7 +156,7 @@ int SendMailPage(std::string_view programName, std::string_view name, std::strin
   const std::vector<char> request = common::BuildRequest(head, name, MailPageText(text));
   std::vector<char> reply(common::kPipeReplyCapacity, '\0');
   if (common::CallPagingServer(request, reply) != 0) {
-    common::LogLine("%t %s: Error queuing page for: %s\n", programName, std::string(name));
+    common::LogLine("%t %s: Error queuing page for: %s\n", programName, common::Outside(name));
     const std::string_view answer(reply.data(), strnlen(reply.data(), reply.size()));
     // A refusal names the page's fault; a store failure or no answer at all is the server's,
     // and the page may be taken on the next poll.
@@ -199,11 +199,12 @@ MailFate MailToPages(std::string_view received, std::string_view mail, bool comp
     common::DebugLine("Will Page: '%s'\n", name);
     common::DebugLine("With: '%s'\n", plan.Body);
     if (!plan.ReplyAddress.empty() && plan.ReplyAddress != plan.SenderAddress) {
-      common::LogLine("%t %s: Sending Page for '%s' to Paging Server from %s %s or %s\n", program, name,
-                      plan.SenderName, plan.SenderAddress, plan.ReplyAddress);
+      common::LogLine("%t %s: Sending Page for '%s' to Paging Server from %s %s or %s\n", program,
+                      common::Outside(name), common::Outside(plan.SenderName), common::Outside(plan.SenderAddress),
+                      common::Outside(plan.ReplyAddress));
     } else {
-      common::LogLine("%t %s: Sending Page for '%s' to Paging Server from %s %s\n", program, name, plan.SenderName,
-                      plan.SenderAddress);
+      common::LogLine("%t %s: Sending Page for '%s' to Paging Server from %s %s\n", program, common::Outside(name),
+                      common::Outside(plan.SenderName), common::Outside(plan.SenderAddress));
     }
     switch (SendMailPage(program, name, plan.Body)) {
       case kPageAccepted:

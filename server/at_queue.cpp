@@ -54,7 +54,7 @@ int TakeScheduled(core::ServerState& state, int s, const char* name, std::string
     if (state.Store->Commit(std::move(batch), why) != 0) {
       std::memset(&slot, 0, sizeof slot);
       common::LogLine("%t %s: Error - Page for %s not accepted, the page store failed: %s\n", common::ProgramName(),
-                      name ? name : "", why);
+                      common::Outside(name), why);
       if (cause) *cause = why;
       return core::kNotRecorded;
     }
@@ -117,7 +117,8 @@ int ScheduleAt(core::ServerState& state, const char* name, const char* pageId, c
     return -1;
   }
   LogQueuedLine(stamp + common::FormatText(" %s: Queued(#%ld): Will page %s at %d-%d-%d %d:%02d\n",
-                                           common::ProgramName(), number, name, year, month, day, hour, minute));
+                                           common::ProgramName(), number, common::Outside(name), year, month, day, hour,
+                                           minute));
   return s;
 }
 
@@ -158,8 +159,8 @@ int ScheduleAfterFrom(core::ServerState& state, const char* name, const char* pa
     return -1;
   }
   LogQueuedLine(stamp + common::FormatText(" %s: Queued(#%ld): Will delay page of %s till %d-%d-%2d %d:%02d\n",
-                                           common::ProgramName(), number, name, when.tm_year + 1900, when.tm_mon + 1,
-                                           when.tm_mday, when.tm_hour, when.tm_min));
+                                           common::ProgramName(), number, common::Outside(name), when.tm_year + 1900,
+                                           when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min));
   return s;
 }
 
@@ -208,7 +209,7 @@ int DeleteAt(core::ServerState& state, const char* name, const char* pageId, int
         // Deleted in memory but not in the store, the pages would come back after a
         // restart: they stay scheduled, and the sender hears the failure.
         common::LogLine("%t %s: Error - AT pages for '%s' not deleted, the page store failed: %s\n",
-                        common::ProgramName(), who, cause);
+                        common::ProgramName(), common::Outside(who), cause);
         return core::kNotRecorded;
       }
     }
@@ -216,10 +217,10 @@ int DeleteAt(core::ServerState& state, const char* name, const char* pageId, int
     if (!matched.empty()) state.AtChanged.notify_all();
   }
   for (const std::string& when : deleted) {
-    common::LogLine("%t %s: Deleting page for '%s' at %s\n", common::ProgramName(), who, when);
+    common::LogLine("%t %s: Deleting page for '%s' at %s\n", common::ProgramName(), common::Outside(who), when);
   }
   if (deleted.empty()) {
-    common::LogFileLine("%t %s: Error Deleting page for '%s' at %s - Page not found\n", common::ProgramName(), who,
+    common::LogFileLine("%t %s: Error Deleting page for '%s' at %s - Page not found\n", common::ProgramName(), common::Outside(who),
                         SlotTime(year, month, day, hour, minute));
   }
   return 0;
@@ -253,7 +254,7 @@ bool MoveDuePage(core::ServerState& state, int i) {
   (void)core::PlanPage(state, name.c_str(), message.c_str(), pieces, systems, unknown);
   std::string lostWords;
   for (const std::string& who : unknown) {
-    lostWords = core::LogResult("Error - %s not found in paging list", who);
+    lostWords = core::LogResult("Error - %s not found in paging list", common::Outside(who));
     ++state.UnknownNameCount;
   }
   core::StoreBatch batch;
@@ -291,7 +292,7 @@ bool MoveDuePage(core::ServerState& state, int i) {
     if (state.Store->Commit(std::move(batch), cause) != 0) {
       if (room) core::ReleaseRoom(*state.Main, n);
       common::LogLine("%t %s: Error - Due AT page(#%ld) for %s stays scheduled, the page store failed: %s\n",
-                      common::ProgramName(), static_cast<long>(number), name, cause);
+                      common::ProgramName(), static_cast<long>(number), common::Outside(name), cause);
       return false;
     }
   }

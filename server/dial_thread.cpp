@@ -29,7 +29,7 @@ void GiveUpHead(delivery::DialWork& work) {
   // Recorded before the page leaves the queue, so a crash now cannot bring it back.
   core::RecordOutcome(
       work.State, *head, core::PageState::kGivenUp,
-      core::LogResult("Error - Was not able to send message(#%ld) for: %s", head->MessageNumber, head->Name));
+      core::LogResult("Error - Was not able to send message(#%ld) for: %s", head->MessageNumber, common::Outside(common::FieldText(head->Name))));
   (void)core::PopHead(work.State, work.Queue, &work.Current);
 }
 

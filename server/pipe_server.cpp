@@ -214,7 +214,8 @@ void HandleMessage(core::ServerState& state, std::span<char> buffer, size_t leng
       SetText(reply, "ERR - Name not valid");
       ++state.UnknownNameCount;
     } else if (request.RequestType <= common::kPageAsGiven) {
-      common::LogLine("%t %s: Error - %s not found in paging list\n", common::ProgramName(), request.Name);
+      common::LogLine("%t %s: Error - %s not found in paging list\n", common::ProgramName(),
+                      common::Outside(request.Name));
       SetText(reply, "ERR: Invalid name or Now queue is full");
     } else {
       HandleRequest(state, reply, request, request.Name, message);

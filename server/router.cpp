@@ -52,7 +52,7 @@ RouteResult RoutePass(core::ServerState& state) {
     }
     core::RecordOutcome(state, head, core::PageState::kGivenUp,
                         core::LogResult("Error - System %s has no port, message(#%ld) for %s dropped", system,
-                                        static_cast<long>(head.MessageNumber), head.Name));
+                                        static_cast<long>(head.MessageNumber), common::Outside(common::FieldText(head.Name))));
     core::QueueEntry entry;
     (void)core::PopHead(state, main, &entry);
     ++state.FailedPages;

@@ -93,7 +93,7 @@ void ServerThreads::Stop() {
 int StartServiceThreads(core::ServerState& state, ServerThreads& threads, const std::string& pipePath) {
   threads.State = &state;
   threads.PipePath = pipePath;
-  if (platform::PipeListen(pipePath, threads.Listener) != 0) {
+  if (platform::PipeListen(pipePath, threads.Listener, core::CurrentSettings(state).PipeAccess) != 0) {
     // Nothing could reach this server: it must not run (and take the ports) unseen.
     common::LogLine("%t Error: Creat Pipe(ReceiveThread)\n");
     return 1;

@@ -492,9 +492,9 @@ int DoSendPage(SnppSession& session) {
     if (level != kNoLevel) details += common::FormatText(", service level %d", level);
     const std::vector<char> request = common::BuildRequest(head, id, text);
     if (CallPipe(session, request, reply) == 0) {
-      common::LogLine("%t %s: Queued page for: %s%s\n", program, id, details);
+      common::LogLine("%t %s: Queued page for: %s%s\n", program, common::Outside(id), details);
     } else {
-      common::LogLine("%t %s: Error queuing page for: %s\n", program, id);
+      common::LogLine("%t %s: Error queuing page for: %s\n", program, common::Outside(id));
       failed = true;
     }
   }

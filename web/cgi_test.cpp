@@ -8,6 +8,7 @@
 
 #include "tests/support/fake_paging_server.h"
 #include "tests/support/fake_snpp_server.h"
+#include "tests/support/process.h"
 #include "tests/support/scoped_env.h"
 
 namespace web {
@@ -21,7 +22,8 @@ class Cgi : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    prefix_ = ::testing::TempDir() + "cgi_" + test + "_";
+    // A folder of the test's own: a pipe server refuses folders others may write in (/tmp).
+    prefix_ = dir_.Path() + "/cgi_" + test + "_";
     // The test's own pipe, also once its server is gone: nothing else may answer there.
     pipe_ = std::make_unique<testsupport::ScopedEnv>("CORVEL_PIPE", prefix_ + "pipe");
     server_ = std::make_unique<FakePagingServer>(prefix_ + "pipe");
@@ -59,6 +61,7 @@ class Cgi : public ::testing::Test {
     r.SettingsFile = prefix_ + "wwwpage.ini";
     return r;
   }
+  testsupport::TempDir dir_;
   std::string prefix_;
   std::vector<std::string> files_;
   std::unique_ptr<testsupport::ScopedEnv> pipe_;

@@ -8,6 +8,7 @@
 
 #include "tests/support/fake_paging_server.h"
 #include "tests/support/fake_snpp_server.h"
+#include "tests/support/process.h"
 #include "tests/support/scoped_env.h"
 
 namespace web {
@@ -27,9 +28,9 @@ class Template : public ::testing::Test {
   void TearDown() override {
     for (const auto& p : paths_) std::remove(p.c_str());
   }
-  std::string PipePath() const {
-    return ::testing::TempDir() + "tpl_pipe_" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  }
+  // In a folder of the test's own: a pipe server refuses folders others may write in (/tmp).
+  std::string PipePath() const { return dir_.File("pipe"); }
+  testsupport::TempDir dir_;
   std::vector<std::string> paths_;
 };
 
