@@ -6,10 +6,12 @@
 #pragma once
 
 #include <bit>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -131,6 +133,41 @@ inline std::string_view ListReplyName(std::span<const char> reply, int i) {
   if (i < 0 || at + kListNameWidth > reply.size()) return {};
   const char* p = reply.data() + at;
   return std::string_view(p, strnlen(p, kListNameWidth));
+}
+
+// A page request's reply is "OK" when the page was taken; the message numbers the page got
+// (one per piece, per group member, or the AT page's) follow its terminator as "#n" words
+// separated by blanks, so a sender can ask what became of each, while a reader of the text
+// alone still sees "OK". At most kMaxReplyNumbers are given.
+constexpr size_t kMaxReplyNumbers = 200;
+
+inline void AppendMessageNumbers(std::string& reply, std::span<const int32_t> numbers) {
+  if (numbers.empty()) return;
+  reply.push_back('\0');
+  for (size_t i = 0; i < numbers.size() && i < kMaxReplyNumbers; ++i) {
+    if (i > 0) reply.push_back(' ');
+    reply += '#' + std::to_string(numbers[i]);
+  }
+}
+
+// The numbers after a page reply's terminator (none when there is no terminator in reply).
+inline std::vector<int32_t> ReplyMessageNumbers(std::span<const char> reply) {
+  std::vector<int32_t> numbers;
+  const std::string_view all(reply.data(), reply.size());
+  const size_t end = all.find('\0');
+  if (end == std::string_view::npos) return numbers;
+  std::string_view rest = all.substr(end + 1);
+  rest = rest.substr(0, rest.find('\0'));
+  while (!rest.empty() && numbers.size() < kMaxReplyNumbers) {
+    const size_t hash = rest.find('#');
+    if (hash == std::string_view::npos) break;
+    rest.remove_prefix(hash + 1);
+    int32_t n = 0;
+    const auto [stop, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), n);
+    if (ec == std::errc() && stop != rest.data() && n > 0) numbers.push_back(n);
+    rest.remove_prefix(static_cast<size_t>(stop - rest.data()));
+  }
+  return numbers;
 }
 
 }  // namespace common

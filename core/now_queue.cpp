@@ -110,7 +110,8 @@ std::string SystemOf(const directory::Directory& dir, std::string_view name, std
 }
 
 int InsertPiecesWith(ServerState& state, const directory::Directory& dir, DialContext& dc, const char* name,
-                     const char* message, bool numbered, int32_t presetNumber, std::string* cause) {
+                     const char* message, bool numbered, int32_t presetNumber, std::string* cause,
+                     std::vector<int32_t>* given = nullptr) {
   if (!name || !message) return -1;
   common::DebugLine("\n%s:%s\n", name, message);
   std::vector<QueueEntry> pieces;
@@ -151,6 +152,7 @@ int InsertPiecesWith(ServerState& state, const directory::Directory& dir, DialCo
   for (const QueueEntry& entry : pieces) numbers.push_back(entry.MessageNumber);
   const int stored = MoveIn(dc, std::move(pieces), n);
   if (numbered) {
+    if (given) given->insert(given->end(), numbers.begin(), numbers.end());
     for (int32_t number : numbers) {
       common::LogLine("%t %s: Page Queued(#%ld), Will page %s now\n", common::ProgramName(), static_cast<long>(number),
                       common::Outside(name));
@@ -185,11 +187,11 @@ int InsertPieces(ServerState& state, DialContext& dc, const char* name, const ch
 }
 
 int InsertNow(ServerState& state, DialContext& dc, const char* name, const char* message, bool numbered,
-              int32_t presetNumber, std::string* cause) {
+              int32_t presetNumber, std::string* cause, std::vector<int32_t>* numbers) {
   if (!name || !message) return -1;
   const auto dir = CurrentDirectory(state);
   if (dir->FindPersonByName(name) >= 0) {
-    return InsertPiecesWith(state, *dir, dc, name, message, numbered, presetNumber, cause);
+    return InsertPiecesWith(state, *dir, dc, name, message, numbered, presetNumber, cause, numbers);
   }
   const int g = dir->FindGroup(name);
   if (g >= 0) {
@@ -197,12 +199,12 @@ int InsertNow(ServerState& state, DialContext& dc, const char* name, const char*
     // list is split into names of their own.
     int result = -1;
     for (const std::string& member : directory::GroupMembers(dir->Groups[static_cast<size_t>(g)])) {
-      result = InsertPiecesWith(state, *dir, dc, member.c_str(), message, numbered, presetNumber, cause);
+      result = InsertPiecesWith(state, *dir, dc, member.c_str(), message, numbered, presetNumber, cause, numbers);
     }
     return result;
   }
   if (dir->FindPersonByPageId(name) >= 0) {
-    return InsertPiecesWith(state, *dir, dc, name, message, numbered, presetNumber, cause);
+    return InsertPiecesWith(state, *dir, dc, name, message, numbered, presetNumber, cause, numbers);
   }
   common::LogLine("%t %s: Error - %s not found in paging list\n", common::ProgramName(), common::Outside(name));
   return -1;

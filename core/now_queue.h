@@ -31,8 +31,10 @@ constexpr int kNotRecorded = -2;
 // MessageNumber, is recorded `waiting` in the page store (when there is one) before it
 // becomes visible to the consumer, and "Page Queued(#n)" is logged; otherwise every piece
 // gets presetNumber and nothing is recorded. cause gets the store's words on kNotRecorded.
+// numbers, when given, gets the message numbers of the pieces queued.
 [[nodiscard]] int InsertNow(ServerState& state, DialContext& dc, const char* name, const char* message, bool numbered,
-                            int32_t presetNumber = 0, std::string* cause = nullptr);
+                            int32_t presetNumber = 0, std::string* cause = nullptr,
+                            std::vector<int32_t>* numbers = nullptr);
 
 // Stores a message for one recipient, cut into pieces: all of them or none (a queue without
 // room for every piece refuses the message). Index of the last piece stored, -1 or

@@ -46,11 +46,13 @@ std::string ReplyText(const std::vector<char>& reply) {
 }
 
 int Call(const PipeCall& call, const common::RequestRecord& head, std::string_view name, std::string_view message,
-         std::string& replyText, size_t capacity = common::kPipeReplyCapacity + 1) {
+         std::string& replyText, size_t capacity = common::kPipeReplyCapacity + 1,
+         std::vector<int32_t>* numbers = nullptr) {
   const std::vector<char> request = common::BuildRequest(head, name, message);
   std::vector<char> reply(capacity, '\0');
   const int rc = call ? call(request, reply) : 1;
   replyText = ReplyText(reply);
+  if (numbers) *numbers = common::ReplyMessageNumbers(reply);
   return rc;
 }
 
@@ -77,16 +79,6 @@ bool IsLoopback(const std::string& peer) {
 }
 
 // The message numbers a reply names ("#12"), if corvd32 gives any.
-json MessageNumbers(const std::string& reply) {
-  json numbers = json::array();
-  for (size_t at = reply.find('#'); at != std::string::npos; at = reply.find('#', at + 1)) {
-    long n = 0;
-    const char* begin = reply.data() + at + 1;
-    const auto [end, ec] = std::from_chars(begin, reply.data() + reply.size(), n);
-    if (ec == std::errc() && end != begin) numbers.push_back(n);
-  }
-  return numbers;
-}
 
 struct Timing {
   int16_t TimeMode = 0;
@@ -101,11 +93,12 @@ ApiResponse SendPages(ApiContext& context, const std::vector<std::string>& names
   bool failed = false;
   for (const std::string& name : names) {
     std::string reply;
-    const int rc = Call(context.Call, head, name, text, reply);
+    std::vector<int32_t> numbers;
+    const int rc = Call(context.Call, head, name, text, reply, common::kPipeReplyCapacity + 1, &numbers);
     json page = {{"to", name}};
     if (rc == 0) {
       page["status"] = head.TimeMode == 0 ? "queued" : "scheduled";
-      page["message_numbers"] = MessageNumbers(reply);
+      page["message_numbers"] = numbers;
     } else {
       failed = true;
       page["status"] = "failed";

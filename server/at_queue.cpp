@@ -88,7 +88,7 @@ std::string SlotTime(int year, int month, int day, int hour, int minute) {
 }  // namespace
 
 int ScheduleAt(core::ServerState& state, const char* name, const char* pageId, const char* message, int minute,
-               int hour, int day, int month, int year, std::string* cause) {
+               int hour, int day, int month, int year, std::string* cause, std::vector<int32_t>* numbers) {
   const std::string stamp = common::FormatText("%t");
   int32_t number = 0;
   int s = -1;
@@ -116,6 +116,7 @@ int ScheduleAt(core::ServerState& state, const char* name, const char* pageId, c
     common::LogLine("%t %s: Error - The AT queue is full\n", common::ProgramName());
     return -1;
   }
+  if (numbers) numbers->push_back(number);
   LogQueuedLine(stamp + common::FormatText(" %s: Queued(#%ld): Will page %s at %d-%d-%d %d:%02d\n",
                                            common::ProgramName(), number, common::Outside(name), year, month, day, hour,
                                            minute));
@@ -123,12 +124,12 @@ int ScheduleAt(core::ServerState& state, const char* name, const char* pageId, c
 }
 
 int ScheduleAfter(core::ServerState& state, const char* name, const char* pageId, const char* message, int minutes,
-                  std::string* cause) {
-  return ScheduleAfterFrom(state, name, pageId, message, minutes, platform::Now(), cause);
+                  std::string* cause, std::vector<int32_t>* numbers) {
+  return ScheduleAfterFrom(state, name, pageId, message, minutes, platform::Now(), cause, numbers);
 }
 
 int ScheduleAfterFrom(core::ServerState& state, const char* name, const char* pageId, const char* message, int minutes,
-                      std::time_t nowSec, std::string* cause) {
+                      std::time_t nowSec, std::string* cause, std::vector<int32_t>* numbers) {
   const std::string stamp = common::FormatText("%t");
   const std::tm when = platform::LocalTime(nowSec + static_cast<std::time_t>(minutes) * 60);
   if (state.Debug) common::WriteConsole(common::FormatText(":Min=%ld:", minutes));
@@ -158,6 +159,7 @@ int ScheduleAfterFrom(core::ServerState& state, const char* name, const char* pa
     common::LogLine("%t %s: Error - The AT queue is full\n", common::ProgramName());
     return -1;
   }
+  if (numbers) numbers->push_back(number);
   LogQueuedLine(stamp + common::FormatText(" %s: Queued(#%ld): Will delay page of %s till %d-%d-%2d %d:%02d\n",
                                            common::ProgramName(), number, common::Outside(name), when.tm_year + 1900,
                                            when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min));
@@ -220,8 +222,8 @@ int DeleteAt(core::ServerState& state, const char* name, const char* pageId, int
     common::LogLine("%t %s: Deleting page for '%s' at %s\n", common::ProgramName(), common::Outside(who), when);
   }
   if (deleted.empty()) {
-    common::LogFileLine("%t %s: Error Deleting page for '%s' at %s - Page not found\n", common::ProgramName(), common::Outside(who),
-                        SlotTime(year, month, day, hour, minute));
+    common::LogFileLine("%t %s: Error Deleting page for '%s' at %s - Page not found\n", common::ProgramName(),
+                        common::Outside(who), SlotTime(year, month, day, hour, minute));
   }
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 #include "core/at_file.h"
 #include "core/server_state.h"
@@ -16,16 +17,18 @@ namespace server {
 // Schedules a page for a local date and time (year already four digits), recorded
 // `scheduled` in the page store before it counts. Slot, -1 when the table is full ("Error -
 // The AT queue is full" logged), or core::kNotRecorded when the store failed (logged; cause
-// gets its words).
+// gets its words). numbers, when given, gets the page's message number.
 [[nodiscard]] int ScheduleAt(core::ServerState& state, const char* name, const char* pageId, const char* message,
-                             int minute, int hour, int day, int month, int year, std::string* cause = nullptr);
+                             int minute, int hour, int day, int month, int year, std::string* cause = nullptr,
+                             std::vector<int32_t>* numbers = nullptr);
 
 // Schedules a page `minutes` after now (local time, so DST is counted right); nowSec lets
 // tests fix the clock. Results as ScheduleAt.
 [[nodiscard]] int ScheduleAfter(core::ServerState& state, const char* name, const char* pageId, const char* message,
-                                int minutes, std::string* cause = nullptr);
+                                int minutes, std::string* cause = nullptr, std::vector<int32_t>* numbers = nullptr);
 [[nodiscard]] int ScheduleAfterFrom(core::ServerState& state, const char* name, const char* pageId, const char* message,
-                                    int minutes, std::time_t nowSec, std::string* cause = nullptr);
+                                    int minutes, std::time_t nowSec, std::string* cause = nullptr,
+                                    std::vector<int32_t>* numbers = nullptr);
 
 // Deletes every scheduled page matching the pattern (year 2000 and 0 fields match all; an
 // empty pageId matches every recipient), recording each `deleted`. Logs each deletion, or

@@ -45,7 +45,7 @@ void ApplyYearRule(common::RequestRecord& request) {
 }  // namespace
 
 int HandleRequest(core::ServerState& state, std::string& reply, common::RequestRecord& request, const char* name,
-                  const char* message) {
+                  const char* message, std::vector<int32_t>* numbers) {
   if (!name || !message) return -1;
   common::DebugLine("\n%s:%s\n", name, message);
   SetText(reply, "OK");
@@ -87,7 +87,7 @@ int HandleRequest(core::ServerState& state, std::string& reply, common::RequestR
   std::string cause;
   switch (request.TimeMode) {
     case 0:
-      result = core::InsertNow(state, *state.Main, name, message, true, 0, &cause);
+      result = core::InsertNow(state, *state.Main, name, message, true, 0, &cause, numbers);
       if (result == core::kNotRecorded) {
         SetText(reply, kErrNotRecorded + cause);
       } else if (result < 0) {
@@ -97,10 +97,10 @@ int HandleRequest(core::ServerState& state, std::string& reply, common::RequestR
       return result;
     case 1:
       result = ScheduleAt(state, name, pageId.c_str(), message, request.Minute, request.Hour, request.Day,
-                          request.Month, request.Year, &cause);
+                          request.Month, request.Year, &cause, numbers);
       break;
     case 2:
-      result = ScheduleAfter(state, name, pageId.c_str(), message, request.Minute, &cause);
+      result = ScheduleAfter(state, name, pageId.c_str(), message, request.Minute, &cause, numbers);
       break;
     default:
       return -1;  // nothing queued, and the reply stays "OK"
@@ -153,6 +153,38 @@ void ListMembers(core::ServerState& state, std::string& reply, const char* group
   FinishList(reply);
 }
 
+namespace {
+
+// The request for its recipient, or for each member of a group, collecting the numbers given.
+void HandleRecipients(core::ServerState& state, std::string& reply, common::RequestRecord& request, const char* message,
+                      std::vector<int32_t>& numbers) {
+  const auto dir = core::CurrentDirectory(state);
+  const int g = dir->FindGroup(request.Name);
+  if (g < 0) {
+    HandleRequest(state, reply, request, request.Name, message, &numbers);
+    return;
+  }
+  // A private copy of the members: the handler may run while a reload swaps the directory.
+  const std::vector<std::string> members = directory::GroupMembers(dir->Groups[static_cast<size_t>(g)]);
+  if (members.empty()) {
+    // A group without members is answered like an unknown name.
+    if (request.RequestType == common::kPageKnownPerson) {
+      SetText(reply, "ERR - Name not valid");
+      ++state.UnknownNameCount;
+    } else if (request.RequestType <= common::kPageAsGiven) {
+      common::LogLine("%t %s: Error - %s not found in paging list\n", common::ProgramName(),
+                      common::Outside(request.Name));
+      SetText(reply, "ERR: Invalid name or Now queue is full");
+    } else {
+      HandleRequest(state, reply, request, request.Name, message, &numbers);
+    }
+    return;
+  }
+  for (const std::string& member : members) HandleRequest(state, reply, request, member.c_str(), message, &numbers);
+}
+
+}  // namespace
+
 void HandleMessage(core::ServerState& state, std::span<char> buffer, size_t length, size_t realLength,
                    std::string& reply) {
   // Bad records are refused before anything is counted or queued.
@@ -200,29 +232,9 @@ void HandleMessage(core::ServerState& state, std::span<char> buffer, size_t leng
     default:
       break;
   }
-  const auto dir = core::CurrentDirectory(state);
-  const int g = dir->FindGroup(request.Name);
-  if (g < 0) {
-    HandleRequest(state, reply, request, request.Name, message);
-    return;
-  }
-  // A private copy of the members: the handler may run while a reload swaps the directory.
-  const std::vector<std::string> members = directory::GroupMembers(dir->Groups[static_cast<size_t>(g)]);
-  if (members.empty()) {
-    // A group without members is answered like an unknown name.
-    if (request.RequestType == common::kPageKnownPerson) {
-      SetText(reply, "ERR - Name not valid");
-      ++state.UnknownNameCount;
-    } else if (request.RequestType <= common::kPageAsGiven) {
-      common::LogLine("%t %s: Error - %s not found in paging list\n", common::ProgramName(),
-                      common::Outside(request.Name));
-      SetText(reply, "ERR: Invalid name or Now queue is full");
-    } else {
-      HandleRequest(state, reply, request, request.Name, message);
-    }
-    return;
-  }
-  for (const std::string& member : members) HandleRequest(state, reply, request, member.c_str(), message);
+  std::vector<int32_t> numbers;
+  HandleRecipients(state, reply, request, message, numbers);
+  if (reply == "OK") common::AppendMessageNumbers(reply, numbers);
 }
 
 int PipeServerThread(core::ServerState& state, const platform::UniqueFd& listener, std::stop_token stop) {

@@ -5,6 +5,7 @@
 #include <span>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 #include "common/request_record.h"
 #include "core/server_state.h"
@@ -25,9 +26,10 @@ constexpr const char* kErrNotRecorded = "ERR: Page store failed - ";
 
 // Handles one request (types 0-5) for one recipient. reply gets the text to send. Returns
 // the queue or slot index of what was stored, 0 for reports and deletes, -1 on failure
-// (core::kNotRecorded when the page store failed).
+// (core::kNotRecorded when the page store failed). numbers, when given, gets the message
+// numbers of the pages queued.
 int HandleRequest(core::ServerState& state, std::string& reply, common::RequestRecord& request, const char* name,
-                  const char* message);
+                  const char* message, std::vector<int32_t>* numbers = nullptr);
 
 // List replies (types 6, 7, 8): "OK", a count at offset 16, 32-byte names from offset 18.
 void ListPersons(core::ServerState& state, std::string& reply, int page);

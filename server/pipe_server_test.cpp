@@ -26,8 +26,17 @@ class Requests : public ::testing::Test {
     HandleMessage(*state_, buffer, n, realLength ? realLength : bytes.size(), reply);
     return reply;
   }
+  // The reply as a sender reads its text: a page reply's message numbers after the
+  // terminator are left out (Numbers gives them).
   std::string Send(common::RequestRecord head, const std::string& name, const std::string& message = "") {
-    return Raw(common::BuildRequest(head, name, message));
+    std::string reply = Raw(common::BuildRequest(head, name, message));
+    if (head.RequestType <= common::kPageAsGiven && reply.rfind(std::string("OK\0", 3), 0) == 0) reply.resize(2);
+    return reply;
+  }
+  std::vector<int32_t> Numbers(common::RequestRecord head, const std::string& name, const std::string& message) {
+    const std::string reply = Raw(common::BuildRequest(head, name, message));
+    EXPECT_EQ(reply.substr(0, 3), std::string("OK\0", 3)) << reply;
+    return common::ReplyMessageNumbers(reply);
   }
   static common::RequestRecord Head(int type, int timeMode = 0) {
     common::RequestRecord head{};
@@ -72,6 +81,24 @@ TEST_F(Requests, GroupRepliesWithTheLastMembersResultAndCountsOnce) {
   for (int i = 0; i < 95; ++i) ASSERT_EQ(Send(Head(0), "Bob", "fill"), "OK");
   EXPECT_EQ(Send(Head(0), "Team", "too many"), "ERR: Invalid name or Now queue is full");
   EXPECT_EQ(core::QueuedCount(*state_->Main), 99);
+}
+
+TEST_F(Requests, PageRepliesCarryTheNumbersGivenAfterTheirText) {
+  EXPECT_EQ(Numbers(Head(0), "Ann", "one"), (std::vector<int32_t>{1}));
+  EXPECT_EQ(Numbers(Head(1), "Team", "each member"), (std::vector<int32_t>{2, 3, 4}));
+  common::RequestRecord at = Head(0, 1);
+  at.Year = 2031;
+  at.Month = 6;
+  at.Day = 1;
+  at.Hour = 12;
+  EXPECT_EQ(Numbers(at, "Bob", "later"), (std::vector<int32_t>{5}));
+  common::RequestRecord after = Head(2, 2);
+  after.Minute = 30;
+  EXPECT_EQ(Numbers(after, "2001", "delayed"), (std::vector<int32_t>{6}));
+  // Refusals and deletes carry none, and nothing is numbered for them.
+  EXPECT_EQ(Raw(common::BuildRequest(Head(0), "Zed", "x")), "ERR: Invalid name or Now queue is full");
+  EXPECT_EQ(Raw(common::BuildRequest(Head(5), "Bob", "")), "OK");
+  EXPECT_EQ(Numbers(Head(0), "Ann", "next"), (std::vector<int32_t>{7}));
 }
 
 TEST_F(Requests, GroupsFromGroupSectionAndFromAPersonsGroupList) {
@@ -171,7 +198,7 @@ TEST_F(Requests, MessageEndsAtItsLengthWhateverFollows) {
   std::vector<char> bytes = common::BuildRequest(Head(0), "Ann", "hello world");
   int16_t length = 5;
   std::memcpy(bytes.data() + 44, &length, 2);
-  ASSERT_EQ(Raw(bytes), "OK");
+  ASSERT_EQ(Raw(bytes).substr(0, 3), std::string("OK\0", 3));
   core::QueueEntry entry;
   ASSERT_EQ(core::PopHead(*state_, *state_->Main, &entry), 0);
   EXPECT_EQ(entry.Message, "hello");

@@ -110,10 +110,29 @@ TEST_F(HttpWithCorvd, PagesReachThePagingServerAndBadOnesAreRefused) {
   EXPECT_TRUE(Received("Ann", "Disk full on db1"));
   EXPECT_TRUE(Received("Bob", "Disk full on db1"));  // the group reaches its members
   EXPECT_TRUE(testsupport::WaitForFileText(dir_.File("log.txt"), "Will page Bob now", kWaitMs));
+  // Ann's page got number 1, the group's members 2 and 3; each can be asked for.
+  EXPECT_NE(r.Body.find(R"({"message_numbers":[1],"status":"queued","to":"Ann"})"), std::string::npos) << r.Body;
+  EXPECT_NE(r.Body.find(R"({"message_numbers":[2,3],"status":"queued","to":"Ops"})"), std::string::npos) << r.Body;
+  const std::string auth = "Authorization: Bearer t0ken-for-tests";
+  Curl record = Run("/api/v1/pages/3", {"-H", auth});
+  EXPECT_EQ(record.Status, 200) << record.Body;
+  EXPECT_NE(record.Body.find(R"("name":"Bob")"), std::string::npos) << record.Body;
+  EXPECT_NE(record.Body.find(R"("number":3)"), std::string::npos) << record.Body;
+  EXPECT_NE(record.Body.find(R"("pageid":"23456")"), std::string::npos) << record.Body;
+  EXPECT_NE(record.Body.find(R"("system":"Metro")"), std::string::npos) << record.Body;
+  EXPECT_TRUE(record.Body.find(R"("state":"waiting")") != std::string::npos ||
+              record.Body.find(R"("state":"sending")") != std::string::npos)
+      << record.Body;
+  EXPECT_EQ(Run("/api/v1/pages/99", {"-H", auth}).Status, 404);
+  EXPECT_EQ(Run("/api/v1/pages/x1", {"-H", auth}).Status, 404);
+  EXPECT_EQ(Run("/api/v1/pages/1", {}).Status, 401);
 
   r = Post("/api/v1/pages", R"({"to": ["Bob"], "text": "at eight", "at": "2037-12-24T08:00"})");
   EXPECT_EQ(r.Status, 202) << r.Body;
-  EXPECT_NE(r.Body.find("scheduled"), std::string::npos);
+  EXPECT_NE(r.Body.find(R"({"message_numbers":[4],"status":"scheduled","to":"Bob"})"), std::string::npos) << r.Body;
+  record = Run("/api/v1/pages/4", {"-H", auth});
+  EXPECT_NE(record.Body.find(R"("state":"scheduled")"), std::string::npos) << record.Body;
+  EXPECT_NE(record.Body.find(R"("due":"2037-12-24 08:00:00")"), std::string::npos) << record.Body;
   EXPECT_EQ(Post("/api/v1/pages", R"({"to": ["Nobody"], "text": "x"})").Status, 400);
   EXPECT_EQ(Post("/api/v1/pages", R"({"to": ["Ann"], "text": ""})").Status, 400);
   EXPECT_EQ(Post("/api/v1/pages", R"({"to": ["Ann"], "text": )").Status, 400);

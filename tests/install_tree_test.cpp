@@ -193,6 +193,15 @@ TEST_F(InstallTree, InstalledServerRunsOnInstalledConfigurationAndSurvivesRotati
   const Result persons = Shell("'" + admin + "' persons", state.Path(), env);
   EXPECT_EQ(persons.Status, 0) << persons.Output;
   EXPECT_NE(persons.Output.find("Ann"), std::string::npos) << persons.Output;
+  // A page's reply names its number, and the number finds the page's record (an AT page, so
+  // nothing dials the sample's serial port).
+  const Result paged = Shell("'" + admin + "' at Ann 2037-12-24 08:00 'from the shell'", state.Path(), env);
+  EXPECT_EQ(paged.Status, 0) << paged.Output;
+  EXPECT_EQ(paged.Output, "OK #1\n");
+  const Result record = Shell("'" + admin + "' status-of 1", state.Path(), env);
+  EXPECT_EQ(record.Status, 0) << record.Output;
+  EXPECT_EQ(record.Output.rfind("number=1\tstate=scheduled\t", 0), 0u) << record.Output;
+  EXPECT_NE(record.Output.find("\tname=Ann\t"), std::string::npos) << record.Output;
   ASSERT_TRUE(testsupport::WaitForFileText(state.File("log.txt"), "Paging server started successfully", 5000));
 
   // The installed rule, pointed at this folder and run as this user.

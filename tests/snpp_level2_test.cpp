@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/snpp_test_client.h"
@@ -111,6 +112,31 @@ TEST_F(SnppLevelTwo, NetSnppLogsInHoldsAndGivesASubject) {
   EXPECT_TRUE(
       testsupport::WaitForFileText(dir_.File("log.txt"), "CORVNET32: Queued page for: Bob, held until ", kWaitMs));
   EXPECT_EQ(testsupport::CountInFile(dir_.File("log.txt"), "Will page Bob now"), 0);
+}
+
+// HylaFAX's sendpage logs in and asks SITE HELP before it pages; a hold time is sent as
+// YYMMDDHHMM. It must page through corvnet32 now and later, and fail for an unknown name.
+TEST_F(SnppLevelTwo, HylafaxSendpagePagesNowAndLater) {
+  if (!testsupport::FileExists("/usr/bin/sendpage")) GTEST_SKIP() << "hylafax-client is not installed";
+  Start("");
+  const std::string host = "127.0.0.1:" + std::to_string(port_);
+  auto sendpage = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"-h", host});
+    testsupport::ChildProcess client("/usr/bin/sendpage", args, dir_.Path());
+    const int status = client.Wait(30000);
+    return std::make_pair(status, client.Output());
+  };
+  auto [status, out] = sendpage({"-p", "Ann", "Disk full on db1"});
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_TRUE(Received("Ann", "Disk full on db1 "));  // MESS's line end is kept, its CR a blank
+  std::tie(status, out) = sendpage({"-a", "now + 2 hours", "-p", "Bob", "see you later"});
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_TRUE(
+      testsupport::WaitForFileText(dir_.File("log.txt"), "CORVNET32: Queued page for: Bob, held until ", kWaitMs));
+  EXPECT_EQ(testsupport::CountInFile(dir_.File("log.txt"), "Will page Bob now"), 0);
+  std::tie(status, out) = sendpage({"-p", "Nobody", "lost"});
+  EXPECT_NE(status, 0) << out;  // refused, and sendpage says so
+  EXPECT_NE(out.find("Nobody"), std::string::npos) << out;
 }
 
 TEST_F(SnppLevelTwo, WrongPasswordsAreLoggedAndTheThirdClosesTheSession) {

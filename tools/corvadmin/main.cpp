@@ -152,8 +152,12 @@ int main(int argc, char** argv) {
   // A page record is "OK", a line feed and the fields: the fields are what is asked for.
   if (head.RequestType == common::kPageRecord && got.size() >= 3 && got[0] == 'O' && got[1] == 'K' && got[2] == '\n')
     shown = got.subspan(3);
+  // A page reply's numbers follow its terminator: shown after the text as "OK #12 #13".
+  const std::vector<int32_t> numbers = common::ReplyMessageNumbers(shown);
+  if (!numbers.empty()) shown = shown.first(strnlen(shown.data(), shown.size()));
   std::fwrite(shown.data(), 1, shown.size(), stdout);
-  if (shown.empty() || shown.back() != '\n') std::fputc('\n', stdout);
+  for (const int32_t number : numbers) std::printf(" #%d", static_cast<int>(number));
+  if (shown.empty() || shown.back() != '\n' || !numbers.empty()) std::fputc('\n', stdout);
   const bool ok = got.size() >= 2 && got[0] == 'O' && got[1] == 'K';
   return (!wantsOk || ok) ? 0 : 1;
 }
