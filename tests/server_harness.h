@@ -70,8 +70,11 @@ class Server {
     return n > 0 ? std::string(reply.data(), static_cast<size_t>(n)) : std::string();
   }
 
+  // A page's reply as a sender reads its text: "OK" without the message numbers after it.
   std::string Page(const std::string& name, const std::string& text, int type = 0) const {
-    return Request(Head(type), name, text);
+    std::string reply = Request(Head(type), name, text);
+    if (reply.rfind(std::string("OK\0#", 4), 0) == 0) reply.resize(2);
+    return reply;
   }
   std::string Status(int flag) const {
     common::RequestRecord head = Head(common::kStatusReport);
