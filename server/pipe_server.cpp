@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "common/fixed_field.h"
+#include "common/format_text.h"
 #include "common/log.h"
 #include "core/now_queue.h"
 #include "core/page_book.h"
@@ -40,6 +42,43 @@ void FinishList(std::string& reply) {
 void ApplyYearRule(common::RequestRecord& request) {
   if (request.Year < 1900) request.Year = static_cast<uint16_t>(request.Year + 1900);
   if (request.Year < 1997) request.Year = static_cast<uint16_t>(request.Year + 100);
+}
+
+int DaysInMonth(int month, int year) {
+  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+// Why a request's schedule cannot be what its sender meant, or nothing when it can. A page
+// for a time that never comes (month 200, hour 250) would sit in the AT table unseen, an
+// unknown time mode would be answered OK with nothing queued, and a delete without a name
+// would match every AT page: each is refused instead. Zero fields of a delete match
+// anything, so zero is allowed there.
+std::optional<std::string> ScheduleFault(common::RequestRecord request) {
+  ApplyYearRule(request);
+  const int minute = request.Minute, hour = request.Hour, day = request.Day, month = request.Month;
+  if (request.RequestType == common::kDeleteAt) {
+    if (request.Name[0] == '\0') return "a delete must name a person or pager ID";
+    if (minute < 0 || minute > 59 || hour > 23 || day > 31 || month > 12)
+      return common::FormatText("no such time %d-%d-%d %d:%02d", request.Year, month, day, hour, minute);
+    return std::nullopt;
+  }
+  if (request.RequestType > common::kPageAsGiven) return std::nullopt;
+  switch (request.TimeMode) {
+    case 0:
+      return std::nullopt;
+    case 1:
+      if (minute < 0 || minute > 59 || hour > 23 || month < 1 || month > 12 || day < 1 ||
+          day > DaysInMonth(month, request.Year))
+        return common::FormatText("no such time %d-%d-%d %d:%02d", request.Year, month, day, hour, minute);
+      return std::nullopt;
+    case 2:
+      if (minute < 0) return common::FormatText("negative delay %d", minute);
+      return std::nullopt;
+    default:
+      return common::FormatText("unknown time mode %d", static_cast<int>(request.TimeMode));
+  }
 }
 
 }  // namespace
@@ -103,7 +142,8 @@ int HandleRequest(core::ServerState& state, std::string& reply, common::RequestR
       result = ScheduleAfter(state, name, pageId.c_str(), message, request.Minute, &cause);
       break;
     default:
-      return -1;  // nothing queued, and the reply stays "OK"
+      SetText(reply, kErrBadTime);  // HandleMessage refuses these before they get here
+      return -1;
   }
   if (result == core::kNotRecorded) {
     SetText(reply, kErrNotRecorded + cause);
@@ -200,6 +240,12 @@ void HandleMessage(core::ServerState& state, std::span<char> buffer, size_t leng
     default:
       break;
   }
+  if (const std::optional<std::string> fault = ScheduleFault(request)) {
+    common::LogLine("%t %s: Error - Request for '%s' refused - %s\n", common::ProgramName(),
+                    common::Outside(request.Name), *fault);
+    SetText(reply, request.RequestType == common::kDeleteAt && request.Name[0] == '\0' ? kErrNoName : kErrBadTime);
+    return;
+  }
   const auto dir = core::CurrentDirectory(state);
   const int g = dir->FindGroup(request.Name);
   if (g < 0) {
@@ -232,7 +278,9 @@ int PipeServerThread(core::ServerState& state, const platform::UniqueFd& listene
   std::vector<char> buffer(common::kMaxRequestBytes + 1);
   while (!stop.stop_requested()) {
     platform::UniqueFd conn;
-    const int accepted = platform::PipeAccept(listener, conn);
+    // A connection that stays silent past the deadline is dropped, so idle clients cannot
+    // hold the ten threads and jam the pipe for everyone else.
+    const int accepted = platform::PipeAccept(listener, conn, platform::kPipeReceiveDeadlineMs);
     if (stop.stop_requested()) return 0;
     if (accepted != 0) {
       if (accepted == -EINTR || accepted == -ECONNABORTED) continue;
