@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "tests/server_harness.h"
 
@@ -125,6 +126,31 @@ TEST_F(ServerPipe, ClientThatLeavesWithoutReadingDoesNotDisturbTheServer) {
   }
   EXPECT_EQ(server_.Page("Bob", "still here"), "OK");
   EXPECT_EQ(server_.Stop(SIGTERM), 0);
+}
+
+TEST_F(ServerPipe, TenIdleConnectionsCannotJamThePipe) {
+  Start(servertest::StandardIni());
+  // Ten clients connect and say nothing: one for each pipe thread, all accepted before the
+  // page request below connects.
+  std::vector<platform::UniqueFd> idle;
+  for (int i = 0; i < 10; ++i) {
+    platform::UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(fd.Valid());
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, server_.Pipe().c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    idle.push_back(std::move(fd));
+  }
+  // The idle ones are dropped after the receive deadline, so the page is answered well
+  // within twice that, while they still hold their ends open.
+  const std::vector<char> request = common::BuildRequest(Server::Head(common::kPageRequest), "Ann", "through");
+  std::vector<char> reply(100);
+  const int n = platform::PipeTransact(server_.Pipe(), request, reply, 10000, 2 * platform::kPipeReceiveDeadlineMs);
+  ASSERT_GT(n, 0) << n;
+  EXPECT_EQ(std::string(reply.data(), static_cast<size_t>(n)), "OK");
+  EXPECT_TRUE(
+      testsupport::WaitForFileText(server_.Dir().File("log.txt"), "Page Queued(#1), Will page Ann now\n", 5000));
 }
 
 }  // namespace
