@@ -21,6 +21,8 @@
 namespace server {
 namespace {
 
+constexpr size_t kLoggedReply = 40;  // enough of a reply to tell OK from an error
+
 void SetText(std::string& reply, std::string_view text) { reply.assign(text); }
 
 void StartList(std::string& reply) {
@@ -299,9 +301,20 @@ int PipeServerThread(core::ServerState& state, const platform::UniqueFd& listene
         if (got == -EINTR || got == -EAGAIN) continue;
         break;
       }
+      if (platform::PipePeerGone(conn)) {
+        // Its client gave up waiting before the request was read and has told its sender it
+        // failed; queuing it now would page a second time when the sender tries again.
+        common::LogLine("%t %s: Error - Request not served: its client gave up before it was read\n",
+                        common::ProgramName());
+        break;
+      }
       HandleMessage(state, buffer, static_cast<size_t>(got), realLength, reply);
       if (reply.size() > kReplyCapacity) reply.resize(kReplyCapacity);
-      (void)platform::PipeSend(conn, reply);  // a client that did not wait for it is no concern
+      // A client that went away meanwhile never hears the reply; the log tells what it missed.
+      if (platform::PipeSend(conn, reply) != 0)
+        common::LogLine("%t %s: Error - Reply \"%s\" to a request could not be sent: its client is gone\n",
+                        common::ProgramName(),
+                        common::Outside(reply.substr(0, std::min(reply.find('\0'), kLoggedReply))));
     }
   }
   return 0;

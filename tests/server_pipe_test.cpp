@@ -23,6 +23,15 @@ class ServerPipe : public ::testing::Test {
     server_.Dir().Write("page.ini", ini);
     server_.Start();
   }
+  // A client connection that has sent nothing (invalid when the connect failed).
+  platform::UniqueFd Connect() {
+    platform::UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, server_.Pipe().c_str(), sizeof addr.sun_path - 1);
+    if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) fd.Reset(-1);
+    return fd;
+  }
   Server server_;
 };
 
@@ -134,13 +143,8 @@ TEST_F(ServerPipe, TenIdleConnectionsCannotJamThePipe) {
   // page request below connects.
   std::vector<platform::UniqueFd> idle;
   for (int i = 0; i < 10; ++i) {
-    platform::UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-    ASSERT_TRUE(fd.Valid());
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, server_.Pipe().c_str(), sizeof addr.sun_path - 1);
-    ASSERT_EQ(::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    idle.push_back(std::move(fd));
+    idle.push_back(Connect());
+    ASSERT_TRUE(idle.back().Valid());
   }
   // The idle ones are dropped after the receive deadline, so the page is answered well
   // within twice that, while they still hold their ends open.
@@ -151,6 +155,22 @@ TEST_F(ServerPipe, TenIdleConnectionsCannotJamThePipe) {
   EXPECT_EQ(std::string(reply.data(), static_cast<size_t>(n)), "OK");
   EXPECT_TRUE(
       testsupport::WaitForFileText(server_.Dir().File("log.txt"), "Page Queued(#1), Will page Ann now\n", 5000));
+
+  // A client that gives up before its request is read (it sends and closes while the pipe
+  // threads are held again) is not served late: its sender was told it failed.
+  idle.clear();
+  for (int i = 0; i < 10; ++i) idle.push_back(Connect());
+  {
+    platform::UniqueFd gaveUp = Connect();
+    ASSERT_EQ(::send(gaveUp.Get(), request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+  }
+  EXPECT_TRUE(testsupport::WaitForFileText(server_.Dir().File("log.txt"),
+                                           "Error - Request not served: its client gave up before it was read\n",
+                                           4 * platform::kPipeReceiveDeadlineMs));
+  EXPECT_EQ(server_.Page("Bob", "next"), "OK");
+  EXPECT_TRUE(
+      testsupport::WaitForFileText(server_.Dir().File("log.txt"), "Page Queued(#2), Will page Bob now\n", 5000));
+  EXPECT_EQ(testsupport::CountInFile(server_.Dir().File("log.txt"), "Will page Ann now"), 1);
 }
 
 }  // namespace
