@@ -80,10 +80,9 @@ RouteResult RoutePass(core::ServerState& state) {
       const auto dir = core::CurrentDirectory(state);
       system = dir->Systems[static_cast<size_t>(s)].SystemName;
     }
-    core::RecordOutcome(
-        state, head, core::PageState::kGivenUp,
-        core::LogResult("Error - System %s has no port, message(#%ld) for %s dropped", system,
-                        static_cast<long>(head.MessageNumber), common::Outside(common::FieldText(head.Name))));
+    core::RecordOutcome(state, head, core::PageState::kGivenUp,
+                        core::LogResult("Error - System %s has no port, message(#%ld) for %s dropped", system,
+                                        static_cast<long>(head.MessageNumber), common::Outside(common::FieldText(head.Name))));
     core::QueueEntry entry;
     (void)core::PopHead(state, main, &entry);
     ++state.FailedPages;
