@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -304,8 +305,13 @@ int PipeServerThread(core::ServerState& state, const platform::UniqueFd& listene
       if (platform::PipePeerGone(conn)) {
         // Its client gave up waiting before the request was read and has told its sender it
         // failed; queuing it now would page a second time when the sender tries again.
-        common::LogLine("%t %s: Error - Request not served: its client gave up before it was read\n",
-                        common::ProgramName());
+        const std::string name =
+            got >= static_cast<int>(common::kRequestHeadSize)
+                ? common::FieldText(std::span<const char>(buffer.data() + offsetof(common::RequestRecord, Name),
+                                                          sizeof(common::RequestRecord::Name) - 1))
+                : std::string();
+        common::LogLine("%t %s: Error - Request for '%s' not served: its client gave up before it was read\n",
+                        common::ProgramName(), common::Outside(name));
         break;
       }
       HandleMessage(state, buffer, static_cast<size_t>(got), realLength, reply);

@@ -164,9 +164,9 @@ TEST_F(ServerPipe, TenIdleConnectionsCannotJamThePipe) {
     platform::UniqueFd gaveUp = Connect();
     ASSERT_EQ(::send(gaveUp.Get(), request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
   }
-  EXPECT_TRUE(testsupport::WaitForFileText(server_.Dir().File("log.txt"),
-                                           "Error - Request not served: its client gave up before it was read\n",
-                                           4 * platform::kPipeReceiveDeadlineMs));
+  EXPECT_TRUE(testsupport::WaitForFileText(
+      server_.Dir().File("log.txt"), "Error - Request for 'Ann' not served: its client gave up before it was read\n",
+      4 * platform::kPipeReceiveDeadlineMs));
   EXPECT_EQ(server_.Page("Bob", "next"), "OK");
   EXPECT_TRUE(
       testsupport::WaitForFileText(server_.Dir().File("log.txt"), "Page Queued(#2), Will page Bob now\n", 5000));
