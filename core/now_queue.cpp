@@ -227,9 +227,34 @@ int PopHead(ServerState& state, DialContext& dc, QueueEntry* out) {
   return 0;
 }
 
+namespace {
+bool HasControls(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+}
+}  // namespace
+
+void BlankControls(std::string& text) {
+  for (char& c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) c = ' ';
+  }
+}
+
 QueueEntry* PeekHead(ServerState& state, DialContext& dc) {
   if (!HasPages(dc)) return nullptr;
   QueueEntry* head = &dc.Entries[static_cast<size_t>(dc.ReadIndex.load(std::memory_order_acquire))];
+  // Every driver takes its page here. On the line a CR in the text starts a new pager ID in
+  // TAP manual mode and an ETX ends a TAP block early, so no control character of the sender's
+  // may reach a protocol. Only this thread writes the head; the lock keeps a status report
+  // from reading it half changed.
+  if (dc.PortName[0] != '\0' && (HasControls(head->Message) || HasControls(head->PageID))) {
+    std::lock_guard<std::mutex> hold(dc.Lock);
+    BlankControls(head->Message);
+    BlankControls(head->PageID);
+  }
   RecordPagerType(state, dc, *head);
   return head;
 }
@@ -332,13 +357,41 @@ std::optional<int32_t> HeadMessageNumber(const DialContext& dc) {
   return dc.Entries[static_cast<size_t>(dc.ReadIndex.load(std::memory_order_acquire))].MessageNumber;
 }
 
-int ResolveHeadSystem(ServerState& state, const DialContext& dc) {
-  if (!HasPages(dc)) return -1;
-  const QueueEntry& head = dc.Entries[static_cast<size_t>(dc.ReadIndex.load(std::memory_order_acquire))];
+int ResolveHeadSystem(ServerState& state, const DialContext& dc) { return ResolveSystemAt(state, dc, 0); }
+
+int ResolveSystemAt(ServerState& state, const DialContext& dc, int offset) {
+  if (offset < 0 || offset >= QueuedCount(dc)) return -1;
+  const int32_t capacity = dc.Capacity.load(std::memory_order_relaxed);
+  const int32_t at = (dc.ReadIndex.load(std::memory_order_acquire) + offset) % capacity;
+  const QueueEntry& entry = dc.Entries[static_cast<size_t>(at)];
   const auto dir = CurrentDirectory(state);
-  const int p = FindRecipient(*dir, head);
+  const int p = FindRecipient(*dir, entry);
   if (p < 0) return -1;
   return dir->SystemForPerson(dir->Persons[static_cast<size_t>(p)]);
+}
+
+int TakeEntryAt(DialContext& dc, int offset, QueueEntry* out) {
+  if (!out) return 1;
+  {
+    std::lock_guard<std::mutex> hold(dc.Lock);
+    if (offset < 0 || offset >= QueuedCount(dc)) return 1;
+    const int32_t capacity = dc.Capacity.load(std::memory_order_relaxed);
+    const int32_t head = dc.ReadIndex.load(std::memory_order_relaxed);
+    int32_t at = (head + offset) % capacity;
+    *out = std::move(dc.Entries[static_cast<size_t>(at)]);
+    // The pages before it move up one place: the gap ends at the head, which is then
+    // cleared and passed, so the others keep their order.
+    while (at != head) {
+      const int32_t before = at == 0 ? capacity - 1 : at - 1;
+      dc.Entries[static_cast<size_t>(at)] = std::move(dc.Entries[static_cast<size_t>(before)]);
+      at = before;
+    }
+    ClearEntry(dc.Entries[static_cast<size_t>(head)]);
+    dc.ReadIndex.store(NextIndex(head, capacity), std::memory_order_release);
+    RefillFromBacklog(dc);
+  }
+  dc.Changed.notify_all();
+  return 0;
 }
 
 DialContext* ChoosePort(ServerState& state, int s) {

@@ -70,8 +70,12 @@ void AddToBacklog(DialContext& dc, std::vector<QueueEntry>&& pages);
 // dc. 0, or 1 when empty or out is null.
 [[nodiscard]] int PopHead(ServerState& state, DialContext& dc, QueueEntry* out);
 
-// The head entry, or null when empty (no lock; consumer only). Records its PagerType.
+// The head entry, or null when empty (no lock; consumer only). Records its PagerType. On a
+// port's queue the head's message and pager ID have their control characters (below 0x20,
+// and 0x7F) made blanks first, so no driver frames a message that holds them.
 QueueEntry* PeekHead(ServerState& state, DialContext& dc);
+// Makes every byte below 0x20, and 0x7F, a blank.
+void BlankControls(std::string& text);
 
 // Clears the head and moves on (consumer only; the lock is taken for the moment of the
 // change so a status report never reads a half-cleared entry). 0, or 1 when empty.
@@ -83,6 +87,13 @@ std::optional<int32_t> HeadMessageNumber(const DialContext& dc);
 // The system index for the head page's recipient (person by Name, else by PageID, then
 // SystemForPerson), or -1 (also when empty).
 int ResolveHeadSystem(ServerState& state, const DialContext& dc);
+// The same for the page `offset` places behind the head (0 is the head); -1 past the tail
+// (consumer only).
+int ResolveSystemAt(ServerState& state, const DialContext& dc, int offset);
+// Takes the page `offset` places behind the head out of the ring into *out; the pages
+// before it move up one place, so all others keep their order (consumer only; the lock is
+// taken for the move). 0, or 1 when there is no such page or out is null.
+[[nodiscard]] int TakeEntryAt(DialContext& dc, int offset, QueueEntry* out);
 
 // The next port context of system s in round-robin order whose queue has room, or null.
 // Only one port is tried per call.

@@ -151,6 +151,10 @@ ComPort OpenComPort(std::string_view portName, int* errOut, std::stop_token stop
   line->Name = std::string(portName.substr(0, kComNameSize - 1));
   line->Stop = std::move(stop);
   int rc = platform::OpenSerialDevice(portName, line->Handle);
+  // Raw before anything is sent, whatever the line settings do later: a port left with echo
+  // and line editing on would hand the modem its own replies as commands, and its CRs to
+  // the drivers as line feeds.
+  if (rc == 0) rc = platform::MakeSerialRaw(line->Handle);
   if (rc == 0) rc = platform::MakeWakeEvent(line->Wake);
   if (rc != 0) {
     if (errOut) *errOut = rc;

@@ -1,7 +1,9 @@
 // Tests of the serial port against a pseudo-terminal: the ring, timed reads, lines, waits.
 #include "delivery/com_port.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include <cerrno>
 #include <chrono>
@@ -194,6 +196,32 @@ TEST(ComPortOwner, StopRequestEndsEveryWaitAtOnce) {
   EXPECT_EQ(ReadComByteTimed(&port, 30000, timedOut), 0);
   EXPECT_EQ(timedOut, 1);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST(ComPortLine, PortIsRawFromTheOpenEvenWhenItsLineSettingsFail) {
+  PtyPeer peer;
+  ASSERT_TRUE(peer.Ok());
+  {
+    // An earlier program left the line cooked, with echo and CR translation.
+    platform::UniqueFd other(::open(peer.Path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_TRUE(other.Valid());
+    termios tio{};
+    ASSERT_EQ(tcgetattr(other.Get(), &tio), 0);
+    tio.c_lflag |= ECHO | ICANON | ISIG | IEXTEN;
+    tio.c_iflag |= ICRNL;
+    tio.c_oflag |= OPOST | ONLCR;
+    ASSERT_EQ(tcsetattr(other.Get(), TCSANOW, &tio), 0);
+  }
+  ComPort port = OpenComPort(peer.Path());
+  ASSERT_TRUE(port);
+  EXPECT_EQ(SetComParameters(&port, 12345, 'N', 8, 1), 1);  // a rate no line takes
+  peer.Send("OK\r");
+  char got[3] = {};
+  int timedOut = 1;
+  EXPECT_EQ(ReadComBytes(&port, got, 3, 2000, timedOut), 3);
+  EXPECT_EQ(std::string(got, 3), "OK\r");  // no line editing, no CR turned into LF
+  WriteComText(&port, "AT\r");
+  EXPECT_EQ(peer.Received(), "AT\r");  // the modem's reply was not echoed back to it
 }
 
 }  // namespace

@@ -3,6 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
+#include "delivery/modem_control.h"
+#include "tests/support/pty_peer.h"
+
 namespace delivery {
 namespace {
 
@@ -33,6 +39,28 @@ TEST(NumericWait, AtLeastTwentySecondsAndLongerForLongStrings) {
   const std::string dial = NumericDialString("", "5551212", "1234567", std::string(99, '7'));
   EXPECT_EQ(NumericWaitMs(dial), 113 * 200 + 5 * 2000 + 5000);
   EXPECT_EQ(NumericWaitMs("ATDT ,,,,,,,,,,\r"), 10 * 2000 + 5000);
+}
+
+TEST(NumericCall, ModemFailuresBeforeThePlayTimeCountAndNothingElseDoes) {
+  testsupport::PtyPeer peer;
+  ASSERT_TRUE(peer.Ok());
+  ComPort port = OpenComPort(peer.Path());
+  ASSERT_TRUE(port);
+  // The echo of the dial command, then the modem's words: a busy line.
+  peer.Send("ATDT 5551212,,123,,,42\r\r\nBUSY\r\n");
+  EXPECT_EQ(WatchNumericCall(&port, 5000, 10000), kResultBusy);
+  peer.Send("\r\nNO DIALTONE\r\n");
+  EXPECT_EQ(WatchNumericCall(&port, 5000, 10000), kResultNoDialtone);
+  // A silent line is a page played; OK or CONNECT say nothing against it.
+  peer.Send("\r\nOK\r\nCONNECT 1200\r\n");
+  EXPECT_EQ(WatchNumericCall(&port, 200, 400), -1);
+  // NO CARRIER after the tones could have been played is the modem giving up on a carrier
+  // no pager sends.
+  std::jthread late([&peer] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    peer.Send("\r\nNO CARRIER\r\n");
+  });
+  EXPECT_EQ(WatchNumericCall(&port, 100, 800), -1);
 }
 
 }  // namespace

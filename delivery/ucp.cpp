@@ -2,6 +2,8 @@
 #include "delivery/ucp.h"
 
 #include <array>
+#include <chrono>
+#include <optional>
 
 #include "common/fixed_field.h"
 #include "common/format_text.h"
@@ -32,7 +34,70 @@ constexpr std::array<unsigned char, 256> kUcpMap = MakeUcpMap();
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
+constexpr int kResultWaitMs = 15000;
+constexpr size_t kMaxResultFrame = 400;  // far above any result frame; more is line noise
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The bytes between the centre's STX and ETX, or nothing when no whole frame came within
+// limitMs (silence, a frame cut off, or noise without a frame).
+std::optional<std::string> ReadResultFrame(ComPort* port, int limitMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  std::string frame;
+  bool inFrame = false;
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    int timedOut = 0;
+    const int byte = ReadComByteTimed(port, static_cast<int>(left.count()), timedOut);
+    if (byte < 0) return std::nullopt;  // the port is not open
+    if (timedOut) return std::nullopt;
+    const char c = static_cast<char>(byte);
+    if (c == kStx) {
+      frame.clear();
+      inFrame = true;
+    } else if (inFrame && c == kEtx) {
+      return frame;
+    } else if (inFrame) {
+      frame.push_back(c);
+      if (frame.size() > kMaxResultFrame) inFrame = false;
+    }
+  }
+}
+
 }  // namespace
+
+UcpAnswer ClassifyUcpResult(std::string_view body) {
+  if (body.size() < 2) return UcpAnswer::kNone;
+  const std::string_view text = body.substr(0, body.size() - 2);
+  const int hi = HexDigit(body[body.size() - 2]);
+  const int lo = HexDigit(body[body.size() - 1]);
+  if (hi < 0 || lo < 0 || static_cast<unsigned>(hi * 16 + lo) != (UcpChecksum(text) & 0xFFu)) return UcpAnswer::kNone;
+  std::string_view field[5];
+  std::string_view rest = text;
+  for (std::string_view& f : field) {
+    const size_t slash = rest.find('/');
+    if (slash == std::string_view::npos) return UcpAnswer::kNone;
+    f = rest.substr(0, slash);
+    rest.remove_prefix(slash + 1);
+  }
+  if (field[1].size() != 5) return UcpAnswer::kNone;
+  size_t len = 0;
+  for (char c : field[1]) {
+    if (c < '0' || c > '9') return UcpAnswer::kNone;
+    len = len * 10 + static_cast<size_t>(c - '0');
+  }
+  if (len != body.size() || field[2] != "R" || field[3] != "30") return UcpAnswer::kNone;
+  if (field[4] == "A") return UcpAnswer::kPositive;
+  if (field[4] == "N") return UcpAnswer::kNegative;
+  return UcpAnswer::kNone;
+}
 
 std::string DigitsOnly(std::string_view text) {
   std::string digits;
@@ -97,25 +162,35 @@ int DeliverUcp(DialWork& work) {
   }
   core::RecordSending(work.State, *head, work.SystemName());
   work.Current = *head;
-  // From here a rejection gives the page up, with its log line.
   const bool cp850 = work.State.MapCodePage.load() == 1;
   WriteComText(&work.Port,
                BuildUcpFrame(common::FieldText(work.Current.PageID), common::FieldText(work.Current.Message), cp850));
   common::DebugLine("\n");
-  // Anything but the positive result within 15 s, a negative result included, is a rejection.
-  if (WaitForText(&work.Port, "/A/", 15) != 0) {
+  const std::optional<std::string> frame = ReadResultFrame(&work.Port, kResultWaitMs);
+  const UcpAnswer answer = frame ? ClassifyUcpResult(*frame) : UcpAnswer::kNone;
+  if (answer == UcpAnswer::kNegative) {
+    // The centre refused this message: sending it again would be refused again.
     core::RecordOutcome(work.State, work.Current, core::PageState::kGivenUp,
                         core::LogResult("Error - System rejected pager"));
     ++work.State.FailedPages;
+    static_cast<void>(core::DropHead(work.Queue));
+    result = kDeliverFailed;
+  } else if (answer == UcpAnswer::kNone) {
+    // Silence or a garbled result says nothing about the page: the line failed, so the
+    // page stays at the head and the dial thread's retry policy decides.
+    core::RecordRetry(work.State, work.Current,
+                      core::LogResult("Error - %s from the paging centre on message(#%ld) for %s - page kept",
+                                      frame ? "Broken answer" : "No answer", work.Current.MessageNumber,
+                                      common::Outside(common::FieldText(work.Current.Name))));
     result = kDeliverFailed;
   } else {
     common::DebugLine("\n");
     core::RecordOutcome(work.State, work.Current, core::PageState::kSent,
                         core::LogResult("Paged %s", common::Outside(common::FieldText(work.Current.Name))));
     ++work.State.PagesSent;
+    static_cast<void>(core::DropHead(work.Queue));
     result = kDeliverOk;
   }
-  static_cast<void>(core::DropHead(work.Queue));
   EndCall(work, kUcpCall);
   return result;
 }

@@ -1,9 +1,10 @@
 // delivery/ucp.h - UCP operation 30 (alphanumeric short message) over a dial-up modem.
 //
-// The pure half builds the frame the paging centre expects; DeliverUcp places one call
-// per page, sends one frame and takes "/A/" within 15 s as the centre's acceptance.
-// The page leaves the queue after the modem reported CONNECT; a rejected page is lost
-// with the line "Error - System rejected pager".
+// The pure half builds the frame the paging centre expects and reads its result frame;
+// DeliverUcp places one call per page, sends one frame and waits 15 s for the result. A
+// positive result sends the page; a negative one is the centre refusing it for good (lost
+// with the line "Error - System rejected pager"); silence or a broken result is the line
+// failing, so the page stays at the head for the dial thread's retry policy.
 #pragma once
 
 #include <string>
@@ -33,9 +34,21 @@ std::string BuildUcpText(std::string_view pagerId, std::string_view message, boo
 // The whole frame, written in one piece: STX, the text, two checksum digits, ETX.
 std::string BuildUcpFrame(std::string_view pagerId, std::string_view message, bool cp850);
 
+// What the centre answered to operation 30.
+enum class UcpAnswer {
+  kPositive,  // "R/30/A"
+  kNegative,  // "R/30/N": the message is refused
+  kNone,      // no well-formed result: wrong checksum or length, another operation, garbage
+};
+
+// Reads a result frame's bytes between STX and ETX: TRN/LEN/R/30/A or N/.../ and two
+// checksum digits, LEN counting from TRN through the checksum. Pure.
+UcpAnswer ClassifyUcpResult(std::string_view betweenStxAndEtx);
+
 // The one-page call: dials (always), waits 40 s for CONNECT, takes the head page, sends
-// its frame and waits 15 s for "/A/". 0 acknowledged (or the queue was empty), 1 no
-// connection (page kept), port failure (page kept) or rejection (page lost, logged).
+// its frame and waits 15 s for the result frame. 0 acknowledged (or the queue was empty);
+// 1 no connection, port failure, silence or a broken result (page kept, the round failed),
+// or a negative result (page lost, logged).
 [[nodiscard]] int DeliverUcp(DialWork& work);
 
 }  // namespace delivery

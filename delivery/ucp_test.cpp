@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 namespace delivery {
 namespace {
 
@@ -51,6 +54,33 @@ TEST(UcpFrame, LongMessageKeepsFiveDigitLength) {
   const std::string text = BuildUcpText("12345678901234567890", message, false);
   EXPECT_EQ(text.substr(0, 9), "00/08051/");
   EXPECT_EQ(text.size() + 2, 8051u);
+}
+
+// A result frame's bytes between STX and ETX, with LEN and the checksum as a centre sends them.
+std::string ResultBody(const std::string& rest, int lenChange = 0, unsigned sumChange = 0) {
+  const size_t len = 2 + 1 + 5 + rest.size() + 2 + static_cast<size_t>(lenChange);
+  char lenText[6];
+  std::snprintf(lenText, sizeof lenText, "%05zu", len);
+  const std::string text = "00/" + std::string(lenText) + rest;
+  char sum[3];
+  std::snprintf(sum, sizeof sum, "%02X", (UcpChecksum(text) + sumChange) & 0xFFu);
+  return text + sum;
+}
+
+TEST(UcpResult, PositiveNegativeAndEverythingBrokenIsNoAnswer) {
+  EXPECT_EQ(ClassifyUcpResult(ResultBody("/R/30/A//01721234567:081226120000/")), UcpAnswer::kPositive);
+  EXPECT_EQ(ClassifyUcpResult(ResultBody("/R/30/N/06//")), UcpAnswer::kNegative);
+  // Noise on the line: a checksum or a length that does not fit, a cut frame, another
+  // operation, an answer letter that is neither, nothing at all.
+  EXPECT_EQ(ClassifyUcpResult(ResultBody("/R/30/A//01721234567:081226120000/", 0, 1)), UcpAnswer::kNone);
+  EXPECT_EQ(ClassifyUcpResult(ResultBody("/R/30/A//01721234567:081226120000/", 3)), UcpAnswer::kNone);
+  EXPECT_EQ(ClassifyUcpResult(ResultBody("/R/30/A//").substr(0, 14)), UcpAnswer::kNone);
+  EXPECT_EQ(ClassifyUcpResult(ResultBody("/R/31/A//")), UcpAnswer::kNone);
+  EXPECT_EQ(ClassifyUcpResult(ResultBody("/O/30/A//")), UcpAnswer::kNone);
+  EXPECT_EQ(ClassifyUcpResult(ResultBody("/R/30/X//")), UcpAnswer::kNone);
+  EXPECT_EQ(ClassifyUcpResult(ResultBody("/R/30/A")), UcpAnswer::kNone);
+  EXPECT_EQ(ClassifyUcpResult(""), UcpAnswer::kNone);
+  EXPECT_EQ(ClassifyUcpResult("/A/"), UcpAnswer::kNone);
 }
 
 }  // namespace

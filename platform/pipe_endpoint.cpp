@@ -174,6 +174,11 @@ int PipeTransact(const std::string& path, std::span<const char> request, std::sp
   return n;
 }
 
+bool PipePeerGone(const UniqueFd& conn) {
+  pollfd p{conn.Get(), POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) != 0;
+}
+
 bool PipeAnswers(const std::string& path) {
   UniqueFd fd;
   const int rc = ConnectOnce(path, fd);

@@ -44,6 +44,10 @@ inline constexpr int kPipeReplyWaitMs = kPipeBacklog / 10 * kPipeReceiveDeadline
 // message did not fit (it is never cut silently).
 [[nodiscard]] int PipeReceive(const UniqueFd& conn, std::span<char> buf, size_t& realLength);
 
+// True when the client has closed its end of conn. Its last message may still be there to
+// read: a client that gave up waiting leaves its request behind.
+bool PipePeerGone(const UniqueFd& conn);
+
 // Sends one message. 0, or -errno (a client that went away gives -EPIPE, never SIGPIPE).
 [[nodiscard]] int PipeSend(const UniqueFd& conn, std::span<const char> message);
 

@@ -112,6 +112,16 @@ int OpenSerialDevice(std::string_view portName, UniqueFd& out) {
   return 0;
 }
 
+int MakeSerialRaw(const UniqueFd& fd) {
+  termios tio{};
+  if (tcgetattr(fd.Get(), &tio) != 0) return -errno;
+  cfmakeraw(&tio);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (tcsetattr(fd.Get(), TCSANOW, &tio) != 0) return -errno;
+  return 0;
+}
+
 int SetSerialLine(const UniqueFd& fd, std::string_view parameterText) {
   if (!fd.Valid()) return -EBADF;
   long baud = 0, data = 0, stop = 0;

@@ -20,6 +20,10 @@ std::string SerialDevicePath(std::string_view portName);
 // /var/lock, or the exclusive flag another opener set). 0, or -errno.
 [[nodiscard]] int OpenSerialDevice(std::string_view portName, UniqueFd& out);
 
+// Raw mode (no echo, no line editing, no character translation, VMIN 0 / VTIME 0) with the
+// line's speed and framing as they are. 0, or -errno.
+[[nodiscard]] int MakeSerialRaw(const UniqueFd& fd);
+
 // Line settings from the parameter text "NAME: baud=2400 parity=E data=7 stop=1": raw mode,
 // the baud rate, parity N/E/O/M/S, data bits 5-8, stop bits 1-2, CLOCAL, CREAD and HUPCL on,
 // no flow control, VMIN 0 / VTIME 0; DTR and RTS raised. A malformed text or a rate termios

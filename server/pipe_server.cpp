@@ -3,10 +3,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "common/fixed_field.h"
+#include "common/format_text.h"
 #include "common/log.h"
 #include "core/now_queue.h"
 #include "core/page_book.h"
@@ -18,6 +21,8 @@
 
 namespace server {
 namespace {
+
+constexpr size_t kLoggedReply = 40;  // enough of a reply to tell OK from an error
 
 void SetText(std::string& reply, std::string_view text) { reply.assign(text); }
 
@@ -40,6 +45,43 @@ void FinishList(std::string& reply) {
 void ApplyYearRule(common::RequestRecord& request) {
   if (request.Year < 1900) request.Year = static_cast<uint16_t>(request.Year + 1900);
   if (request.Year < 1997) request.Year = static_cast<uint16_t>(request.Year + 100);
+}
+
+int DaysInMonth(int month, int year) {
+  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+// Why a request's schedule cannot be what its sender meant, or nothing when it can. A page
+// for a time that never comes (month 200, hour 250) would sit in the AT table unseen, an
+// unknown time mode would be answered OK with nothing queued, and a delete without a name
+// would match every AT page: each is refused instead. Zero fields of a delete match
+// anything, so zero is allowed there.
+std::optional<std::string> ScheduleFault(common::RequestRecord request) {
+  ApplyYearRule(request);
+  const int minute = request.Minute, hour = request.Hour, day = request.Day, month = request.Month;
+  if (request.RequestType == common::kDeleteAt) {
+    if (request.Name[0] == '\0') return "a delete must name a person or pager ID";
+    if (minute < 0 || minute > 59 || hour > 23 || day > 31 || month > 12)
+      return common::FormatText("no such time %d-%d-%d %d:%02d", request.Year, month, day, hour, minute);
+    return std::nullopt;
+  }
+  if (request.RequestType > common::kPageAsGiven) return std::nullopt;
+  switch (request.TimeMode) {
+    case 0:
+      return std::nullopt;
+    case 1:
+      if (minute < 0 || minute > 59 || hour > 23 || month < 1 || month > 12 || day < 1 ||
+          day > DaysInMonth(month, request.Year))
+        return common::FormatText("no such time %d-%d-%d %d:%02d", request.Year, month, day, hour, minute);
+      return std::nullopt;
+    case 2:
+      if (minute < 0) return common::FormatText("negative delay %d", minute);
+      return std::nullopt;
+    default:
+      return common::FormatText("unknown time mode %d", static_cast<int>(request.TimeMode));
+  }
 }
 
 }  // namespace
@@ -103,7 +145,8 @@ int HandleRequest(core::ServerState& state, std::string& reply, common::RequestR
       result = ScheduleAfter(state, name, pageId.c_str(), message, request.Minute, &cause, numbers);
       break;
     default:
-      return -1;  // nothing queued, and the reply stays "OK"
+      SetText(reply, kErrBadTime);  // HandleMessage refuses these before they get here
+      return -1;
   }
   if (result == core::kNotRecorded) {
     SetText(reply, kErrNotRecorded + cause);
@@ -232,6 +275,12 @@ void HandleMessage(core::ServerState& state, std::span<char> buffer, size_t leng
     default:
       break;
   }
+  if (const std::optional<std::string> fault = ScheduleFault(request)) {
+    common::LogLine("%t %s: Error - Request for '%s' refused - %s\n", common::ProgramName(),
+                    common::Outside(request.Name), *fault);
+    SetText(reply, request.RequestType == common::kDeleteAt && request.Name[0] == '\0' ? kErrNoName : kErrBadTime);
+    return;
+  }
   std::vector<int32_t> numbers;
   HandleRecipients(state, reply, request, message, numbers);
   if (reply == "OK") common::AppendMessageNumbers(reply, numbers);
@@ -244,7 +293,9 @@ int PipeServerThread(core::ServerState& state, const platform::UniqueFd& listene
   std::vector<char> buffer(common::kMaxRequestBytes + 1);
   while (!stop.stop_requested()) {
     platform::UniqueFd conn;
-    const int accepted = platform::PipeAccept(listener, conn);
+    // A connection that stays silent past the deadline is dropped, so idle clients cannot
+    // hold the ten threads and jam the pipe for everyone else.
+    const int accepted = platform::PipeAccept(listener, conn, platform::kPipeReceiveDeadlineMs);
     if (stop.stop_requested()) return 0;
     if (accepted != 0) {
       if (accepted == -EINTR || accepted == -ECONNABORTED) continue;
@@ -263,9 +314,25 @@ int PipeServerThread(core::ServerState& state, const platform::UniqueFd& listene
         if (got == -EINTR || got == -EAGAIN) continue;
         break;
       }
+      if (platform::PipePeerGone(conn)) {
+        // Its client gave up waiting before the request was read and has told its sender it
+        // failed; queuing it now would page a second time when the sender tries again.
+        const std::string name =
+            got >= static_cast<int>(common::kRequestHeadSize)
+                ? common::FieldText(std::span<const char>(buffer.data() + offsetof(common::RequestRecord, Name),
+                                                          sizeof(common::RequestRecord::Name) - 1))
+                : std::string();
+        common::LogLine("%t %s: Error - Request for '%s' not served: its client gave up before it was read\n",
+                        common::ProgramName(), common::Outside(name));
+        break;
+      }
       HandleMessage(state, buffer, static_cast<size_t>(got), realLength, reply);
       if (reply.size() > kReplyCapacity) reply.resize(kReplyCapacity);
-      (void)platform::PipeSend(conn, reply);  // a client that did not wait for it is no concern
+      // A client that went away meanwhile never hears the reply; the log tells what it missed.
+      if (platform::PipeSend(conn, reply) != 0)
+        common::LogLine("%t %s: Error - Reply \"%s\" to a request could not be sent: its client is gone\n",
+                        common::ProgramName(),
+                        common::Outside(reply.substr(0, std::min(reply.find('\0'), kLoggedReply))));
     }
   }
   return 0;

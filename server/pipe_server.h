@@ -20,6 +20,8 @@ constexpr const char* kErrTooLong = "ERR - Request too long";
 constexpr const char* kErrTooShort = "ERR - Request too short";
 constexpr const char* kErrBadLength = "ERR - Bad message length";
 constexpr const char* kErrBadType = "ERR - Unknown request type";
+constexpr const char* kErrBadTime = "ERR - Time not valid";  // unknown time mode, impossible date
+constexpr const char* kErrNoName = "ERR - Name not given";   // a delete must name whose pages
 // A page the page store could not record (disk full, I/O error, read-only): not accepted.
 // The store's words for the cause follow the text.
 constexpr const char* kErrNotRecorded = "ERR: Page store failed - ";

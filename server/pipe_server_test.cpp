@@ -68,9 +68,8 @@ TEST_F(Requests, PageIsQueuedAndAnsweredOk) {
   EXPECT_EQ(Send(Head(1), "1001", "by id is no person's name"), "ERR - Name not valid");
   EXPECT_EQ(state_->UnknownNameCount.load(), 2);
   EXPECT_EQ(Send(Head(2), "2001", "as given"), "OK");
-  EXPECT_EQ(Send(Head(0, 7), "Ann", "odd time mode"), "OK");  // nothing queued
   EXPECT_EQ(core::QueuedCount(*state_->Main), 2);
-  EXPECT_EQ(state_->RequestCount.load(), 6);
+  EXPECT_EQ(state_->RequestCount.load(), 5);
 }
 
 TEST_F(Requests, GroupRepliesWithTheLastMembersResultAndCountsOnce) {
@@ -202,6 +201,48 @@ TEST_F(Requests, MessageEndsAtItsLengthWhateverFollows) {
   core::QueueEntry entry;
   ASSERT_EQ(core::PopHead(*state_, *state_->Main, &entry), 0);
   EXPECT_EQ(entry.Message, "hello");
+}
+
+TEST_F(Requests, ImpossibleSchedulesAndNamelessDeletesAreRefusedAndLogged) {
+  ASSERT_EQ(Send(Head(0, 1), "Ann", "placeholder"), kErrBadTime);  // all zero: month 0, day 0
+  struct Case {
+    int type, mode, minute, hour, day, month, year;
+  };
+  const Case refused[] = {
+      {0, 3, 0, 0, 0, 0, 0},       {2, -1, 0, 0, 0, 0, 0},      {1, 1, 30, 12, 1, 200, 2090},
+      {0, 1, 30, 250, 1, 1, 2090}, {0, 1, 60, 12, 1, 1, 2090},  {0, 1, -5, 12, 1, 1, 2090},
+      {0, 1, 30, 12, 32, 1, 2090}, {0, 1, 30, 12, 29, 2, 2091}, {0, 1, 30, 12, 31, 4, 2090},
+      {0, 2, -10, 0, 0, 0, 0},     {5, 0, 0, 250, 0, 0, 0},     {5, 0, 0, 0, 0, 13, 0},
+  };
+  for (const Case& c : refused) {
+    common::RequestRecord head = Head(c.type, c.mode);
+    head.Minute = c.minute;
+    head.Hour = static_cast<uint8_t>(c.hour);
+    head.Day = static_cast<uint8_t>(c.day);
+    head.Month = static_cast<uint8_t>(c.month);
+    head.Year = static_cast<uint16_t>(c.year);
+    EXPECT_EQ(Send(head, "Ann", "x"), kErrBadTime) << c.type << " " << c.mode << " " << c.month << " " << c.hour;
+  }
+  EXPECT_EQ(core::QueuedCount(*state_->Main), 0);
+  for (int i = 0; i < core::kAtSlots; ++i) EXPECT_EQ(state_->AtTable[static_cast<size_t>(i)].InUse, 0);
+  EXPECT_NE(Log().find("Error - Request for 'Ann' refused - unknown time mode 3\n"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("refused - no such time 2090-200-1 12:30\n"), std::string::npos) << Log();
+
+  // Possible edges still go in: a leap day, the last minute of a year, a delay of 0.
+  common::RequestRecord leap = Head(0, 1);
+  leap.Year = 2096, leap.Month = 2, leap.Day = 29, leap.Hour = 23, leap.Minute = 59;
+  EXPECT_EQ(Send(leap, "Ann", "leap"), "OK");
+  common::RequestRecord now = Head(0, 2);
+  EXPECT_EQ(Send(now, "Ann", "no delay"), "OK");
+
+  // A delete without a name would have matched every AT page: refused, nothing deleted.
+  common::RequestRecord del = Head(5);
+  EXPECT_EQ(Send(del, ""), kErrNoName);
+  EXPECT_NE(Log().find("Error - Request for '' refused - a delete must name a person or pager ID\n"),
+            std::string::npos);
+  int left = 0;
+  for (int i = 0; i < core::kAtSlots; ++i) left += state_->AtTable[static_cast<size_t>(i)].InUse;
+  EXPECT_EQ(left, 2);
 }
 
 TEST_F(Requests, ReportsAndDeletesAnswer) {

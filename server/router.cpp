@@ -1,6 +1,8 @@
 // server/router.cpp - the router: Main queue head to the next port of its system.
 #include "server/router.h"
 
+#include <algorithm>
+#include <bitset>
 #include <chrono>
 #include <mutex>
 
@@ -16,6 +18,9 @@ namespace {
 
 constexpr int64_t kRouterSleepMs = 100;
 constexpr int kPassesPerSleep = 20;
+// How far behind a held head a pass looks for a page that may move; bounds a pass's work
+// when page.ini makes the Main queue large.
+constexpr int kRouteScanLimit = 1000;
 
 // True when at least one of the system's ports has a queue; without one its pages could
 // never leave the Main queue and would hold every page behind them.
@@ -26,6 +31,31 @@ bool HasUsablePort(core::ServerState& state, int s) {
     if (core::FindPort(state, system.Port[static_cast<size_t>(i)])) return true;
   }
   return false;
+}
+
+// Moves the first page behind the head whose system's port in turn has room, so that one
+// dead port (its queue full) does not hold up the pages of every other system. A system is
+// tried once per pass, at its first page: when that page cannot move, the system's later
+// pages stay too, so each system's pages keep their order. A page without a system or a
+// usable port is left for the head, where it is dropped with its log line.
+RouteResult RouteBehindHeldHead(core::ServerState& state, int headSystem) {
+  core::DialContext& main = *state.Main;
+  std::bitset<core::kMaxSystems> held;
+  held.set(static_cast<size_t>(headSystem));
+  const int queued = std::min(core::QueuedCount(main), kRouteScanLimit);
+  for (int offset = 1; offset < queued; ++offset) {
+    const int s = core::ResolveSystemAt(state, main, offset);
+    if (s < 0 || s >= core::kMaxSystems || held.test(static_cast<size_t>(s))) continue;
+    held.set(static_cast<size_t>(s));
+    if (!HasUsablePort(state, s)) continue;
+    core::DialContext* port = core::ChoosePort(state, s);
+    if (!port) continue;
+    core::QueueEntry entry;
+    if (core::TakeEntryAt(main, offset, &entry) != 0) return RouteResult::kPortBusy;
+    if (core::AppendEntry(*port, std::move(entry)) < 0) return RouteResult::kLost;
+    return RouteResult::kMoved;
+  }
+  return RouteResult::kPortBusy;
 }
 
 }  // namespace
@@ -59,7 +89,7 @@ RouteResult RoutePass(core::ServerState& state) {
     return RouteResult::kDropped;
   }
   core::DialContext* port = core::ChoosePort(state, s);
-  if (!port) return RouteResult::kPortBusy;
+  if (!port) return RouteBehindHeldHead(state, s);
   core::QueueEntry entry;
   if (core::PopHead(state, main, &entry) != 0) return RouteResult::kEmpty;
   // The page moves as it is: its number, piece and attempts go with it. The router is the

@@ -52,16 +52,50 @@ TEST_F(Router, FullPortMakesThePageWaitThenTheOtherPortTakesIt) {
   EXPECT_EQ(core::QueuedCount(Port("COM1")), 2);
 }
 
-TEST_F(Router, PageBehindABlockedHeadWaitsToo) {
+TEST_F(Router, DeadPortHoldsOnlyItsOwnSystemsPagesWhichKeepTheirOrder) {
   for (int i = 0; i < 14; ++i) ASSERT_GE(core::InsertNow(*state_, Port("COM3"), "Carl", "x", false), 0);
-  Queue("Carl");  // Numeric system, only COM3, which is full
-  Queue("Ann");
-  EXPECT_EQ(RoutePass(*state_), RouteResult::kPortBusy);
+  Queue("Carl", "c1");  // Numeric system, only COM3, which is full: a dead port
+  Queue("Ann", "a1");
+  Queue("Carl", "c2");
+  Queue("Bob", "b1");
+  // The other system's pages pass the held ones, in their order.
+  EXPECT_EQ(RoutePass(*state_), RouteResult::kMoved);
+  EXPECT_EQ(RoutePass(*state_), RouteResult::kMoved);
   EXPECT_EQ(RoutePass(*state_), RouteResult::kPortBusy);
   EXPECT_EQ(core::QueuedCount(*state_->Main), 2);
+  core::QueueEntry entry;
+  ASSERT_EQ(core::PopHead(*state_, Port("COM1"), &entry), 0);
+  EXPECT_EQ(entry.Message, "a1");
+  EXPECT_EQ(entry.MessageNumber, 2);
+  ASSERT_EQ(core::PopHead(*state_, Port("COM2"), &entry), 0);
+  EXPECT_EQ(entry.Message, "b1");
+  EXPECT_EQ(entry.MessageNumber, 4);
+  // Once the dead port frees one place, Carl's first page goes before his second.
   ASSERT_EQ(core::DropHead(Port("COM3")), 0);
   EXPECT_EQ(RoutePass(*state_), RouteResult::kMoved);
+  EXPECT_EQ(RoutePass(*state_), RouteResult::kPortBusy);
+  ASSERT_EQ(core::DropHead(Port("COM3")), 0);
   EXPECT_EQ(RoutePass(*state_), RouteResult::kMoved);
+  EXPECT_EQ(RoutePass(*state_), RouteResult::kEmpty);
+  std::vector<std::string> carl;
+  while (core::PopHead(*state_, Port("COM3"), &entry) == 0) carl.push_back(entry.Message);
+  ASSERT_GE(carl.size(), 2u);
+  EXPECT_EQ(carl[carl.size() - 2], "c1");
+  EXPECT_EQ(carl.back(), "c2");
+}
+
+TEST_F(Router, PageTakenFromTheMiddleLeavesTheRingInOrderAcrossItsWrap) {
+  // Move the ring's indexes near its end, so the pages wrap around slot 0.
+  for (int i = 0; i < 97; ++i) Queue("Ann");
+  for (int i = 0; i < 97; ++i) ASSERT_EQ(core::DropHead(*state_->Main), 0);
+  for (int i = 0; i < 6; ++i) Queue("Ann", std::to_string(i).c_str());
+  core::QueueEntry entry;
+  ASSERT_EQ(core::TakeEntryAt(*state_->Main, 4, &entry), 0);
+  EXPECT_EQ(entry.Message, "4");
+  EXPECT_NE(core::TakeEntryAt(*state_->Main, 5, &entry), 0);  // past the tail
+  std::string rest;
+  while (core::PopHead(*state_, *state_->Main, &entry) == 0) rest += entry.Message;
+  EXPECT_EQ(rest, "01235");
 }
 
 TEST_F(Router, UnknownSystemAndPortlessSystemAreDroppedAndCounted) {

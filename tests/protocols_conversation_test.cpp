@@ -360,6 +360,37 @@ TEST(ProtocolsUcp, NoConnectKeepsThePageWithoutALogLine) {
   EXPECT_EQ(s.State().FailedPages.load(), 0);
 }
 
+TEST(ProtocolsUcp, SilenceOrABrokenResultKeepsThePageAsAFailedRound) {
+  for (const bool silent : {true, false}) {
+    LineOptions o;
+    o.Kind = Endpoint::Ucp;
+    o.Ucp.Silent = silent;
+    o.Ucp.Garble = !silent;
+    FakeLine line(o);
+    Server s;
+    s.AddSystem("Centre", SystemType::UCP, line.Path(), "5550100");
+    s.AddPerson("Ann", "0172-1234567", "Centre");
+    s.Install();
+    s.Queue(line.Path(), "Ann", "AB");
+    delivery::DialWork work(s.State(), s.Port(line.Path()));
+    // The frame reached the centre, but nothing says it took the page: the round failed and
+    // the page waits at the head for the retry policy.
+    EXPECT_EQ(delivery::DeliverQueue(work), 1) << silent;
+    EXPECT_EQ(s.HeadName(line.Path()), "Ann");
+    EXPECT_EQ(line.RecordsStarting("UCP ").size(), 1u);
+    EXPECT_EQ(
+        s.CountLog(silent
+                       ? "CORVD32: Error - No answer from the paging centre on message(#1) for Ann - page kept\n"
+                       : "CORVD32: Error - Broken answer from the paging centre on message(#1) for Ann - page kept\n"),
+        1)
+        << s.Log();
+    EXPECT_EQ(s.CountLog("rejected"), 0);
+    EXPECT_EQ(s.CountLog("Paged"), 0);
+    EXPECT_EQ(s.State().FailedPages.load(), 0);
+    EXPECT_EQ(s.State().PagesSent.load(), 0);
+  }
+}
+
 // ---------------------------------------------------------------------------------------
 // Numeric
 

@@ -159,6 +159,28 @@ TEST(ProtocolsPipe, Numeric150DigitsWithoutPrefixOrNumberCutTo99AllPlayedBeforeT
   EXPECT_EQ(Rig::Field(calls[0], "complete"), "yes");
 }
 
+TEST(ProtocolsPipe, NumericCallTheModemReportsBusyIsAFailedRoundThenPaged) {
+  Rig rig;
+  const std::string ini = "MaxReTrys = 3\nPagerSystemsSection\n" + System("Numeric", "Tap", rig.Port(), "5551212") +
+                          "NameSection\n" + "[Ann]\nPageID = '1234567'\nPagerType = Numeric\n";
+  rig.Start(ini, std::string(kModem) + Number("5551212", "terminal = numeric\nfail_first = 1\n"));
+  EXPECT_EQ(rig.Page("Ann", "42"), "OK");
+  ASSERT_TRUE(rig.WaitLog("Paged Ann\n", 90000)) << rig.Log() << rig.Record();
+  ASSERT_TRUE(rig.WaitRecord("NUMERIC ", 10000));
+  // The busy call paged nobody: logged with the modem's words, and the page was played on
+  // the next call.
+  const std::string log = rig.Log();
+  const size_t busy = log.find("CORVD32: Error - Numeric page for Ann not sent - Modems response was(BUSY)\n");
+  ASSERT_NE(busy, std::string::npos) << log;
+  EXPECT_LT(busy, log.find("CORVD32: Paged Ann\n"));
+  EXPECT_EQ(rig.CountLog("Paged Ann"), 1);
+  EXPECT_EQ(rig.RecordLines("CALL ").size(), 2u) << rig.Record();
+  EXPECT_EQ(rig.RecordLines("RESULT call=1 BUSY").size(), 1u) << rig.Record();
+  const std::vector<std::string> played = rig.RecordLines("NUMERIC ");
+  ASSERT_EQ(played.size(), 1u);
+  EXPECT_NE(played[0].find("complete=yes"), std::string::npos) << played[0];
+}
+
 TEST(ProtocolsPipe, NumericPersonOnATapSystemIsDialledNumerically) {
   Rig rig;
   const std::string ini = "PagerSystemsSection\n" +
@@ -210,6 +232,19 @@ TEST(ProtocolsPipe, TapManualTerminalThatNeedsTwoM) {
   ASSERT_TRUE(rig.WaitLog("Paged Ann\n", 60000)) << rig.Log() << rig.Record();
   EXPECT_EQ(rig.RecordLines("TAPM mode").size(), 2u);
   EXPECT_EQ(rig.RecordLines("TAPM page").size(), 1u);
+}
+
+TEST(ProtocolsPipe, TapManualTextWithCrCannotPageAnotherId) {
+  Rig rig;
+  const std::string ini = "PagerSystemsSection\n" + System("Manual", "TapM", rig.Port(), "5550002") + "NameSection\n" +
+                          Person("Ann", "111", "Manual");
+  rig.Start(ini, std::string(kModem) + Number("5550002", "terminal = tapm\n"));
+  // Sent as it stands, the terminal would read 999 as a new pager ID and "evil" as its page.
+  EXPECT_EQ(rig.Page("Ann", "hi\r999\revil\x1b"), "OK");
+  ASSERT_TRUE(rig.WaitLog("Paged Ann\n", 60000)) << rig.Log() << rig.Record();
+  ASSERT_TRUE(rig.WaitRecord("HANGUP ", 10000)) << rig.Record();
+  EXPECT_EQ(rig.RecordLines("TAPM page"), std::vector<std::string>{"TAPM page call=1 id=111 msg=hi 999 evil "})
+      << rig.Record();
 }
 
 TEST(ProtocolsPipe, ScriptsDialIdOnlyPauseAndMissingFile) {

@@ -59,7 +59,8 @@ class Server {
     return status;
   }
 
-  // One transaction: the reply's bytes (empty when nothing came).
+  // One transaction: the reply's bytes (empty when nothing came), but a page's reply as a
+  // sender reads its text: "OK" without the message numbers after its terminator (Numbers).
   std::string Request(const common::RequestRecord& head, const std::string& name,
                       const std::string& message = "") const {
     return Send(common::BuildRequest(head, name, message));
@@ -67,14 +68,13 @@ class Server {
   std::string Send(const std::vector<char>& bytes) const {
     std::vector<char> reply(20000);
     const int n = platform::PipeTransact(pipe_, bytes, reply, 10000);
-    return n > 0 ? std::string(reply.data(), static_cast<size_t>(n)) : std::string();
+    std::string text = n > 0 ? std::string(reply.data(), static_cast<size_t>(n)) : std::string();
+    if (text.rfind(std::string("OK\0#", 4), 0) == 0) text.resize(2);
+    return text;
   }
 
-  // A page's reply as a sender reads its text: "OK" without the message numbers after it.
   std::string Page(const std::string& name, const std::string& text, int type = 0) const {
-    std::string reply = Request(Head(type), name, text);
-    if (reply.rfind(std::string("OK\0#", 4), 0) == 0) reply.resize(2);
-    return reply;
+    return Request(Head(type), name, text);
   }
   std::string Status(int flag) const {
     common::RequestRecord head = Head(common::kStatusReport);

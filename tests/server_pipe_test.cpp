@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "tests/server_harness.h"
 
@@ -21,6 +22,15 @@ class ServerPipe : public ::testing::Test {
   void Start(const std::string& ini) {
     server_.Dir().Write("page.ini", ini);
     server_.Start();
+  }
+  // A client connection that has sent nothing (invalid when the connect failed).
+  platform::UniqueFd Connect() {
+    platform::UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, server_.Pipe().c_str(), sizeof addr.sun_path - 1);
+    if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) fd.Reset(-1);
+    return fd;
   }
   Server server_;
 };
@@ -125,6 +135,42 @@ TEST_F(ServerPipe, ClientThatLeavesWithoutReadingDoesNotDisturbTheServer) {
   }
   EXPECT_EQ(server_.Page("Bob", "still here"), "OK");
   EXPECT_EQ(server_.Stop(SIGTERM), 0);
+}
+
+TEST_F(ServerPipe, TenIdleConnectionsCannotJamThePipe) {
+  Start(servertest::StandardIni());
+  // Ten clients connect and say nothing: one for each pipe thread, all accepted before the
+  // page request below connects.
+  std::vector<platform::UniqueFd> idle;
+  for (int i = 0; i < 10; ++i) {
+    idle.push_back(Connect());
+    ASSERT_TRUE(idle.back().Valid());
+  }
+  // The idle ones are dropped after the receive deadline, so the page is answered well
+  // within twice that, while they still hold their ends open.
+  const std::vector<char> request = common::BuildRequest(Server::Head(common::kPageRequest), "Ann", "through");
+  std::vector<char> reply(100);
+  const int n = platform::PipeTransact(server_.Pipe(), request, reply, 10000, 2 * platform::kPipeReceiveDeadlineMs);
+  ASSERT_GT(n, 0) << n;
+  EXPECT_STREQ(reply.data(), "OK");  // the text; the message number follows its terminator
+  EXPECT_TRUE(
+      testsupport::WaitForFileText(server_.Dir().File("log.txt"), "Page Queued(#1), Will page Ann now\n", 5000));
+
+  // A client that gives up before its request is read (it sends and closes while the pipe
+  // threads are held again) is not served late: its sender was told it failed.
+  idle.clear();
+  for (int i = 0; i < 10; ++i) idle.push_back(Connect());
+  {
+    platform::UniqueFd gaveUp = Connect();
+    ASSERT_EQ(::send(gaveUp.Get(), request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+  }
+  EXPECT_TRUE(testsupport::WaitForFileText(
+      server_.Dir().File("log.txt"), "Error - Request for 'Ann' not served: its client gave up before it was read\n",
+      4 * platform::kPipeReceiveDeadlineMs));
+  EXPECT_EQ(server_.Page("Bob", "next"), "OK");
+  EXPECT_TRUE(
+      testsupport::WaitForFileText(server_.Dir().File("log.txt"), "Page Queued(#2), Will page Bob now\n", 5000));
+  EXPECT_EQ(testsupport::CountInFile(server_.Dir().File("log.txt"), "Will page Ann now"), 1);
 }
 
 }  // namespace

@@ -188,6 +188,24 @@ TEST(TapDelivery, EmptyPhoneNumberTalksWithoutDialling) {
   EXPECT_EQ(rig.CountLog("No CONNECT"), 0);
 }
 
+TEST(TapDelivery, ControlCharactersInTheTextReachTheTerminalAsBlanks) {
+  Rig rig;
+  rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n"), SimIni());
+  // An ETX inside the text would end the block early, a CR would split it.
+  ASSERT_EQ(rig.Page("Ann",
+                     "A\rB\x03"
+                     "C\x7F"
+                     "D"),
+            "OK");
+  ASSERT_TRUE(rig.WaitLog("Message(#1) sent to Ann\n", kCallMs)) << rig.Log() << rig.Record();
+  const auto pages = rig.RecordLines("PAGE ");
+  ASSERT_EQ(pages.size(), 1u) << rig.Record();
+  EXPECT_EQ(Rig::Field(pages[0], "hex"), "41204220432044");
+  EXPECT_EQ(Rig::Field(pages[0], "checksum"), "ok");
+  EXPECT_EQ(Rig::Field(pages[0], "verdict"), "ACK");
+  EXPECT_EQ(rig.CountLog("rejected"), 0) << rig.Log();
+}
+
 TEST(TapDelivery, TerminalThatNeverPromptsFailsTheLogon) {
   Rig rig;
   rig.Start(TapIni(rig.Port(), "SystemPhoneNumber = '5551234'\n", "MaxReTrys = 1\n"), SimIni("no_id = on\n"));

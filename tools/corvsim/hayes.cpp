@@ -159,14 +159,24 @@ void Dial(SimLine& line, const SimConfig& config, ModemState& modem, const AtLin
     return;
   }
   const TerminalKind* kind = FindTerminal(number->Get("terminal", "tap"));
+  const long commas = std::count(at.Dialled.begin(), at.Dialled.end(), ',');
+  const int dialMs = static_cast<int>(number->GetInt("dial_ms", settings.GetInt("dial_ms", 300)) +
+                                      commas * settings.GetInt("comma_ms", 50));
   if (kind != nullptr && kind->AnswersDial) {
+    // A pager's own line can be busy or dead too: a result that is not CONNECT (result, or
+    // fail_first's fail_result) comes after the dial time instead of the call.
+    const std::string result = DialResult(modem, *number);
+    const std::string upper = Upper(result);
+    if (upper.rfind("CONNECT", 0) != 0 && upper != "SILENCE") {
+      if (!line.Pause(static_cast<int>(number->GetInt("dial_ms", settings.GetInt("dial_ms", 300))))) return;
+      Result(line, result);
+      line.Record("RESULT " + callTag + " " + RecordEscape(result));
+      return;
+    }
     ApplyLine(line, settings, number);
     kind->Run(line, *number, call);
     return;
   }
-  const long commas = std::count(at.Dialled.begin(), at.Dialled.end(), ',');
-  const int dialMs = static_cast<int>(number->GetInt("dial_ms", settings.GetInt("dial_ms", 300)) +
-                                      commas * settings.GetInt("comma_ms", 50));
   const bool keyPressed = line.InputWithin(dialMs);
   if (line.TakeHangup()) {
     line.Record("HANGUP " + callTag + " reason=port-closed-while-dialling");

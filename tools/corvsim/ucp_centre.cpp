@@ -129,7 +129,7 @@ std::string UcpCentre::OnBytes(std::string_view bytes) {
     pending_.clear();
     const bool valid = r.LengthOk && r.ChecksumOk && r.Operation30 && r.HexOk;
     const bool positive = valid && !options_.RejectAll && options_.RejectAdc.count(r.AdC) == 0;
-    std::string answer = options_.Silent ? "none" : (positive ? "A" : "N");
+    std::string answer = options_.Silent ? "none" : options_.Garble ? "garbled" : (positive ? "A" : "N");
     records_.push_back("UCP frame=" + UcpEscape(r.Text) + " checksum=" + r.Checksum +
                        " len=" + (r.LengthOk ? "ok" : "bad") + " sum=" + (r.ChecksumOk ? "ok" : "bad") +
                        " adc=" + r.AdC + " msg=" + UcpEscape(r.Message) + " answer=" + answer);
@@ -137,7 +137,9 @@ std::string UcpCentre::OnBytes(std::string_view bytes) {
     // 02 syntax error for a damaged frame, 01 (checksum) and 04 (operation) per the
     // EMI error list; a refused recipient gets 06 (AdC invalid).
     const char* code = !r.ChecksumOk ? "01" : !valid ? "02" : "06";
-    reply += UcpResultFrame(r, positive, code);
+    std::string frame = UcpResultFrame(r, positive, code);
+    if (options_.Garble) frame[frame.size() - 2] = frame[frame.size() - 2] == '0' ? '1' : '0';
+    reply += frame;
   }
   return reply;
 }

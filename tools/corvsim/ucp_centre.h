@@ -17,6 +17,7 @@ struct UcpCentreOptions {
   std::set<std::string> RejectAdc;  // recipients answered with a negative result
   bool RejectAll = false;
   bool Silent = false;  // never answer
+  bool Garble = false;  // answer with a result frame whose checksum is wrong (line noise)
 };
 
 // One frame as the centre understood it.

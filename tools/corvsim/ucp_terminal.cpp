@@ -11,6 +11,7 @@ bool RunUcpTerminal(SimLine& line, const SectionConfig& number, const CallInfo& 
   for (const std::string& adc : number.GetList("reject")) options.RejectAdc.insert(adc);
   options.RejectAll = number.GetBool("reject_all", false);
   options.Silent = number.GetBool("silent", false);
+  options.Garble = number.GetBool("garble", false);
   const int idleMs = static_cast<int>(number.GetInt("idle_ms", 60000));
   UcpCentre centre(options);
   return RunByteEndpoint(line, call, centre, idleMs);
