@@ -9,6 +9,7 @@
 #include "core/now_queue.h"
 #include "core/page_book.h"
 #include "platform/clock.h"
+#include "server/ip_worker.h"
 #include "server/threads.h"
 
 namespace server {
@@ -43,7 +44,10 @@ RouteResult RoutePass(core::ServerState& state) {
     ++state.FailedPages;
     return RouteResult::kDropped;
   }
-  if (!HasUsablePort(state, s)) {
+  core::DialContext* port = nullptr;
+  const IpRoute ip = IpQueueFor(state, s, port);  // a system reached over IP has its own queue
+  if (ip == IpRoute::kFull) return RouteResult::kPortBusy;
+  if (ip == IpRoute::kNotIp && !HasUsablePort(state, s)) {
     const core::QueueEntry& head = *core::PeekHead(state, main);
     std::string system;
     {
@@ -58,7 +62,7 @@ RouteResult RoutePass(core::ServerState& state) {
     ++state.FailedPages;
     return RouteResult::kDropped;
   }
-  core::DialContext* port = core::ChoosePort(state, s);
+  if (ip == IpRoute::kNotIp) port = core::ChoosePort(state, s);
   if (!port) return RouteResult::kPortBusy;
   core::QueueEntry entry;
   if (core::PopHead(state, main, &entry) != 0) return RouteResult::kEmpty;
