@@ -91,16 +91,20 @@ void ReturnHeadToMain(core::ServerState& state, core::DialContext& lane) {
 }
 
 // Works the lane from its head as the dial threads work a port's queue (DeliverQueue), but
-// sends a page of a system now dialled by modem back to the router first.
-int DeliverLane(delivery::DialWork& work) {
+// sends a page of a system now dialled by modem back to the router first, and gives the
+// places of finished pages back after each delivery, so the router need not wait for the
+// whole round.
+int DeliverLane(delivery::DialWork& work, IpSystemQueue& system, IpLane& lane) {
   while (core::HasPages(work.Queue) && !work.Stop.stop_requested()) {
     if (!HeadGoesOverIp(work.State, work.Queue)) {
       ReturnHeadToMain(work.State, work.Queue);
+      ReleaseDone(system, lane);
       continue;
     }
     const int32_t readIndex = work.Queue.ReadIndex.load();
     const std::optional<int32_t> number = core::HeadMessageNumber(work.Queue);
     const int result = delivery::DeliverHead(work);
+    ReleaseDone(system, lane);
     if (result != 0) return result;
     // A round that took no page off the lane has failed (as for a port).
     if (core::HasPages(work.Queue) && work.Queue.ReadIndex.load() == readIndex &&
@@ -127,7 +131,7 @@ void IpWorker(core::ServerState& state, IpSystemQueue& system, IpLane& lane, std
     TakePages(state, system, lane, system.Workers.load());
     if (core::HasPages(dc)) {
       const bool watching = !lane.Watch.Empty();
-      const int result = DeliverLane(work);
+      const int result = DeliverLane(work, system, lane);
       work.Dir.reset();  // a reload's old directory is not kept alive between rounds
       ReleaseDone(system, lane);
       if (!watching && !lane.Watch.Empty())
