@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -193,6 +195,22 @@ TEST_F(IpDelivery, TapOverTcpSeveralPagesPerSessionNakRsAndEscEot) { TapSessionC
 
 TEST_F(IpDelivery, TapOverTlsSeveralPagesPerSessionNakRsAndEscEot) { TapSessionCase(server_, true, *ca_); }
 
+TEST_F(IpDelivery, TapManualModeOverTcp) {
+  iptest::Corvsim terminal("[tap-tcp]\nport = 0\nterminal = tapm\n");
+  ASSERT_TRUE(terminal.Ok()) << terminal.Output();
+  StartServer(
+      "PagerSystemsSection\n[Desk]\nSystemType = TapM\nTapHost = '127.0.0.1:" + std::to_string(terminal.Port("tap")) +
+      "'\nNameSection\n" + PersonOn("Ann", "123", "Desk") + PersonOn("Bob", "456", "Desk"));
+  server_.Page("Ann", "manual one");
+  server_.Page("Bob", "manual two");
+  ASSERT_TRUE(LogShows(server_, "Paged Bob")) << server_.Log() << terminal.Record();
+  EXPECT_TRUE(RecordShows(server_, 1, "state=sent"));
+  // The terminal writes its record as the session ends.
+  EXPECT_TRUE(testsupport::WaitForFileText(terminal.RecordPath(), "id=456 msg=manual two", kWaitMs))
+      << terminal.Record();
+  EXPECT_NE(terminal.Record().find("id=123 msg=manual one"), std::string::npos) << terminal.Record();
+}
+
 TEST_F(IpDelivery, SnppToNetSnppServerWithAndWithoutTlsAndLogin) {
   iptest::PerlSnppCarrier plain({});
   iptest::PerlSnppCarrier secured({"--tls", ca_->CertFile, ca_->KeyFile, "--login", "gw", "secret"});
@@ -202,14 +220,20 @@ TEST_F(IpDelivery, SnppToNetSnppServerWithAndWithoutTlsAndLogin) {
                   std::to_string(plain.Port()) + "\n[Secured]\nSystemType = Snpp\nSnppHost = '127.0.0.1'\nSnppPort = " +
                   std::to_string(secured.Port()) + "\nSnppTls = Enabled\nSnppCaFile = '" + ca_->CaFile +
                   "'\nSnppLogin = 'gw'\nSnppPassword = 'secret'\nNameSection\n" + PersonOn("Ann", "5551001", "Plain") +
-                  PersonOn("Bob", "5551002", "Secured"),
+                  PersonOn("Cy", "12", "Plain") + PersonOn("Bob", "5551002", "Secured"),
               {});
   server_.Page("Ann", "first");
+  server_.Page("Cy", "too short an ID");
   server_.Page("Ann", "second");
   server_.Page("Bob", "over TLS");
-  ASSERT_TRUE(LogShows(server_, "Message(#2) sent to Ann")) << server_.Log() << plain.Output();
-  ASSERT_TRUE(LogShows(server_, "Message(#3) sent to Bob")) << server_.Log() << secured.Output();
-  EXPECT_TRUE(RecordShows(server_, 3, "state=sent"));
+  ASSERT_TRUE(LogShows(server_, "Message(#3) sent to Ann")) << server_.Log() << plain.Output();
+  ASSERT_TRUE(LogShows(server_, "Message(#4) sent to Bob")) << server_.Log() << secured.Output();
+  EXPECT_TRUE(RecordShows(server_, 4, "state=sent"));
+  // 5xx: given up at once, and the pages behind it still go.
+  EXPECT_NE(server_.Log().find("Error - Paging carrier refused message(#2) for Cy: 550"), std::string::npos)
+      << server_.Log();
+  EXPECT_TRUE(RecordShows(server_, 2, "state=given up"));
+  EXPECT_NE(PageRecord(server_, 2).find("attempts=1"), std::string::npos) << PageRecord(server_, 2);
   EXPECT_NE(plain.Record().find("PAGE id=5551001 text=first"), std::string::npos) << plain.Record();
   EXPECT_NE(plain.Record().find("PAGE id=5551001 text=second"), std::string::npos) << plain.Record();
   EXPECT_NE(secured.Record().find("LOGI user=gw ok=1"), std::string::npos) << secured.Record();
@@ -235,6 +259,27 @@ TEST_F(IpDelivery, SnppRelayedToAnotherCorvel) {
   EXPECT_TRUE(testsupport::WaitForFileText(relay.Dir().File("log.txt"), "Page Queued(#1), Will page 7007", kWaitMs))
       << relay.Log();
   EXPECT_NE(PageRecord(relay, 1).find("pageid=7007"), std::string::npos) << PageRecord(relay, 1);
+}
+
+TEST_F(IpDelivery, SystemFirstNamedByAReloadGetsItsWorkers) {
+  iptest::Corvsim carrier("[wctp]\nport = 0\n");
+  ASSERT_TRUE(carrier.Ok()) << carrier.Output();
+  StartServer(
+      "MaxReTrys = 0\nPagerSystemsSection\n[Other]\nSystemType = Tap\nPort = '/nonexistent/tty9'\n"
+      "NameSection\n" +
+      PersonOn("Zed", "9", "Other"));
+  // The first check (2 minutes, 1.2 s here) takes the file's time as its baseline.
+  testsupport::FileCloseWatch ini(server_.Dir().File("page.ini"));
+  ASSERT_TRUE(ini.Ok());
+  ASSERT_TRUE(servertest::WaitForIniBaseline(ini, kWaitMs));
+  server_.Dir().Write("page.ini", "PagerSystemsSection\n" +
+                                      WctpSystem("Carrier", carrier.Port("wctp"), "Connections = 2\n") +
+                                      "NameSection\n" + PersonOn("Ann", "5551234", "Carrier"));
+  std::filesystem::last_write_time(server_.Dir().File("page.ini"),
+                                   std::filesystem::file_time_type::clock::now() + std::chrono::minutes(3));
+  ASSERT_TRUE(LogShows(server_, "PAGE.INI has changed - Re-reading file")) << server_.Log();
+  ASSERT_EQ(server_.Page("Ann", "after the reload"), "OK");
+  ASSERT_TRUE(LogShows(server_, "Message(#1) sent to Ann")) << server_.Log() << carrier.Record();
 }
 
 TEST_F(IpDelivery, ModemAndThreeIpSystemsDeliverOnePageEach) {
