@@ -28,6 +28,9 @@ namespace core {
 constexpr const char* kServerProgramName = "CORVD32";
 constexpr int kMaxSystems = 50;  // slots of the system table (NextPort cursors below)
 
+// The queues and workers of the systems reached over IP (server/ip_worker.h).
+struct IpDelivery;
+
 struct ServerState {
   // The page store (core/page_book.h records in it); null in tests of the queues alone.
   // Declared first, so it is closed after everything that records in it (the port
@@ -82,6 +85,10 @@ struct ServerState {
   uint64_t AtGeneration = 0;  // counts the changes of the table (under AtLock)
   std::unique_ptr<AtEntry[]> AtTable;
   std::array<int64_t, kAtSlots> AtAccepted{};  // when each slot's page was accepted (for its record)
+
+  // The queues and workers of the systems reached over IP; null until page.ini names one.
+  // Declared last: its workers are stopped and joined before anything they use goes.
+  std::shared_ptr<IpDelivery> Ip;
 };
 
 // The directory in force: a snapshot that stays valid for as long as the caller holds it,

@@ -4,6 +4,7 @@
 #include "core/now_queue.h"
 #include "core/page_book.h"
 #include "delivery/delivery.h"
+#include "delivery/ip_delivery.h"
 #include "delivery/modem_control.h"
 #include "delivery/numeric.h"
 #include "delivery/script.h"
@@ -94,14 +95,15 @@ using DriverFn = int (*)(DialWork&);
 
 struct DeliveryDriver {
   directory::SystemType SystemType;
-  DriverFn Deliver;  // calls PlaceCall and EndCall with its CallSetup above
+  bool OverIp;       // the system is reached over IP (directory::IsIpSystem)
+  DriverFn Deliver;  // a modem driver calls PlaceCall and EndCall with its CallSetup above
 };
 
 constexpr DeliveryDriver kDrivers[] = {
-    {directory::SystemType::Tap, DeliverTap},
-    {directory::SystemType::TapM, DeliverTapManual},
-    {directory::SystemType::UCP, DeliverUcp},
-    {directory::SystemType::Script, DeliverScript},
+    {directory::SystemType::Tap, false, DeliverTap},      {directory::SystemType::TapM, false, DeliverTapManual},
+    {directory::SystemType::UCP, false, DeliverUcp},      {directory::SystemType::Script, false, DeliverScript},
+    {directory::SystemType::Tap, true, DeliverTapOverIp}, {directory::SystemType::TapM, true, DeliverTapManualOverIp},
+    {directory::SystemType::Wctp, true, DeliverWctp},     {directory::SystemType::Snpp, true, DeliverSnpp},
 };
 
 int FindPerson(const directory::Directory& dir, const core::QueueEntry& entry) {
@@ -150,10 +152,12 @@ int DeliverHead(DialWork& work) {
     DropUnknown(work, "Error - System name not found in list");
     return 1;
   }
-  // Numeric persons are served by numeric paging whatever their system's SystemType.
-  DriverFn driver = record.PagerType == directory::PagerType::Numeric ? DeliverNumeric : nullptr;
+  // Numeric persons are served by numeric paging whatever their system's SystemType, when
+  // that system has a modem; a carrier on the network takes their digits as text.
+  const bool overIp = directory::IsIpSystem(work.System());
+  DriverFn driver = record.PagerType == directory::PagerType::Numeric && !overIp ? DeliverNumeric : nullptr;
   for (const DeliveryDriver& d : kDrivers) {
-    if (driver == nullptr && d.SystemType == work.System().SystemType) driver = d.Deliver;
+    if (driver == nullptr && d.SystemType == work.System().SystemType && d.OverIp == overIp) driver = d.Deliver;
   }
   if (driver == nullptr) {
     // No routine pretends to deliver: the page stays queued and the failed round lets the

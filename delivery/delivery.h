@@ -22,6 +22,8 @@
 
 namespace delivery {
 
+class WctpWatch;  // delivery/wctp_watch.h
+
 struct DialWork {
   DialWork(core::ServerState& state, core::DialContext& queue, std::stop_token stop = {})
       : State(state), Queue(queue), Stop(stop), Abort(std::move(stop)) {}
@@ -36,6 +38,7 @@ struct DialWork {
   ComPort Port;                                     // open during a call only
   std::stop_token Stop;                             // the dial thread's; ends rounds between pages
   std::stop_token Abort;                            // ends the call's waits (Stop itself in tests)
+  WctpWatch* Watch = nullptr;                       // an IP worker's pages awaiting carrier status
 
   // The paging system being called, by name, for the page records (empty when none).
   std::string SystemName() const { return SystemIndex >= 0 && Dir ? System().SystemName : std::string(); }

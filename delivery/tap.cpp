@@ -7,6 +7,7 @@
 #include "common/log.h"
 #include "core/now_queue.h"
 #include "core/page_book.h"
+#include "delivery/byte_stream.h"
 #include "delivery/modem_control.h"
 
 namespace delivery {
@@ -88,24 +89,29 @@ char VerdictByte(char byte) {
   }
 }
 
-int TapLogon(ComPort* port, std::string_view password) {
+int TapLogon(ByteStream& stream, std::string_view password) {
   const std::string logon = std::string(1, kEsc) + "PG1" + std::string(password) + "\r";
   const std::string goAhead = std::string(1, kEsc) + "[p\r";
   for (int attempt = 0; attempt < kLogonTries; ++attempt) {
-    WriteComText(port, "\r");
-    if (WaitForText(port, "ID=", 2) != 0) continue;
+    (void)stream.Write("\r");
+    if (WaitForStreamText(stream, "ID=", 2) != 0) continue;
     Delay(1000);
     // Once per try: a second copy would be answered too, and that answer would be read as
     // the verdict on the first block.
-    WriteComText(port, logon);
-    if (WaitForText(port, std::string(1, kAck), 10) != 0) continue;
-    if (WaitForText(port, goAhead, 10) != 0) continue;
+    (void)stream.Write(logon);
+    if (WaitForStreamText(stream, std::string(1, kAck), 10) != 0) continue;
+    if (WaitForStreamText(stream, goAhead, 10) != 0) continue;
     // Whatever the terminal adds after its go-ahead is not a verdict on any block.
-    DrainComInput(port);
+    DrainStream(stream);
     common::DebugLine("\n");
     return 0;
   }
   return 1;
+}
+
+int TapLogon(ComPort* port, std::string_view password) {
+  ComPortStream stream(port);
+  return TapLogon(stream, password);
 }
 
 size_t JudgeTapReply(std::string_view arrived, TapReply& reply) {
@@ -140,7 +146,8 @@ int ApplyVerdict(DialWork& work, char verdict) {
       return kVerdictRetry;
     case kRs: {
       const std::string words = core::LogResult("Error - ID or Message content based error on message(#%ld)", number);
-      common::LogLine("%t %s: Error - Was not able send message(#%ld) for: %s\n", program, number, common::Outside(name));
+      common::LogLine("%t %s: Error - Was not able send message(#%ld) for: %s\n", program, number,
+                      common::Outside(name));
       core::RecordOutcome(work.State, work.Current, core::PageState::kGivenUp, words);
       static_cast<void>(core::DropHead(work.Queue));
       ++work.State.FailedPages;
@@ -153,10 +160,11 @@ int ApplyVerdict(DialWork& work, char verdict) {
                         core::LogResult("Error - Pager system disconnected on message(#%ld)", number));
       return kVerdictDisconnected;
     default: {  // ACK
-      const std::string words = work.State.LogMessages.load()
-                                    ? core::LogResult("Message(#%ld) sent to %s with Message \"%s\"", number, common::Outside(name),
-                                                      common::Outside(common::FieldText(work.Current.Message)))
-                                    : core::LogResult("Message(#%ld) sent to %s", number, common::Outside(name));
+      const std::string words =
+          work.State.LogMessages.load()
+              ? core::LogResult("Message(#%ld) sent to %s with Message \"%s\"", number, common::Outside(name),
+                                common::Outside(common::FieldText(work.Current.Message)))
+              : core::LogResult("Message(#%ld) sent to %s", number, common::Outside(name));
       core::RecordOutcome(work.State, work.Current, core::PageState::kSent, words);
       ++work.State.PagesSent;
       static_cast<void>(core::DropHead(work.Queue));
@@ -167,14 +175,13 @@ int ApplyVerdict(DialWork& work, char verdict) {
 
 }  // namespace
 
-int TapReadVerdict(DialWork& work) {
+int TapReadVerdict(DialWork& work, ByteStream& stream) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point giveUp = Clock::now() + std::chrono::milliseconds(kVerdictTotalMs);
   TapReply reply;
   while (reply.Verdict == 0) {
-    int timedOut = 0;
-    const int byte = ReadComByteTimed(&work.Port, kVerdictGapMs, timedOut);
-    if (timedOut || byte < 0 || Clock::now() >= giveUp) break;
+    const int byte = stream.ReadByte(kVerdictGapMs);
+    if (byte < 0 || Clock::now() >= giveUp) break;
     common::DebugLine("ResponseData: 0x%X\n", byte);
     const char c = static_cast<char>(byte);
     JudgeTapReply(std::string_view(&c, 1), reply);
@@ -184,16 +191,15 @@ int TapReadVerdict(DialWork& work) {
   return ApplyVerdict(work, reply.Verdict);
 }
 
-int DeliverTap(DialWork& work) {
-  int result = 0;
-  if (!PlaceCall(work, kTapCall, result)) return result;
+int TapReadVerdict(DialWork& work) {
+  ComPortStream stream(&work.Port);
+  return TapReadVerdict(work, stream);
+}
+
+int TapConversation(DialWork& work, ByteStream& stream) {
   const directory::SystemRecord& system = work.System();
   const std::string program = common::ProgramName();
-  if (TapLogon(&work.Port, system.TapPassWord) != 0) {
-    CloseComPort(work.Port);
-    common::LogLine("%t %s: Error - Can not login to paging system\n", program);
-    return kDeliverFailed;
-  }
+  if (TapLogon(stream, system.TapPassWord) != 0) return kTapLogonFailed;
   const bool cp850 = work.State.MapCodePage.load() == 1;
   int failureRun = 0;
   for (int blocks = 0; !work.Stop.stop_requested(); ++blocks) {
@@ -210,15 +216,12 @@ int DeliverTap(DialWork& work) {
     const std::string message = common::FieldText(work.Current.Message);
     common::DebugLine("\n%s\n", pagerId);
     common::DebugLine("%s\n\n", message);
-    WriteComText(&work.Port, TapBlock(pagerId, MapTapMessage(message, cp850)));
+    (void)stream.Write(TapBlock(pagerId, MapTapMessage(message, cp850)));
 
-    const int verdict = TapReadVerdict(work);
-    DrainComInput(&work.Port);
+    const int verdict = TapReadVerdict(work, stream);
+    DrainStream(stream);
     failureRun = (verdict == kVerdictRetry || verdict == kVerdictDisconnected) ? failureRun + 1 : 0;
-    if (verdict == kVerdictDisconnected) {
-      EndCall(work, kTapCall);
-      return kDeliverDisconnected;
-    }
+    if (verdict == kVerdictDisconnected) return kDeliverDisconnected;
     if (failureRun >= kMaxFailedBlocksInARow) {
       failureRun = 0;
       const std::string words =
@@ -232,9 +235,22 @@ int DeliverTap(DialWork& work) {
           system.MaxPagesPerConnection > blocks))
       break;
   }
-  WriteComText(&work.Port, std::string(1, kEot) + "\r");
-  EndCall(work, kTapCall);
+  (void)stream.Write(std::string(1, kEot) + "\r");
   return kDeliverOk;
+}
+
+int DeliverTap(DialWork& work) {
+  int result = 0;
+  if (!PlaceCall(work, kTapCall, result)) return result;
+  ComPortStream stream(&work.Port);
+  result = TapConversation(work, stream);
+  if (result == kTapLogonFailed) {
+    CloseComPort(work.Port);
+    common::LogLine("%t %s: Error - Can not login to paging system\n", common::ProgramName());
+    return kDeliverFailed;
+  }
+  EndCall(work, kTapCall);
+  return result;
 }
 
 }  // namespace delivery

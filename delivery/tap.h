@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "delivery/byte_stream.h"
 #include "delivery/delivery.h"
 
 namespace delivery {
@@ -68,11 +69,22 @@ size_t JudgeTapReply(std::string_view arrived, TapReply& reply);
 // Logs on: CR until "ID=" (2 s each), then ESC PG1 password CR once, ACK within 10 s and the
 // go-ahead ESC [ p CR within 10 s; whatever else the terminal said is drained before the
 // first block. Up to 7 tries. 0 logged on, 1 not.
+[[nodiscard]] int TapLogon(ByteStream& stream, std::string_view password);
 [[nodiscard]] int TapLogon(ComPort* port, std::string_view password);
 
 // Reads the terminal's answer to the block just sent for work.Current and judges it with
 // JudgeTapReply, until a verdict byte, 10 s without a byte, or 60 s in all. Logs, counts and
 // removes the page as the verdict says. kVerdictDone, kVerdictRetry or kVerdictDisconnected.
-[[nodiscard]] int TapReadVerdict(DialWork& work);
+[[nodiscard]] int TapReadVerdict(DialWork& work, ByteStream& stream);
+[[nodiscard]] int TapReadVerdict(DialWork& work);  // on the call's serial port
+
+// TapConversation's result when the log-on failed (the caller logs it, after its close).
+constexpr int kTapLogonFailed = kDeliverFailed;
+
+// The whole TAP conversation on a connected stream, whatever carries it (a modem call or a
+// socket): log-on, one block per page of the head page's system (work.SystemIndex set),
+// the verdicts, and EOT. kDeliverOk, kTapLogonFailed, or kDeliverDisconnected when the
+// terminal ended the session during a block (no EOT is sent then). The caller closes.
+[[nodiscard]] int TapConversation(DialWork& work, ByteStream& stream);
 
 }  // namespace delivery

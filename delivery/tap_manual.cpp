@@ -33,29 +33,23 @@ std::string TapManualMessageLine(std::string_view message, bool cp850) {
   return line;
 }
 
-int DeliverTapManual(DialWork& work) {
-  int result = 0;
-  if (!PlaceCall(work, kTapManualCall, result)) return result;
-  ComPort* port = &work.Port;
-
-  if (WaitForText(port, "\r", kTapManualGreetingSec) != 0) {
+int TapManualConversation(DialWork& work, ByteStream& stream) {
+  if (WaitForStreamText(stream, "\r", kTapManualGreetingSec) != 0) {
     common::LogLine("%t %s: Error - No ID message\n", common::ProgramName());
-    EndCall(work, kTapManualCall);
     return kDeliverFailed;
   }
   bool prompted = false;
   for (int i = 0; i < kTapManualModeTries && !prompted; ++i) {
-    WriteComText(port, "M\r");
-    prompted = WaitForText(port, "RETURN", kTapManualModeSec) == 0;
+    (void)stream.Write("M\r");
+    prompted = WaitForStreamText(stream, "RETURN", kTapManualModeSec) == 0;
   }
   if (!prompted) {
     common::LogLine("%t %s: Error - Pager ID prompt not seen\n", common::ProgramName());
-    EndCall(work, kTapManualCall);
     return kDeliverFailed;
   }
 
   const bool cp850 = work.State.MapCodePage.load() == 1;
-  result = kDeliverOk;
+  int result = kDeliverOk;
   while (true) {
     core::QueueEntry* head = work.Stop.stop_requested() ? nullptr : core::PeekHead(work.State, work.Queue);
     if (head == nullptr) {
@@ -67,8 +61,8 @@ int DeliverTapManual(DialWork& work) {
     core::RecordSending(work.State, *head, work.SystemName());
     work.Current = *head;
     const std::string name = common::FieldText(work.Current.Name);
-    WriteComText(port, TapManualIdLine(common::FieldText(work.Current.PageID)));
-    if (WaitForText(port, "RETURN", kTapManualPromptSec) != 0) {
+    (void)stream.Write(TapManualIdLine(common::FieldText(work.Current.PageID)));
+    if (WaitForStreamText(stream, "RETURN", kTapManualPromptSec) != 0) {
       core::RecordOutcome(work.State, work.Current, core::PageState::kGivenUp,
                           core::LogResult("Error - Pager message prompt not seen"));
       static_cast<void>(core::DropHead(work.Queue));
@@ -76,9 +70,10 @@ int DeliverTapManual(DialWork& work) {
       result = kDeliverFailed;
       break;
     }
-    WriteComText(port, TapManualMessageLine(common::FieldText(work.Current.Message), cp850));
+    (void)stream.Write(TapManualMessageLine(common::FieldText(work.Current.Message), cp850));
     common::DebugLine("\n");
-    core::RecordOutcome(work.State, work.Current, core::PageState::kSent, core::LogResult("Paged %s", common::Outside(name)));
+    core::RecordOutcome(work.State, work.Current, core::PageState::kSent,
+                        core::LogResult("Paged %s", common::Outside(name)));
     static_cast<void>(core::DropHead(work.Queue));
     ++work.State.PagesSent;
     if (!NextPageForThisSystem(work)) {
@@ -88,8 +83,16 @@ int DeliverTapManual(DialWork& work) {
     // The terminal answers a message with its prompt for the next pager ID. Taken here, it
     // cannot pass for the message prompt of the next page, so a terminal that refuses the
     // next ID is noticed. A terminal that does not prompt costs this wait only.
-    (void)WaitForText(port, "RETURN", kTapManualPromptSec);
+    (void)WaitForStreamText(stream, "RETURN", kTapManualPromptSec);
   }
+  return result;
+}
+
+int DeliverTapManual(DialWork& work) {
+  int result = 0;
+  if (!PlaceCall(work, kTapManualCall, result)) return result;
+  ComPortStream stream(&work.Port);
+  result = TapManualConversation(work, stream);
   EndCall(work, kTapManualCall);
   return result;
 }

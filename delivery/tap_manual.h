@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "delivery/byte_stream.h"
 #include "delivery/delivery.h"
 
 namespace delivery {
@@ -31,5 +32,9 @@ std::string TapManualMessageLine(std::string_view message, bool cp850);
 // (or the next page is for another system), 1 when a prompt did not come (the port
 // failure included), otherwise the modem result that prevented the connection.
 [[nodiscard]] int DeliverTapManual(DialWork& work);
+
+// The manual-mode dialogue on a connected stream (a modem call or a socket), from the
+// greeting to the last page; the caller closes. Same results as DeliverTapManual.
+[[nodiscard]] int TapManualConversation(DialWork& work, ByteStream& stream);
 
 }  // namespace delivery

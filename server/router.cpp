@@ -11,6 +11,7 @@
 #include "core/now_queue.h"
 #include "core/page_book.h"
 #include "platform/clock.h"
+#include "server/ip_worker.h"
 #include "server/threads.h"
 
 namespace server {
@@ -33,8 +34,9 @@ bool HasUsablePort(core::ServerState& state, int s) {
   return false;
 }
 
-// Moves the first page behind the head whose system's port in turn has room, so that one
-// dead port (its queue full) does not hold up the pages of every other system. A system is
+// Moves the first page behind the head whose system's port in turn (or, for a system reached
+// over IP, its own queue) has room, so that one dead port or carrier (its queue full) does
+// not hold up the pages of every other system. A system is
 // tried once per pass, at its first page: when that page cannot move, the system's later
 // pages stay too, so each system's pages keep their order. A page without a system or a
 // usable port is left for the head, where it is dropped with its log line.
@@ -47,8 +49,13 @@ RouteResult RouteBehindHeldHead(core::ServerState& state, int headSystem) {
     const int s = core::ResolveSystemAt(state, main, offset);
     if (s < 0 || s >= core::kMaxSystems || held.test(static_cast<size_t>(s))) continue;
     held.set(static_cast<size_t>(s));
-    if (!HasUsablePort(state, s)) continue;
-    core::DialContext* port = core::ChoosePort(state, s);
+    core::DialContext* port = nullptr;
+    const IpRoute ip = IpQueueFor(state, s, port);
+    if (ip == IpRoute::kFull) continue;
+    if (ip == IpRoute::kNotIp) {
+      if (!HasUsablePort(state, s)) continue;
+      port = core::ChoosePort(state, s);
+    }
     if (!port) continue;
     core::QueueEntry entry;
     if (core::TakeEntryAt(main, offset, &entry) != 0) return RouteResult::kPortBusy;
@@ -73,22 +80,26 @@ RouteResult RoutePass(core::ServerState& state) {
     ++state.FailedPages;
     return RouteResult::kDropped;
   }
-  if (!HasUsablePort(state, s)) {
+  core::DialContext* port = nullptr;
+  const IpRoute ip = IpQueueFor(state, s, port);  // a system reached over IP has its own queue
+  if (ip == IpRoute::kFull) return RouteBehindHeldHead(state, s);
+  if (ip == IpRoute::kNotIp && !HasUsablePort(state, s)) {
     const core::QueueEntry& head = *core::PeekHead(state, main);
     std::string system;
     {
       const auto dir = core::CurrentDirectory(state);
       system = dir->Systems[static_cast<size_t>(s)].SystemName;
     }
-    core::RecordOutcome(state, head, core::PageState::kGivenUp,
-                        core::LogResult("Error - System %s has no port, message(#%ld) for %s dropped", system,
-                                        static_cast<long>(head.MessageNumber), common::Outside(common::FieldText(head.Name))));
+    core::RecordOutcome(
+        state, head, core::PageState::kGivenUp,
+        core::LogResult("Error - System %s has no port, message(#%ld) for %s dropped", system,
+                        static_cast<long>(head.MessageNumber), common::Outside(common::FieldText(head.Name))));
     core::QueueEntry entry;
     (void)core::PopHead(state, main, &entry);
     ++state.FailedPages;
     return RouteResult::kDropped;
   }
-  core::DialContext* port = core::ChoosePort(state, s);
+  if (ip == IpRoute::kNotIp) port = core::ChoosePort(state, s);
   if (!port) return RouteBehindHeldHead(state, s);
   core::QueueEntry entry;
   if (core::PopHead(state, main, &entry) != 0) return RouteResult::kEmpty;

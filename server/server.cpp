@@ -21,6 +21,7 @@
 #include "server/at_queue.h"
 #include "server/configuration.h"
 #include "server/dial_thread.h"
+#include "server/ip_worker.h"
 #include "server/pipe_server.h"
 #include "server/router.h"
 
@@ -60,12 +61,17 @@ void ServerThreads::StopOrderly(int64_t boundMs) {
     for (int p = 0; p < count; ++p) ports.push_back(State->Ports[static_cast<size_t>(p)].get());
   }
   for (core::DialContext* dc : ports) AskDialThreadToFinish(*dc);
+  if (State != nullptr) AskIpWorkersToFinish(*State);
   StopServiceThreads();
   const uint64_t deadline = platform::TickMs() + static_cast<uint64_t>(boundMs);
   for (core::DialContext* dc : ports) {
     while (!DialThreadFinished(*dc) && platform::TickMs() < deadline) platform::SleepMs(10);
   }
   for (core::DialContext* dc : ports) StopDialThread(*dc);
+  if (State != nullptr) {
+    WaitIpWorkers(*State, deadline);
+    StopIpWorkers(*State);
+  }
 }
 
 void ServerThreads::StopServiceThreads() {
@@ -87,6 +93,7 @@ void ServerThreads::Stop() {
   if (State != nullptr) {
     const int ports = State->PortCount.load();
     for (int p = 0; p < ports; ++p) StopDialThread(*State->Ports[static_cast<size_t>(p)]);
+    StopIpWorkers(*State);
   }
 }
 
@@ -117,6 +124,7 @@ void StartDialThreads(core::ServerState& state, ServerThreads& threads) {
   state.DialThreadsStarted = true;
   const int ports = state.PortCount.load();
   for (int p = 0; p < ports; ++p) StartDialThread(state, *state.Ports[static_cast<size_t>(p)]);
+  SyncIpWorkers(state);
   (void)StartThread(threads, [&state](std::stop_token stop) { RouterThread(state, stop); });
 }
 
@@ -124,6 +132,7 @@ void StartNewDialThreads(core::ServerState& state) {
   if (!state.DialThreadsStarted) return;  // start-up starts them all itself
   const int ports = state.PortCount.load();
   for (int p = 0; p < ports; ++p) StartDialThread(state, *state.Ports[static_cast<size_t>(p)]);
+  SyncIpWorkers(state);
 }
 
 void Shutdown(core::ServerState& state) {

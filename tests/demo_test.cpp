@@ -1,7 +1,7 @@
 // The README's first command, run bounded: the whole gateway on 127.0.0.1 (corvd32 on
 // simulated modems, corvnet32, corvpop32 with dovecot, corvweb under lighttpd) delivers a
 // page from corvsend, one from a mail and one from the web form to the simulated pagers,
-// then stops everything it started.
+// and one to the simulated WCTP carrier, then stops everything it started.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -26,11 +26,12 @@ int FilesIn(const std::string& folder) {
   return n;
 }
 
-TEST(Demo, ThreePagesFromThreeFrontEndsReachTheSimulatedPagers) {
+TEST(Demo, PagesFromEveryFrontEndReachTheSimulatedPagersAndCarrier) {
   testsupport::TempDir dir;
   // The scratch folder itself: the modems' links in it must fit a port name (29 characters).
   const std::string scratch = dir.Path();
-  const uint16_t http = testsupport::FreeTcpPort(), snpp = testsupport::FreeTcpPort(), pop = testsupport::FreeTcpPort();
+  const uint16_t http = testsupport::FreeTcpPort(), snpp = testsupport::FreeTcpPort(), pop = testsupport::FreeTcpPort(),
+                 wctp = testsupport::FreeTcpPort();
   testsupport::ChildProcess demo("/bin/bash", {testsupport::SourcePath("tools/demo.sh"), "--bounded", "120"},
                                  dir.Path(),
                                  {{"CORVEL_BUILD_DIR", CORVEL_BINARY_DIR},
@@ -38,11 +39,13 @@ TEST(Demo, ThreePagesFromThreeFrontEndsReachTheSimulatedPagers) {
                                   {"CORVEL_DEMO_DIR", scratch},
                                   {"CORVEL_DEMO_HTTP_PORT", std::to_string(http)},
                                   {"CORVEL_DEMO_SNPP_PORT", std::to_string(snpp)},
-                                  {"CORVEL_DEMO_POP_PORT", std::to_string(pop)}});
+                                  {"CORVEL_DEMO_POP_PORT", std::to_string(pop)},
+                                  {"CORVEL_DEMO_WCTP_PORT", std::to_string(wctp)}});
   const int status = demo.Wait(200000);
   const std::string out = demo.Output();
   ASSERT_EQ(status, 0) << out;
-  EXPECT_NE(out.find("all three pages arrived"), std::string::npos) << out;
+  EXPECT_NE(out.find("all four pages arrived"), std::string::npos) << out;
+  EXPECT_NE(testsupport::ReadFile(scratch + "/record-wctp.txt").find("recipient=5559876"), std::string::npos);
   EXPECT_NE(out.find("http://127.0.0.1:" + std::to_string(http) + "/"), std::string::npos) << "the form's URL";
 
   // At the pagers: each text with the terminal's ACK, the form's page for both of Support.

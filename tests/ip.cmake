@@ -9,3 +9,7 @@ endforeach()
 if(TARGET ip_snpp_test AND TARGET corvnet32)
   add_dependencies(ip_snpp_test corvnet32)
 endif()
+# End to end through corvd32: the programs it talks to on 127.0.0.1.
+if(TARGET ip_e2e_test)
+  add_dependencies(ip_e2e_test corvd32 corvsim corvnet32)
+endif()

@@ -2,17 +2,18 @@
 # The whole gateway on one machine, everything on 127.0.0.1: corvd32 on simulated modems
 # (corvsim on pseudo-terminals, so no real device is touched), corvnet32 (SNPP), corvpop32
 # polling a local dovecot with a demo mailbox, and corvweb under lighttpd on
-# http://127.0.0.1:8080/. It sends one page with corvsend, one by mail and one through the
-# web form, and shows them arriving at the simulated pagers. Ctrl+C stops everything.
+# http://127.0.0.1:8080/, with a simulated WCTP paging carrier on the network beside the
+# modems. It sends one page with corvsend, one by mail, one through the web form and one to
+# the WCTP carrier, and shows them arriving. Ctrl+C stops everything.
 #
 #   bash tools/demo.sh              builds, runs, follows the log until Ctrl+C
-#   bash tools/demo.sh --bounded N  stops once the three pages arrived (status 0), or after
+#   bash tools/demo.sh --bounded N  stops once the four pages arrived (status 0), or after
 #                                   N seconds without them (status 1); for tests and CI
 #
 # Environment: CORVEL_BUILD_DIR (build folder, default build), CORVEL_DEMO_DIR (scratch
 # folder, default a new one under /tmp), CORVEL_DEMO_SKIP_BUILD=1 (use the build as it is),
-# CORVEL_DEMO_HTTP_PORT, CORVEL_DEMO_SNPP_PORT, CORVEL_DEMO_POP_PORT (defaults 8080, 5444,
-# 5110).
+# CORVEL_DEMO_HTTP_PORT, CORVEL_DEMO_SNPP_PORT, CORVEL_DEMO_POP_PORT, CORVEL_DEMO_WCTP_PORT
+# (defaults 8080, 5444, 5110, 8090).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$(pwd)
@@ -37,6 +38,7 @@ http_port=${CORVEL_DEMO_HTTP_PORT:-8080}
 snpp_port=${CORVEL_DEMO_SNPP_PORT:-5444}
 pop_port=${CORVEL_DEMO_POP_PORT:-5110}
 api_port=${CORVEL_DEMO_API_PORT:-8025}
+wctp_port=${CORVEL_DEMO_WCTP_PORT:-8090}
 
 scratch=${CORVEL_DEMO_DIR:-$(mktemp -d /tmp/corvel-demo-XXXXXX)}
 mkdir -p "$scratch"
@@ -54,7 +56,12 @@ export CORVEL_PIPE="$scratch/CORVD"
 # The sample directory with COMn on pty links in the scratch folder (a port name holds 29
 # characters) and corvsend sent to the local corvnet32.
 sed -e "s#^Port = 'COM\([0-9]*\)'#Port = '$scratch/tty\1'#" \
-    -e "s#^TcpPort = .*#TcpPort = $snpp_port\nHostName = '127.0.0.1'#" sample/page.ini >"$etc/page.ini"
+    -e "s#^TcpPort = .*#TcpPort = $snpp_port\nHostName = '127.0.0.1'#" \
+    -e "s#^WctpUrl = 'http://127.0.0.1:[0-9]*/#WctpUrl = 'http://127.0.0.1:$wctp_port/#" sample/page.ini >"$etc/page.ini"
+# The simulated WCTP carrier of the sample's system Carrier: takes every page, reports it
+# QUEUED and then DELIVERED when asked.
+printf '[wctp]\nport = %s\nsender_id = corvel\nsecurity_code = demo\ntracking = on\nstatus_steps = QUEUED DELIVERED\n' \
+  "$wctp_port" >"$scratch/wctp.ini"
 printf 'TcpPort=%s\nBindAddress=127.0.0.1\n' "$snpp_port" >"$etc/SNPP.INI"
 cat >"$etc/POPPAGE.INI" <<EOF
 [demo]
@@ -165,9 +172,9 @@ wait_for() {  # SECONDS TEST...: true once the test holds
 }
 port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
-# The three pages and how they show in corvsim's record (blanks are written \x20).
-texts=("Sent with corvsend" "Sent by mail" "Sent from the web form")
-arrived() { grep -qF "text=${1// /\\x20}" "$scratch"/record-tty*.txt 2>/dev/null; }
+# The four pages and how they show in corvsim's records (blanks are written \x20).
+texts=("Sent with corvsend" "Sent by mail" "Sent from the web form" "Sent to a WCTP carrier")
+arrived() { grep -qF "text=${1// /\\x20}" "$scratch"/record-*.txt 2>/dev/null; }
 all_arrived() { for t in "${texts[@]}"; do arrived "$t" || return 1; done; }
 
 stopped=0
@@ -186,6 +193,8 @@ finish() {
   cat "$scratch/log.txt" 2>/dev/null || true
   echo "== what the simulated paging terminals received"
   grep -h '^PAGE' "$scratch"/record-tty*.txt 2>/dev/null || true
+  echo "== what the simulated WCTP carrier received"
+  grep -h '^WCTP' "$scratch"/record-wctp.txt 2>/dev/null || true
   echo "== scratch folder kept: $scratch"
 }
 trap 'finish; exit 0' INT TERM
@@ -194,6 +203,9 @@ echo "== simulated modems on $scratch/tty1 and $scratch/tty2"
 for n in 1 2; do start "corvsim$n" "$bin/corvsim" "$scratch/tty$n" sim.ini "record-tty$n.txt"; done
 wait_for 10 test -L "$scratch/tty1" -a -L "$scratch/tty2" || { echo "corvsim did not start"; finish; exit 1; }
 touch "$scratch/record-tty1.txt" "$scratch/record-tty2.txt"
+echo "== a simulated WCTP paging carrier on http://127.0.0.1:$wctp_port/wctp"
+start corvsim-wctp "$bin/corvsim" - wctp.ini record-wctp.txt
+wait_for 10 port_open "$wctp_port" || { echo "the WCTP carrier did not start"; finish; exit 1; }
 
 echo "== corvd32, the paging server (pipe $CORVEL_PIPE)"
 start corvd32 "$bin/corvd32" -c "$etc"
@@ -216,6 +228,8 @@ start corvpop32 "$bin/corvpop32" -c "$etc"
 echo
 echo "== a page with corvsend (through corvnet32): Ann"
 "$bin/corvsend" -c "$etc" Ann "${texts[0]}" || true
+echo "== a page with corvsend to Dana, whose system is the WCTP carrier"
+"$bin/corvsend" -c "$etc" Dana "${texts[3]}" || true
 echo "== a page by mail (subject: Bob) into the demo mailbox"
 maildir="$mail_root/mail/pager/Maildir"
 cp tools/demo/mail.txt "$maildir/tmp/demo.mail"
@@ -230,7 +244,7 @@ echo "   Open http://127.0.0.1:$http_port/ to send more pages from the form;"
 echo "   http://127.0.0.1:$http_port/cgi-bin/corvweb?status shows the queues."
 echo
 
-echo "== waiting for the simulated pagers to take the three pages..."
+echo "== waiting for the simulated pagers and the carrier to take the four pages..."
 deadline=$((SECONDS + (bounded == 1 ? limit : 180)))
 shown=()
 while [ "$SECONDS" -lt "$deadline" ]; do
@@ -247,7 +261,7 @@ done
 if [ "$bounded" = 1 ]; then
   if all_arrived; then
     finish
-    echo "== demo: all three pages arrived"
+    echo "== demo: all four pages arrived"
     exit 0
   fi
   for t in "${texts[@]}"; do arrived "$t" || echo "== demo: not arrived: \"$t\""; done
@@ -257,7 +271,7 @@ fi
 
 all_arrived || echo "== not all pages arrived yet; the log below shows why"
 echo "== log.txt and the records (following; Ctrl+C stops everything)"
-tail -n +1 -f "$scratch/log.txt" "$scratch/record-tty1.txt" "$scratch/record-tty2.txt" &
+tail -n +1 -f "$scratch/log.txt" "$scratch/record-tty1.txt" "$scratch/record-tty2.txt" "$scratch/record-wctp.txt" &
 pids+=($!)
 wait 2>/dev/null || true
 finish
