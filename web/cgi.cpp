@@ -20,7 +20,7 @@ namespace {
 
 constexpr size_t kCarriageReturnSpan = 1500;  // CRs become spaces among these characters
 constexpr uint16_t kDefaultSnppPort = 5100;
-constexpr size_t kMaxSuffixHost = kHostSuffixArea - 1 - std::strlen(" From: ");
+constexpr size_t kMaxSuffixHost = kHostSuffixArea - 1 - std::string_view(" From: ").size();
 
 const std::string* Find(const CgiRequest& request, const char* name) {
   const auto it = request.Environment.find(name);
