@@ -42,9 +42,10 @@ if [ -z "$cxx" ] || [ -z "$cc" ]; then
 fi
 
 echo "== building the fuzz targets with $cxx"
+mkdir -p "$out"
 cmake -S "$root" -B "$out" -DCORVEL_FUZZ=ON -DCORVEL_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_COMPILER="$cc" >"$out.configure.log" 2>&1 ||
-  { cat "$out.configure.log" >&2; exit 1; }
+  -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_COMPILER="$cc" >"$out/configure.log" 2>&1 ||
+  { cat "$out/configure.log" >&2; exit 1; }
 cmake --build "$out" --target corvel_fuzz -j2
 
 all=$(find "$out/fuzz" -maxdepth 1 -type f -name '*_fuzz' -executable -printf '%f\n' | sort)
