@@ -5,7 +5,7 @@
 # fails the run; the input that did it is kept in build-fuzz/artifacts/.
 #
 # Budgets:
-#   FUZZ_TOTAL_SECONDS  the whole run's fuzzing time, shared evenly (default 150: CI, where
+#   FUZZ_TOTAL_SECONDS  the whole run's fuzzing time, shared evenly (default 120: CI, where
 #                       the stage, build included, stays under five minutes)
 #   FUZZ_SECONDS        seconds per target instead, for a long run (FUZZ_SECONDS=600)
 #   FUZZ_TARGETS="a b"  only these targets
@@ -27,7 +27,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 out=${FUZZ_BUILD_DIR:-$root/build-fuzz}
-total=${FUZZ_TOTAL_SECONDS:-150}
+total=${FUZZ_TOTAL_SECONDS:-120}
 
 find_tool() {
   for c in "$@"; do
