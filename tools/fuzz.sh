@@ -79,7 +79,9 @@ for name in $wanted; do
   runs=$(awk '/stat::number_of_executed_units:/ {print $2; exit}' "$out/$name.log")
   runs=${runs:-0}
   summary+="$name: $runs runs in ${per}s, $(( runs / per )) exec/s"$'\n'
-  if [ "$status" -ne 0 ] || ls "$out/artifacts/$name-"* >/dev/null 2>&1; then
+  # A slow-unit file only says the shared machine stalled once; a true hang ends the run
+  # with a timeout file and a failed status.
+  if [ "$status" -ne 0 ] || ls "$out/artifacts/$name-"{crash,leak,timeout,oom}-* >/dev/null 2>&1; then
     echo "fuzz.sh: $name failed (status $status); the input is in $out/artifacts" >&2
     failed=1
   fi
