@@ -2,6 +2,8 @@
 // (pipe mode) and corvnet32 (SNPP mode).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/web_support.h"
 
 namespace {
@@ -124,9 +126,28 @@ TEST_F(WebCgi, RequestChecksThroughTheWebServer) {
                  "application/x-www-form-urlencoded; charset=UTF-8")
                 .Body,
             "This script can only be used to decode form results. \n");
-  EXPECT_EQ(Http(web_->Port(), "GET", "/cgi-bin/corvweb/missing.htm").Body,
-            "Error opening up " + web_->Dir().File("htdocs") + "/missing.htm<p>\n");
+  EXPECT_EQ(Http(web_->Port(), "GET", "/cgi-bin/corvweb/missing.htm").Body, "Error opening up missing.htm<p>\n");
   EXPECT_EQ(Http(web_->Port(), "GET", "/cgi-bin/wwwpage.ini").Status, 403);
+}
+
+// What a visitor may try through the web server: files outside corvweb's folder (the
+// document root's own, a symlink to the password file, a climbing URL) are never printed,
+// and a body over 64 KB is refused unread.
+TEST_F(WebCgi, OnlyTemplatesOfTheProgramsFolderAndBoundedBodies) {
+  const std::string root = web_->Dir().File("htdocs");
+  testsupport::WriteFile(root + "/secret.htm", "SECRET");
+  std::filesystem::create_symlink("/etc/passwd", root + "/cgi-bin/passwd.htm");
+  EXPECT_EQ(Get("/cgi-bin/corvweb/secret.htm"), "Error opening up secret.htm<p>\n");
+  EXPECT_EQ(Get("/cgi-bin/corvweb/passwd.htm"), "Error opening up passwd.htm<p>\n");
+  for (const char* target : {"/cgi-bin/corvweb/../secret.htm", "/cgi-bin/corvweb/%2e%2e/secret.htm",
+                             "/cgi-bin/corvweb/..%2f..%2f..%2fetc/passwd", "/cgi-bin/corvweb//etc/passwd"}) {
+    const std::string body = Get(target);
+    EXPECT_EQ(body.find("SECRET"), std::string::npos) << target;
+    EXPECT_EQ(body.find("root:"), std::string::npos) << target;
+  }
+  const webtest::HttpResponse big =
+      Http(web_->Port(), "POST", "/cgi-bin/corvweb", "name=Ann&message=" + std::string(70000, 'x'));
+  EXPECT_EQ(big.Body, "This script accepts form results of at most 65536 bytes.\n");
 }
 
 }  // namespace

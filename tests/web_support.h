@@ -145,6 +145,8 @@ class WebServer {
       fs::create_symlink(testsupport::ProgramPath("corvweb"), root_ + folder + "corvweb");
       fs::copy_file(testsupport::SourcePath("web/pages/ok.htm"), root_ + folder + "ok.htm");
       fs::copy_file(testsupport::SourcePath("web/pages/bad.htm"), root_ + folder + "bad.htm");
+      // corvweb takes its templates from its own folder only.
+      fs::copy_file(testsupport::SourcePath("web/pages/form.htm"), root_ + folder + "form.htm");
     }
     testsupport::WriteFile(
         root_ + "/cgi-bin/wwwpage.ini",

@@ -75,6 +75,7 @@ printf 'HttpPort=%s\nBindAddress=127.0.0.1\nTokens=tokens\n' "$api_port" >"$etc/
 echo "demo-token" >"$etc/tokens"
 chmod 600 "$etc/tokens"
 cat >"$etc/wwwpage.ini" <<EOF
+HtmlFolder = "$source_dir/web/pages"
 OkHtmlFile = "$source_dir/web/pages/ok.htm"
 BadHtmlFile = "$source_dir/web/pages/bad.htm"
 EOF

@@ -31,6 +31,6 @@ echo "== the Debian package: built, checked with lintian, unpacked and its corvd
 CORVEL_JOBS="$jobs" bash tests/install_package.sh
 
 if [ -f tools/fuzz.sh ]; then
-  echo "== bounded fuzz runs"
-  bash tools/fuzz.sh
+  echo "== bounded fuzz runs: every *_fuzz.cpp, 120 s of fuzzing shared among them"
+  FUZZ_TOTAL_SECONDS="${FUZZ_TOTAL_SECONDS:-120}" bash tools/fuzz.sh
 fi

@@ -12,6 +12,7 @@
 #include "common/request_record.h"
 #include "web/html.h"
 #include "web/html_page.h"
+#include "web/template_path.h"
 
 namespace web {
 
@@ -19,7 +20,7 @@ namespace {
 
 constexpr size_t kCarriageReturnSpan = 1500;  // CRs become spaces among these characters
 constexpr uint16_t kDefaultSnppPort = 5100;
-constexpr size_t kMaxSuffixHost = kHostSuffixArea - 1 - std::strlen(" From: ");
+constexpr size_t kMaxSuffixHost = kHostSuffixArea - 1 - std::string_view(" From: ").size();
 
 const std::string* Find(const CgiRequest& request, const char* name) {
   const auto it = request.Environment.find(name);
@@ -200,6 +201,7 @@ void ReadRequest(const CgiRequest& request, WebRun& run) {
   const std::string argv0 = request.Arguments.empty() ? std::string() : request.Arguments[0];
   const std::string* scriptName = Find(request, "SCRIPT_NAME");
   run.ScriptPath = ScriptPathFor(scriptName ? scriptName->c_str() : nullptr, argv0);
+  run.TemplateFolder = run.Settings.HtmlFolder.empty() ? ProgramFolder(argv0) : run.Settings.HtmlFolder;
   if (const std::string* query = Find(request, "QUERY_STRING")) {
     run.QueryCopy = query->substr(0, kQueryStringArea - 1);
     std::string_view rest = run.QueryCopy;
@@ -216,17 +218,22 @@ void ReadRequest(const CgiRequest& request, WebRun& run) {
 }
 
 // Choosing what to answer: a page (the URL names the program followed by the
-// page's path), a view (one argument), or else a posted form.
+// page's name), a view (one argument), or else a posted form.
 struct Choice {
   enum Kind { kPage, kView, kPost } What = kPost;
-  std::string Text;  // the page's path, or the view word
+  std::string Text;  // the page's name in the template folder, or the view word
 };
 
 Choice ChooseView(const CgiRequest& request, const WebRun& run) {
   const std::optional<std::string> pathTranslated = Optional(request, "PATH_TRANSLATED");
   const std::optional<std::string> pathInfo = Optional(request, "PATH_INFO");
   if (pathTranslated && pathInfo && !pathInfo->empty()) {
-    return {Choice::kPage, pathTranslated->substr(0, pathTranslated->find('?'))};
+    // The page is the extra path's name in the template folder. PATH_TRANSLATED maps it
+    // onto the document root, a tree the web server may share with files never meant to
+    // be printed; only the template folder is corvweb's own.
+    std::string name = pathInfo->substr(0, pathInfo->find('?'));
+    name.erase(0, name.find_first_not_of('/'));
+    return {Choice::kPage, name};
   }
   if (request.Arguments.size() == 2) return {Choice::kView, request.Arguments[1]};
   // Some web servers (lighttpd) pass no argument for "?status"; the query string is the
@@ -247,8 +254,14 @@ void ShowView(WebRun& run, const std::string& word) {
   }
 }
 
-// The three checks a post must pass. 0, or 1 with the refusal written.
-int CheckPost(const CgiRequest& request, WebRun& run) {
+// CONTENT_LENGTH as a count of bytes: decimal digits only, else -1.
+long ContentLength(const std::string& text) {
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+  return std::strtol(text.c_str(), nullptr, 10);
+}
+
+// The checks a post must pass. 0 with length set, or 1 with the refusal written.
+int CheckPost(const CgiRequest& request, WebRun& run, long& length) {
   const std::string* method = Find(request, "REQUEST_METHOD");
   if (method == nullptr || *method != "POST") {
     run.Out += "This script should be referenced with a METHOD of POST.\n";
@@ -259,8 +272,16 @@ int CheckPost(const CgiRequest& request, WebRun& run) {
     run.Out += "This script can only be used to decode form results. \n";
     return 1;
   }
-  if (Find(request, "CONTENT_LENGTH") == nullptr) {
+  const std::string* contentLength = Find(request, "CONTENT_LENGTH");
+  length = contentLength ? ContentLength(*contentLength) : -1;
+  if (length < 0) {
     run.Out += "This script requires CONTENT_LENGTH environment variable.\n";
+    return 1;
+  }
+  // A form of names and a message is a few kilobytes; a larger body is not read at all, so
+  // that no visitor can make the program hold megabytes.
+  if (length > kMaxFormBody) {
+    run.Out += common::FormatText("This script accepts form results of at most %ld bytes.\n", kMaxFormBody);
     return 1;
   }
   return 0;
@@ -294,10 +315,13 @@ constexpr FormFieldRule kFormFields[] = {
     {"name", [](const std::string& v, WebRun&, PostedForm& form) { form.Names.push_back(v); }},
 };
 
-// Handling the form: reads the body and applies each field in body order.
-PostedForm HandleForm(const CgiRequest& request, WebRun& run) {
-  const long budget = std::strtol(Find(request, "CONTENT_LENGTH")->c_str(), nullptr, 10);
-  const std::vector<FormField> fields = request.Body ? ReadFormFields(request.Body, budget) : std::vector<FormField>();
+// Handling the form: applies each field of the whole body in body order.
+PostedForm HandleForm(const std::string& body, WebRun& run) {
+  size_t at = 0;
+  const ByteSource next = [&body, &at]() -> int {
+    return at < body.size() ? static_cast<unsigned char>(body[at++]) : -1;
+  };
+  const std::vector<FormField> fields = ReadFormFields(next, static_cast<long>(body.size()));
   PostedForm form;
   for (const FormField& field : fields) {
     if (field.BadEscape) {
@@ -368,8 +392,17 @@ int Respond(const CgiRequest& request, WebRun& run) {
     case Choice::kPost:
       break;
   }
-  if (CheckPost(request, run) != 0) return 1;
-  RenderResult(run, HandleForm(request, run));
+  long length = 0;
+  if (CheckPost(request, run, length) != 0) return 1;
+  // The whole body before anything is sent: a body cut short (a visitor who went away, a
+  // broken proxy) would otherwise lose its last field without a word, the message or a name.
+  std::string body;
+  if (!ReadFormBody(request.Body, length, body)) {
+    run.Out += common::FormatText("The form results ended after %ld of the %ld bytes announced; nothing was sent.\n",
+                                  static_cast<long>(body.size()), length);
+    return 1;
+  }
+  RenderResult(run, HandleForm(body, run));
   return 0;
 }
 

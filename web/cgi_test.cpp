@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -192,9 +194,9 @@ TEST_F(Cgi, RefusedPageIsShownAsFailedWithTheBadFileWhenConfigured) {
   EXPECT_NE(out.find("Page request has been sent for: &lt;script&gt;.<P>"), std::string::npos);
   EXPECT_EQ(out.find("<script>"), std::string::npos);
 
-  File("wwwpage.ini", "OkHtmlFile = \"" + prefix_ + "ok.htm\"\nBadHtmlFile = \"" + prefix_ +
-                          "bad.htm\"\nStartingHtmlFile = \"" + prefix_ + "start.htm\"\nEndingHtmlFile = \"" + prefix_ +
-                          "missing.htm\"\n");
+  File("wwwpage.ini", "HtmlFolder = \"" + dir_.Path() + "\"\nOkHtmlFile = \"" + prefix_ + "ok.htm\"\nBadHtmlFile = \"" +
+                          prefix_ + "bad.htm\"\nStartingHtmlFile = \"" + prefix_ + "start.htm\"\nEndingHtmlFile = \"" +
+                          prefix_ + "missing.htm\"\n");
   File("ok.htm", "[sent %n]");
   File("bad.htm", "[FAILED %n]");
   File("start.htm", "<h1>Start%n</h1>");
@@ -266,9 +268,10 @@ TEST_F(Cgi, FailedViewAndRemotePipeSayWhatHappened) {
 TEST_F(Cgi, PageModeServesTheTemplateWithTheGroupOfTheQuery) {
   server_->StandIn().SetGroup("Sales", {"Ann", "Bob"});
   const std::string form = File("form.htm", "<form action=\"%e\"><select name=name>%p</select></form>");
+  File("wwwpage.ini", "HtmlFolder = \"" + dir_.Path() + "\"\n");
   CgiRequest r = View({}, "group=Sales");
-  r.Environment["PATH_INFO"] = "/form.htm";
-  r.Environment["PATH_TRANSLATED"] = form;
+  r.Environment["PATH_INFO"] = form.substr(dir_.Path().size());
+  r.Environment["PATH_TRANSLATED"] = "/var/www" + r.Environment["PATH_INFO"];
   std::string out;
   EXPECT_EQ(RunCgi(r, out), 0);
   EXPECT_EQ(out,
@@ -284,10 +287,99 @@ TEST_F(Cgi, PageModeServesTheTemplateWithTheGroupOfTheQuery) {
   ASSERT_EQ(server_->Requests().size(), 2u);
   EXPECT_EQ(common::FieldText(server_->Requests()[1].Head.Name), "Night Shift!");
 
-  r.Environment["PATH_TRANSLATED"] = prefix_ + "<none>.htm?x=1";
+  r.Environment["PATH_INFO"] = "/<none>.htm?x=1";
   out.clear();
   EXPECT_EQ(RunCgi(r, out), 0);
-  EXPECT_EQ(out, std::string(kHeader) + "Error opening up " + prefix_ + "&lt;none&gt;.htm<p>\n");
+  EXPECT_EQ(out, std::string(kHeader) + "Error opening up &lt;none&gt;.htm<p>\n");
+}
+
+// Whatever the URL or wwwpage.ini name, only files inside the template folder are copied
+// into a page: no climbing out with "..", no symlink leading out, no absolute path elsewhere.
+TEST_F(Cgi, TemplatesComeOnlyFromTheirFolder) {
+  namespace fs = std::filesystem;
+  const std::string www = dir_.File("www");
+  fs::create_directories(www + "/sub");
+  dir_.Write("secret.htm", "SECRET");
+  dir_.Write("www/form.htm", "FORM");
+  dir_.Write("www/sub/head.htm", "HEAD;");
+  fs::create_symlink("../secret.htm", www + "/out.htm");
+  fs::create_symlink("form.htm", www + "/alias.htm");
+  fs::create_symlink(dir_.Path(), www + "/up");
+  auto page = [&](const std::string& pathInfo, const std::string& argv0) {
+    CgiRequest r = View({});
+    r.Arguments[0] = argv0;
+    r.Environment["PATH_INFO"] = pathInfo;
+    r.Environment["PATH_TRANSLATED"] = "/var/www" + pathInfo;
+    std::string out;
+    EXPECT_EQ(RunCgi(r, out), 0);
+    return out.substr(std::strlen(kHeader));
+  };
+  // Without HtmlFolder the program's own folder holds the templates.
+  const std::string program = www + "/corvweb";
+  EXPECT_EQ(page("/form.htm", program), "FORM");
+  EXPECT_EQ(page("/alias.htm", program), "FORM");  // a symlink that stays inside is fine
+  EXPECT_EQ(page("/sub/head.htm", program), "HEAD;");
+  for (const std::string& bad :
+       std::vector<std::string>{"/../secret.htm", "/sub/../form.htm", "/out.htm", "/up/secret.htm", "/sub",
+                                "//etc/passwd", "/" + dir_.File("secret.htm")}) {
+    EXPECT_EQ(page(bad, program), "Error opening up " + bad.substr(bad.find_first_not_of('/')) + "<p>\n") << bad;
+  }
+  // HtmlFolder wins over the program's folder, and bounds the result page's files too.
+  File("wwwpage.ini", "HtmlFolder = \"" + www + "\"\n");
+  EXPECT_EQ(page("/form.htm", "/usr/lib/cgi-bin/corvweb"), "FORM");
+  File("wwwpage.ini", "HtmlFolder = \"" + www + "\"\nStartingHtmlFile = \"" + www +
+                          "/sub/head.htm\"\nOkHtmlFile = \"../secret.htm\"\nEndingHtmlFile = \"" +
+                          dir_.File("secret.htm") + "\"\n");
+  std::string out;
+  EXPECT_EQ(RunCgi(Post("name=Ann&message=Hi"), out), 0);
+  EXPECT_EQ(out, std::string(kHeader) + "HEAD;Page request has been sent for: Ann.<P>");
+}
+
+TEST_F(Cgi, LongStatusReportIsShownCutToTheReplyArea) {
+  std::string report;
+  for (int i = 0; report.size() < 5000; ++i) report += "  page " + std::to_string(i) + " for Ann\n";
+  server_->StandIn().SetStatusReport(report);
+  std::string out;
+  EXPECT_EQ(RunCgi(View({"status"}), out), 0);
+  EXPECT_EQ(out, std::string(kHeader) + "<PRE>\n" + report.substr(0, kCgiReplyArea - 1) + "</PRE>\n");
+}
+
+// The body is read whole and bounded before anything is sent.
+TEST_F(Cgi, OversizedShortOrUnreadableBodiesSendNothing) {
+  CgiRequest big = Post("name=Ann&message=Hi");
+  big.Environment["CONTENT_LENGTH"] = std::to_string(kMaxFormBody + 1);
+  auto reads = std::make_shared<int>(0);
+  big.Body = [reads] { return ++*reads, 'x'; };
+  std::string out;
+  EXPECT_EQ(RunCgi(big, out), 1);
+  EXPECT_EQ(out, std::string(kHeader) + "This script accepts form results of at most 65536 bytes.\n");
+  EXPECT_EQ(*reads, 0);  // refused before a byte is read
+
+  for (const char* length : {"-1", "12abc", "", "99999999999999999999"}) {
+    CgiRequest odd = Post("name=Ann&message=Hi");
+    odd.Environment["CONTENT_LENGTH"] = length;
+    out.clear();
+    EXPECT_EQ(RunCgi(odd, out), 1) << length;
+    EXPECT_EQ(out, std::string(kHeader) + "This script requires CONTENT_LENGTH environment variable.\n") << length;
+  }
+
+  const std::string body = "name=Ann&name=Bob&message=Hi";
+  CgiRequest cut = Post(body);
+  cut.Environment["CONTENT_LENGTH"] = std::to_string(body.size() + 10);
+  out.clear();
+  EXPECT_EQ(RunCgi(cut, out), 1);
+  EXPECT_EQ(out,
+            std::string(kHeader) + "The form results ended after 28 of the 38 bytes announced; nothing was sent.\n");
+  EXPECT_TRUE(server_->Requests().empty());
+
+  // The largest body taken is sent as usual.
+  const std::string tail = "&name=Ann&message=Hi";
+  const std::string full = "pad=" + std::string(kMaxFormBody - 4 - tail.size(), 'p') + tail;
+  out.clear();
+  EXPECT_EQ(RunCgi(Post(full), out), 0);
+  EXPECT_NE(out.find("Page request has been sent for: Ann."), std::string::npos);
+  ASSERT_EQ(server_->Requests().size(), 1u);
+  EXPECT_EQ(server_->Requests()[0].Message, "Hi");
 }
 
 TEST_F(Cgi, SnppModeSendsAtOnceAndReportsFailures) {

@@ -50,6 +50,19 @@ FormField DecodeFormField(std::string_view raw) {
   return field;
 }
 
+bool ReadFormBody(const ByteSource& next, long length, std::string& body) {
+  body.clear();
+  if (length <= 0) return true;
+  if (!next) return false;
+  body.reserve(static_cast<size_t>(length));
+  while (static_cast<long>(body.size()) < length) {
+    const int c = next();
+    if (c < 0) return false;
+    body += static_cast<char>(c);
+  }
+  return true;
+}
+
 std::vector<FormField> ReadFormFields(const ByteSource& next, long budget) {
   std::vector<FormField> fields;
   bool ended = false;

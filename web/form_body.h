@@ -9,6 +9,7 @@
 namespace web {
 
 constexpr size_t kMaxFormFields = 100;
+constexpr long kMaxFormBody = 65536;  // the largest body a post may announce
 
 struct FormField {
   std::string Name;
@@ -24,6 +25,10 @@ using ByteSource = std::function<int()>;
 // is kept as it stands, and BadEscape tells the caller to say so. The text ends at a NUL
 // byte, as a C string would.
 FormField DecodeFormField(std::string_view raw);
+
+// Reads exactly length bytes of the body into body. False when the input ends first (body
+// then holds what came). A missing source is an input that ends at once.
+[[nodiscard]] bool ReadFormBody(const ByteSource& next, long length, std::string& body);
 
 // Reads the body: at most budget bytes (CONTENT_LENGTH), fields separated by "&", at most
 // 100 fields (the rest of the body is ignored). A field cut off by the end of the input

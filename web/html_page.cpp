@@ -11,6 +11,7 @@
 #include "common/request_record.h"
 #include "platform/clock.h"
 #include "web/html.h"
+#include "web/template_path.h"
 
 namespace web {
 
@@ -105,7 +106,9 @@ void FetchNames(WebRun& run) {
 }
 
 int ExpandHtmlFile(WebRun& run, const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  const std::optional<std::string> allowed = TemplatePath(run.TemplateFolder, path);
+  if (!allowed) return 1;
+  std::FILE* file = std::fopen(allowed->c_str(), "rb");
   if (file == nullptr) return 1;
   const std::tm now = platform::LocalTime(platform::Now());
   std::string& out = run.Out;

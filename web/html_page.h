@@ -16,8 +16,9 @@ namespace web {
 constexpr size_t kTemplateBlock = 2048;
 
 // Copies the file at path into run.Out with its directives expanded. A directive that
-// straddles two read blocks is handled as if the file were one block. 0, or 1 (and nothing
-// written) when the file cannot be opened.
+// straddles two read blocks is handled as if the file were one block. The path is taken in
+// run.TemplateFolder and must stay inside it (TemplatePath). 0, or 1 (and nothing written)
+// when the file is refused or cannot be opened.
 [[nodiscard]] int ExpandHtmlFile(WebRun& run, const std::string& path);
 
 // Fills run.Snpp.NameChoices: over SNPP (LIST with the group filter) or over the pipe

@@ -20,7 +20,7 @@ using testsupport::ScopedEnv;
 class Template : public ::testing::Test {
  protected:
   std::string Page(const std::string& name, const std::string& text) {
-    const std::string path = ::testing::TempDir() + "tpl_" + name;
+    const std::string path = dir_.File("tpl_" + name);
     std::ofstream(path, std::ios::binary) << text;
     paths_.push_back(path);
     return path;
@@ -36,12 +36,15 @@ class Template : public ::testing::Test {
 
 TEST_F(Template, SimpleDirectives) {
   WebRun run;
+  run.TemplateFolder = dir_.Path();
   run.ScriptPath = "/cgi-bin/corvweb";
   ASSERT_EQ(ExpandHtmlFile(run, Page("simple.htm", "100%% sure;%x;%e;[%n];%d;%t;end\x1a")), 0);
   EXPECT_TRUE(std::regex_match(run.Out, std::regex(R"(100% sure;;/cgi-bin/corvweb;\[\];\d\d-\d\d-\d\d;\d\d:\d\d;end)")))
       << run.Out;
 
   WebRun named;
+
+  named.TemplateFolder = dir_.Path();
   named.CurrentName = "<b>Ann</b>";
   ASSERT_EQ(ExpandHtmlFile(named, Page("name.htm", "Sent to %n.")), 0);
   EXPECT_EQ(named.Out, "Sent to &lt;b&gt;Ann&lt;/b&gt;.");
@@ -49,19 +52,23 @@ TEST_F(Template, SimpleDirectives) {
 
 TEST_F(Template, MissingFileWritesNothing) {
   WebRun run;
-  EXPECT_EQ(ExpandHtmlFile(run, ::testing::TempDir() + "tpl_none.htm"), 1);
+  run.TemplateFolder = dir_.Path();
+  EXPECT_EQ(ExpandHtmlFile(run, dir_.File("tpl_none.htm")), 1);
   EXPECT_EQ(run.Out, "");
 }
 
 TEST_F(Template, DirectiveAndCaptureStraddlingTwoBlocks) {
   // "%" is the last byte of the first 2048-byte block and its partner the first of the next.
   WebRun run;
+  run.TemplateFolder = dir_.Path();
   run.CurrentName = "Bob";
   const std::string first(kTemplateBlock - 1, 'a');
   ASSERT_EQ(ExpandHtmlFile(run, Page("straddle.htm", first + "%n!")), 0);
   EXPECT_EQ(run.Out, first + "Bob!");
 
   WebRun capture;
+
+  capture.TemplateFolder = dir_.Path();
   const std::string lead(kTemplateBlock - 4, 'b');
   ASSERT_EQ(ExpandHtmlFile(capture, Page("capture.htm", lead + "%gSal" + "es tail")), 0);
   EXPECT_EQ(capture.Out, lead + "tail");
@@ -69,6 +76,8 @@ TEST_F(Template, DirectiveAndCaptureStraddlingTwoBlocks) {
   EXPECT_EQ(*capture.GroupFilter, "Sales");
 
   WebRun trailing;
+
+  trailing.TemplateFolder = dir_.Path();
   ASSERT_EQ(ExpandHtmlFile(trailing, Page("trailing.htm", "end%")), 0);
   EXPECT_EQ(trailing.Out, "end");
 }
@@ -79,6 +88,7 @@ TEST_F(Template, GroupCaptureNarrowsTheNameListOverThePipe) {
   server.StandIn().SetPersons({"Ann", "Bob"});
   server.StandIn().SetGroup("Sales", {"Ann", "<script>x</script>"});
   WebRun run;
+  run.TemplateFolder = dir_.Path();
   ASSERT_EQ(ExpandHtmlFile(run, Page("group.htm", "%gSales <select>%p</select>")), 0);
   EXPECT_EQ(run.Out, "<select><option> Ann\n<option> &lt;script&gt;x&lt;/script&gt;\n</select>");
   const auto requests = server.Requests();
@@ -96,6 +106,7 @@ TEST_F(Template, PipeListAsksPageByPageThenGroups) {
   server.StandIn().SetPersons(persons);
   server.StandIn().SetGroup("Sales", {});
   WebRun run;
+  run.TemplateFolder = dir_.Path();
   FetchNames(run);
   ASSERT_EQ(run.Snpp.NameChoices.size(), 121u);
   EXPECT_EQ(run.Snpp.NameChoices[119], "P119");
@@ -116,6 +127,7 @@ TEST_F(Template, PipeListLoopStopsWhenTheTableIsFull) {
     return testsupport::ListReply(std::vector<std::string>(common::kListPageSize, "Repeat"));
   });
   WebRun run;
+  run.TemplateFolder = dir_.Path();
   FetchNames(run);
   EXPECT_EQ(run.Snpp.NameChoices.size(), snppclient::kNameChoicesSize);
   EXPECT_EQ(server.Requests().size(), snppclient::kNameChoicesSize / 50);
@@ -124,12 +136,14 @@ TEST_F(Template, PipeListLoopStopsWhenTheTableIsFull) {
 TEST_F(Template, NoPagingServerGivesAnEmptyList) {
   ScopedEnv pipe("CORVEL_PIPE", PipePath() + "-absent");
   WebRun run;
+  run.TemplateFolder = dir_.Path();
   ASSERT_EQ(ExpandHtmlFile(run, Page("empty.htm", "<select>%p</select>")), 0);
   EXPECT_EQ(run.Out, "<select></select>");
 }
 
 TEST_F(Template, RemoteLanServerIsNamedInTheList) {
   WebRun run;
+  run.TemplateFolder = dir_.Path();
   run.Settings.LanServerName = "pagerhost";
   ASSERT_EQ(ExpandHtmlFile(run, Page("remote.htm", "%p%p")), 0);
   EXPECT_EQ(run.Out.find("<option disabled>"), 0u);
@@ -142,6 +156,7 @@ TEST_F(Template, SnppListUsesTheGroupFilter) {
   behaviour.Names = {"Ann", "Bob & Co"};
   testsupport::FakeSnppServer server(behaviour);
   WebRun run;
+  run.TemplateFolder = dir_.Path();
   run.Settings.HostName = "127.0.0.1";
   run.Settings.TcpPort = server.Port();
   ASSERT_EQ(ExpandHtmlFile(run, Page("snpp.htm", "%gSales %p")), 0);

@@ -37,9 +37,10 @@ struct WebRun {
   int PageType = 0;
   int Delay = 0;
   std::optional<std::string> Date, Time, Date1, Time1;
-  std::string ScriptPath;       // SCRIPT_NAME, or /cgi-bin/ (or /scripts/tools/) + program
-  snppclient::SnppClient Snpp;  // also holds NameChoices in pipe mode
-  bool RemoteNoted = false;     // the remote-pipe notice was written once
+  std::string ScriptPath;            // SCRIPT_NAME, or /cgi-bin/ (or /scripts/tools/) + program
+  std::string TemplateFolder = ".";  // HtmlFolder, else the program's folder
+  snppclient::SnppClient Snpp;       // also holds NameChoices in pipe mode
+  bool RemoteNoted = false;          // the remote-pipe notice was written once
 
   bool SnppMode() const { return !Settings.HostName.empty(); }
 };

@@ -57,6 +57,7 @@ void ReadWebSettings(const std::string& fileName, WebSettings& settings) {
         {"LanServerName", &settings.LanServerName},   {"StartingHtmlFile", &settings.StartingHtmlFile},
         {"OkHtmlFile", &settings.OkHtmlFile},         {"BadHtmlFile", &settings.BadHtmlFile},
         {"EndingHtmlFile", &settings.EndingHtmlFile}, {"HostName", &settings.HostName},
+        {"HtmlFolder", &settings.HtmlFolder},
     };
     bool matched = false;
     for (const TextKey& key : textKeys) {

@@ -15,6 +15,7 @@ struct WebSettings {
   std::string BadHtmlFile;       // written after each name that could not be sent
   std::string EndingHtmlFile;    // footer of the result page
   std::string HostName;          // SNPP server; when set, the whole run speaks SNPP
+  std::string HtmlFolder;        // the only folder templates are read from (default: the program's)
   uint16_t TcpPort = 5100;
 };
 
