@@ -128,6 +128,30 @@ std::string DamagedName(const std::string& path) {
   return path + ".damaged-" + stamp;
 }
 
+// PRAGMA quick_check: SQLITE_OK for a sound file; otherwise damage (a damaged file) or cause
+// (anything else) gets the words and the code is returned.
+int CheckIntegrity(sqlite3* handle, std::string& damage, std::string& cause) {
+  sqlite3_stmt* check = nullptr;
+  const int rc = sqlite3_prepare_v2(handle, "PRAGMA quick_check", -1, &check, nullptr);
+  std::string verdict;
+  while (rc == SQLITE_OK && sqlite3_step(check) == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(check, 0);
+    if (verdict.empty() && text) verdict = reinterpret_cast<const char*>(text);
+  }
+  const int stepRc = check ? sqlite3_errcode(handle) : rc;
+  sqlite3_finalize(check);
+  if (rc != SQLITE_OK || (stepRc != SQLITE_OK && stepRc != SQLITE_DONE && stepRc != SQLITE_ROW)) {
+    const int code = rc != SQLITE_OK ? rc : stepRc;
+    (IsDamage(code) ? damage : cause) = Words(handle, code);
+    return code;
+  }
+  if (verdict != "ok") {
+    damage = "integrity check: " + verdict;
+    return SQLITE_CORRUPT;
+  }
+  return SQLITE_OK;
+}
+
 }  // namespace
 
 struct SqlitePageStore::Db {
@@ -144,6 +168,34 @@ struct SqlitePageStore::Db {
     if (Handle) sqlite3_close_v2(Handle);
   }
   int Exec(const char* sql) { return sqlite3_exec(Handle, sql, nullptr, nullptr, nullptr); }
+  // Prepares every statement the store runs: SQLITE_OK or the first failure.
+  int PrepareAll() {
+    const std::string columns = kColumns;
+    const int prepared[] = {
+        Insert.Prepare(Handle, "INSERT INTO pages(" + columns +
+                                   ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"),
+        Update.Prepare(Handle,
+                       "UPDATE pages SET state = ?3,"
+                       " attempts = CASE WHEN ?4 < 0 THEN attempts ELSE ?4 END,"
+                       " system = CASE WHEN length(?5) = 0 THEN system ELSE ?5 END,"
+                       " result = CASE WHEN ?6 THEN ?7 ELSE result END,"
+                       " finished = ?8 WHERE number = ?1 AND piece = ?2"),
+        Remove.Prepare(Handle, "DELETE FROM pages WHERE number = ?1"),
+        Pending.Prepare(Handle, "SELECT " + columns + " FROM pages WHERE state IN (0, 1, 2) ORDER BY number, piece"),
+        Lookup.Prepare(Handle, "SELECT " + columns + " FROM pages WHERE number = ?1 ORDER BY piece"),
+        Highest.Prepare(Handle, "SELECT max(number) FROM pages"),
+        Purge.Prepare(Handle, "DELETE FROM pages WHERE state >= 3 AND finished < ?1"),
+        Begin.Prepare(Handle, "BEGIN IMMEDIATE"),
+        Savepoint.Prepare(Handle, "SAVEPOINT batch"),
+        Release.Prepare(Handle, "RELEASE batch"),
+        RollbackTo.Prepare(Handle, "ROLLBACK TO batch"),
+        Commit.Prepare(Handle, "COMMIT"),
+    };
+    for (int p : prepared) {
+      if (p != SQLITE_OK) return p;
+    }
+    return SQLITE_OK;
+  }
   // Runs a prepared statement that returns no rows: SQLITE_OK or the failure.
   static int Run(const Statement& s) {
     Use u(s);
@@ -184,57 +236,14 @@ int SqlitePageStore::Open(const std::string& path, std::unique_ptr<SqlitePageSto
       (IsDamage(rc) ? damage : cause) = Words(db->Handle, rc);
       return rc;
     }
-    if (checkIt) {
-      sqlite3_stmt* check = nullptr;
-      rc = sqlite3_prepare_v2(db->Handle, "PRAGMA quick_check", -1, &check, nullptr);
-      std::string verdict;
-      while (rc == SQLITE_OK && sqlite3_step(check) == SQLITE_ROW) {
-        const unsigned char* text = sqlite3_column_text(check, 0);
-        if (verdict.empty() && text) verdict = reinterpret_cast<const char*>(text);
-      }
-      const int stepRc = check ? sqlite3_errcode(db->Handle) : rc;
-      sqlite3_finalize(check);
-      if (rc != SQLITE_OK || (stepRc != SQLITE_OK && stepRc != SQLITE_DONE && stepRc != SQLITE_ROW)) {
-        const int code = rc != SQLITE_OK ? rc : stepRc;
-        (IsDamage(code) ? damage : cause) = Words(db->Handle, code);
-        return code;
-      }
-      if (verdict != "ok") {
-        damage = "integrity check: " + verdict;
-        return SQLITE_CORRUPT;
-      }
-    }
+    if (checkIt && (rc = CheckIntegrity(db->Handle, damage, cause)) != SQLITE_OK) return rc;
     if ((rc = db->Exec(kSchema)) != SQLITE_OK) {
       (IsDamage(rc) ? damage : cause) = Words(db->Handle, rc);
       return rc;
     }
-    const std::string columns = kColumns;
-    const int prepared[] = {
-        db->Insert.Prepare(db->Handle, "INSERT INTO pages(" + columns +
-                                           ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"),
-        db->Update.Prepare(db->Handle,
-                           "UPDATE pages SET state = ?3,"
-                           " attempts = CASE WHEN ?4 < 0 THEN attempts ELSE ?4 END,"
-                           " system = CASE WHEN length(?5) = 0 THEN system ELSE ?5 END,"
-                           " result = CASE WHEN ?6 THEN ?7 ELSE result END,"
-                           " finished = ?8 WHERE number = ?1 AND piece = ?2"),
-        db->Remove.Prepare(db->Handle, "DELETE FROM pages WHERE number = ?1"),
-        db->Pending.Prepare(db->Handle,
-                            "SELECT " + columns + " FROM pages WHERE state IN (0, 1, 2) ORDER BY number, piece"),
-        db->Lookup.Prepare(db->Handle, "SELECT " + columns + " FROM pages WHERE number = ?1 ORDER BY piece"),
-        db->Highest.Prepare(db->Handle, "SELECT max(number) FROM pages"),
-        db->Purge.Prepare(db->Handle, "DELETE FROM pages WHERE state >= 3 AND finished < ?1"),
-        db->Begin.Prepare(db->Handle, "BEGIN IMMEDIATE"),
-        db->Savepoint.Prepare(db->Handle, "SAVEPOINT batch"),
-        db->Release.Prepare(db->Handle, "RELEASE batch"),
-        db->RollbackTo.Prepare(db->Handle, "ROLLBACK TO batch"),
-        db->Commit.Prepare(db->Handle, "COMMIT"),
-    };
-    for (int p : prepared) {
-      if (p != SQLITE_OK) {
-        (IsDamage(p) ? damage : cause) = Words(db->Handle, p);
-        return p;
-      }
+    if ((rc = db->PrepareAll()) != SQLITE_OK) {
+      (IsDamage(rc) ? damage : cause) = Words(db->Handle, rc);
+      return rc;
     }
     return SQLITE_OK;
   };

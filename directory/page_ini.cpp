@@ -528,8 +528,9 @@ ValueForm Text(Action a) { return {TokenKind::String, -1, a}; }
 ValueForm Word(Kw k, Action a) { return {TokenKind::Keyword, k, a}; }
 
 // The grammar: each setting keyword, then "=", then one of its value forms.
-std::vector<IniStateRow<IniParseState>> BuildStateTable() {
-  const SettingRule rules[] = {
+// Every keyword of page.ini that takes a value, with the forms its value may take.
+const std::vector<SettingRule>& SettingRules() {
+  static const std::vector<SettingRule> rules = {
       {kParity,
        {Word(kEven, SetParity), Word(kOdd, SetParity), Word(kNone, SetParity), Word(kSpace, SetParity),
         Word(kMark, SetParity)}},
@@ -590,7 +591,10 @@ std::vector<IniStateRow<IniParseState>> BuildStateTable() {
       {kHistoryDays, {Number(SetHistoryDays)}},
       {kPipeAccess, {Word(kEveryone, SetPipeEveryone), Word(kGroup, SetPipeGroup)}},
   };
+  return rules;
+}
 
+std::vector<IniStateRow<IniParseState>> BuildStateTable() {
   std::vector<IniStateRow<IniParseState>> table(1);
   IniStateRow<IniParseState>& start = table[0];
   start.push_back({TokenKind::Keyword, kSemicolon, 0, nullptr});  // the lexer skipped the comment
@@ -600,7 +604,7 @@ std::vector<IniStateRow<IniParseState>> BuildStateTable() {
   start.push_back({TokenKind::Keyword, kNameSection, 0, NamesSection});
   start.push_back({TokenKind::Keyword, kGroupSection, 0, GroupsSection});
   start.push_back({TokenKind::Keyword, kGlobalSection, 0, nullptr});
-  for (const SettingRule& rule : rules) {
+  for (const SettingRule& rule : SettingRules()) {
     const int equalsRow = static_cast<int>(table.size());
     table[0].push_back({TokenKind::Keyword, rule.Keyword, equalsRow, nullptr});
     table.push_back({{TokenKind::Keyword, kEquals, kFollowingRow, nullptr}});

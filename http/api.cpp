@@ -85,17 +85,18 @@ struct Timing {
   common::RequestRecord Head{};
 };
 
-// Sends text to every name, one pipe request each, all of them whatever happens to one,
-// so the answer says exactly which were taken.
-ApiResponse SendPages(ApiContext& context, const std::vector<std::string>& names, const std::string& text,
-                      const common::RequestRecord& head) {
+// Sends texts[i] to names[i], one pipe request each, all of them whatever happens to one,
+// so the answer says exactly which were taken; showText names each page's text.
+ApiResponse SendPages(ApiContext& context, const std::vector<std::string>& names, const std::vector<std::string>& texts,
+                      const common::RequestRecord& head, bool showText) {
   json pages = json::array();
   bool failed = false;
-  for (const std::string& name : names) {
+  for (size_t i = 0; i < names.size() && i < texts.size(); ++i) {
     std::string reply;
     std::vector<int32_t> numbers;
-    const int rc = Call(context.Call, head, name, text, reply, common::kPipeReplyCapacity + 1, &numbers);
-    json page = {{"to", name}};
+    const int rc = Call(context.Call, head, names[i], texts[i], reply, common::kPipeReplyCapacity + 1, &numbers);
+    json page = {{"to", names[i]}};
+    if (showText) page["text"] = texts[i];
     if (rc == 0) {
       page["status"] = head.TimeMode == 0 ? "queued" : "scheduled";
       page["message_numbers"] = numbers;
@@ -108,6 +109,11 @@ ApiResponse SendPages(ApiContext& context, const std::vector<std::string>& names
   }
   if (failed) return Error(503, "not every page was taken", {{"pages", pages}});
   return JsonResponse(202, {{"pages", pages}});
+}
+
+ApiResponse SendPages(ApiContext& context, const std::vector<std::string>& names, const std::string& text,
+                      const common::RequestRecord& head) {
+  return SendPages(context, names, std::vector<std::string>(names.size(), text), head, false);
 }
 
 // Names as given, each looked up; unknown ones are listed in the 400 answer.
@@ -301,17 +307,26 @@ ApiResponse Hook(const ApiRequest& request, ApiContext& context, bool grafana) {
   }
   const json payload = json::parse(request.Body, nullptr, false);
   if (payload.is_discarded()) return Error(400, "the body is no valid JSON");
+  auto textFor = [&](int limit, std::string& text, std::string& error) {
+    return grafana ? GrafanaText(payload, limit, text, error) : AlertmanagerText(payload, limit, text, error);
+  };
   std::string text;
   std::string error;
-  const int rc = grafana ? GrafanaText(payload, context.HookMessageLength, text, error)
-                         : AlertmanagerText(payload, context.HookMessageLength, text, error);
-  if (rc != 0) return Error(400, error);
+  if (textFor(context.HookMessageLength, text, error) != 0) return Error(400, error);
   std::vector<std::string> names;
   ApiResponse refusal;
   if (!ResolveNames(context, to, names, refusal)) return refusal;
+  // One page per recipient: a text longer than its paging system takes would be split.
+  std::vector<std::string> texts;
+  for (const std::string& name : names) {
+    const int limit = context.MessageLimit ? context.MessageLimit(name) : 0;
+    std::string own = text;
+    if (limit > 0 && limit < context.HookMessageLength) (void)textFor(limit, own, error);
+    texts.push_back(std::move(own));
+  }
   common::RequestRecord head{};
   head.RequestType = common::kPageKnownPerson;
-  ApiResponse response = SendPages(context, names, text, head);
+  ApiResponse response = SendPages(context, names, texts, head, true);
   if (response.Status == 202) {
     json body = json::parse(response.Body, nullptr, false);
     body["text"] = text;

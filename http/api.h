@@ -71,6 +71,9 @@ struct ApiContext {
   PipeCall CallLarge;  // the counters reply, which may be longer
   const TokenSet* Tokens = nullptr;
   int HookMessageLength = 230;
+  // A recipient's MaxMessageLength (a group: its members' smallest), 0 when unknown; a
+  // webhook's text is cut to it when it is below HookMessageLength. May be empty.
+  std::function<int(const std::string& name)> MessageLimit;
   NameDirectory Names;
 };
 

@@ -1,8 +1,11 @@
 // http/api_test.cpp - the routes against a stand-in paging server: tokens, the page API's
 // checks and pipe requests, the page record, names, webhooks and metrics.
 #include "http/api.h"
+#include "http/message_limits.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include <nlohmann/json.hpp>
 
@@ -10,6 +13,7 @@
 #include "http/hooks.h"
 #include "http/metrics.h"
 #include "tests/support/fake_paging_server.h"
+#include "tests/support/process.h"
 
 namespace corvhttp {
 namespace {
@@ -198,6 +202,49 @@ TEST_F(Api, AlertmanagerAndGrafanaPageTheirText) {
       {{"to", "Bob"}});
   ASSERT_EQ(r.Status, 202) << r.Body;
   EXPECT_EQ(Json(r)["text"], "[FIRING:1] HighCPU - cpu at 99%");
+}
+
+TEST_F(Api, HookTextIsCutToEachRecipientsLimit) {
+  context_.HookMessageLength = 100;
+  context_.MessageLimit = [](const std::string& name) { return name == "Ann" ? 20 : name == "Ops" ? 300 : 0; };
+  const std::string firing = R"({"version":"4","status":"firing","commonLabels":{"alertname":"DiskFull"},
+    "commonAnnotations":{"summary":"db1 disk at 95 percent and rising fast"},"alerts":[{"status":"firing"}]})";
+  const ApiResponse r = Do("POST", "/hooks/alertmanager", firing, {{"to", "Ann,Ops,Bob"}});
+  ASSERT_EQ(r.Status, 202) << r.Body;
+  const json body = Json(r);
+  const std::string whole = "[FIRING:1] DiskFull: db1 disk at 95 percent and rising fast";
+  EXPECT_EQ(body["text"], whole);
+  EXPECT_EQ(body["pages"][0]["text"].get<std::string>().size(), 20u);  // Ann's system takes 20
+  EXPECT_EQ(body["pages"][1]["text"], whole);                          // a limit above the hook's
+  EXPECT_EQ(body["pages"][2]["text"], whole);                          // none known
+  std::vector<std::string> sent;
+  for (const auto& q : pipe_.Requests()) {
+    if (q.Type() == common::kPageKnownPerson) sent.push_back(q.Message);
+  }
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[0], body["pages"][0]["text"].get<std::string>());
+  EXPECT_EQ(sent[1], whole);
+}
+
+TEST(MessageLimitsFile, PersonsGroupsAndChangesOfTheFile) {
+  testsupport::TempDir dir;
+  dir.Write("page.ini",
+            "PagerSystemsSection\n[Short]\nPort = 'COM1'\nMaxMessageLength = 80\n"
+            "[Long]\nPort = 'COM2'\nMaxMessageLength = 400\n"
+            "NameSection\n[Ann]\nPageID = '1'\nSystemName = 'Short'\n[Bob]\nPageID = '2'\nSystemName = 'Long'\n"
+            "GroupSection\n[Ops]\nName = 'Ann'\nName = 'Bob'\n[Nobody]\nName = 'Zed'\n");
+  MessageLimits limits(dir.File("page.ini"));
+  EXPECT_EQ(limits.For("Ann"), 80);
+  EXPECT_EQ(limits.For("bob"), 400);
+  EXPECT_EQ(limits.For("Ops"), 80);  // the smallest of its members'
+  EXPECT_EQ(limits.For("Nobody"), 0);
+  EXPECT_EQ(limits.For("Zed"), 0);
+  std::filesystem::remove(dir.File("page.ini"));
+  EXPECT_EQ(limits.For("Ann"), 0);
+  dir.Write("page.ini",
+            "PagerSystemsSection\n[Short]\nPort = 'COM1'\nMaxMessageLength = 120\n"
+            "NameSection\n[Ann]\nPageID = '1'\nSystemName = 'Short'\n");
+  EXPECT_EQ(limits.For("Ann"), 120);
 }
 
 TEST(HookText, ResolvedGroupsCountTruncatedAlertsAndAreCut) {

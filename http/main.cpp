@@ -10,6 +10,7 @@
 #include "common/version.h"
 #include "http/http_ini.h"
 #include "http/http_server.h"
+#include "http/message_limits.h"
 #include "platform/service_notify.h"
 #include "platform/signals.h"
 #include "platform/socket_activation.h"
@@ -74,6 +75,8 @@ int main(int argc, char** argv) {
   context.CallLarge = common::CallPagingServerLarge;
   context.Tokens = &tokens;
   context.HookMessageLength = settings.HookMessageLength;
+  corvhttp::MessageLimits limits(common::ConfigFile("page.ini"));
+  context.MessageLimit = [&limits](const std::string& name) { return limits.For(name); };
 
   platform::UniqueFd listener;
   uint16_t port = settings.HttpPort;

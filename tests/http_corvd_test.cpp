@@ -54,8 +54,7 @@ class HttpWithCorvd : public ::testing::Test {
     std::filesystem::permissions(dir_.File("tokens"),
                                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     port_ = testsupport::FreeTcpPort();
-    dir_.Write("HTTP.INI", "HttpPort=" + std::to_string(port_) + "\nBindAddress=127.0.0.1\nTokens=tokens\n" +
-                               "HookMessageLength=80\n" + extraIni);
+    dir_.Write("HTTP.INI", "HttpPort=" + std::to_string(port_) + "\nBindAddress=127.0.0.1\nTokens=tokens\n" + extraIni);
     const std::map<std::string, std::string> env{{"CORVEL_PIPE", dir_.File("pipe")}};
     corvd_ = std::make_unique<testsupport::ChildProcess>(testsupport::ProgramPath("corvd32"),
                                                          std::vector<std::string>{"debug"}, dir_.Path(), env);
@@ -181,6 +180,7 @@ TEST_F(HttpWithCorvd, AlertmanagerAndGrafanaSamplePayloads) {
            R"({"version":"4","status":"firing","truncatedAlerts":50,"commonLabels":{"alertname":"Down"},"alerts":[)" +
                many + "]}");
   EXPECT_EQ(r.Status, 202) << r.Body;
+  // Cut to Ann's paging system's MaxMessageLength (80), below HTTP.INI's HookMessageLength.
   const std::string cut = "[FIRING:200] Down: instance=host0; instance=host1; instance=host2; instance=h...";
   ASSERT_EQ(cut.size(), 80u);
   EXPECT_TRUE(Received("Ann", cut)) << corvd_->Output();

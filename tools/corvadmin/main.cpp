@@ -72,61 +72,76 @@ std::string JoinWords(int argc, char** argv, int from) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  const std::string_view command = argv[1];
+// A request as the command line asks for it.
+struct Command {
   common::RequestRecord head{};
   std::string name;
   std::string message;
   bool isList = false;
   bool wantsOk = true;
-  long number = 0;
+};
 
+// The command and its arguments as a request; false for a command line that does not fit.
+bool ParseCommand(int argc, char** argv, Command& c) {
+  const std::string_view command = argv[1];
+  long number = 0;
   if (command == "page" || command == "known" || command == "asgiven") {
-    if (argc < 4) return Usage();
-    head.RequestType = command == "page"    ? common::kPageRequest
-                       : command == "known" ? common::kPageKnownPerson
-                                            : common::kPageAsGiven;
-    name = argv[2];
-    message = JoinWords(argc, argv, 3);
+    if (argc < 4) return false;
+    c.head.RequestType = command == "page"    ? common::kPageRequest
+                         : command == "known" ? common::kPageKnownPerson
+                                              : common::kPageAsGiven;
+    c.name = argv[2];
+    c.message = JoinWords(argc, argv, 3);
   } else if (command == "at") {
-    if (argc < 6 || !ParseWhen(argv[3], argv[4], head)) return Usage();
-    head.RequestType = common::kPageRequest;
-    head.TimeMode = 1;
-    name = argv[2];
-    message = JoinWords(argc, argv, 5);
+    if (argc < 6 || !ParseWhen(argv[3], argv[4], c.head)) return false;
+    c.head.RequestType = common::kPageRequest;
+    c.head.TimeMode = 1;
+    c.name = argv[2];
+    c.message = JoinWords(argc, argv, 5);
   } else if (command == "after") {
-    if (argc < 5 || !ParseNumber(argv[3], number)) return Usage();
-    head.RequestType = common::kPageRequest;
-    head.TimeMode = 2;
-    head.Minute = static_cast<int32_t>(number);
-    name = argv[2];
-    message = JoinWords(argc, argv, 4);
+    if (argc < 5 || !ParseNumber(argv[3], number)) return false;
+    c.head.RequestType = common::kPageRequest;
+    c.head.TimeMode = 2;
+    c.head.Minute = static_cast<int32_t>(number);
+    c.name = argv[2];
+    c.message = JoinWords(argc, argv, 4);
   } else if (command == "delete") {
-    if (argc != 5 || !ParseWhen(argv[3], argv[4], head)) return Usage();
-    head.RequestType = common::kDeleteAt;
-    name = argv[2];
+    if (argc != 5 || !ParseWhen(argv[3], argv[4], c.head)) return false;
+    c.head.RequestType = common::kDeleteAt;
+    c.name = argv[2];
   } else if (command == "status" || command == "log" || command == "persons" || command == "groups") {
-    if (argc > 3 || (argc == 3 && !ParseNumber(argv[2], number))) return Usage();
-    head.Parameter = static_cast<int16_t>(number);
-    head.RequestType = command == "status"    ? common::kStatusReport
-                       : command == "log"     ? common::kLogReport
-                       : command == "persons" ? common::kListPersons
-                                              : common::kListGroups;
-    isList = head.RequestType == common::kListPersons || head.RequestType == common::kListGroups;
-    wantsOk = isList;
+    if (argc > 3 || (argc == 3 && !ParseNumber(argv[2], number))) return false;
+    c.head.Parameter = static_cast<int16_t>(number);
+    c.head.RequestType = command == "status"    ? common::kStatusReport
+                         : command == "log"     ? common::kLogReport
+                         : command == "persons" ? common::kListPersons
+                                                : common::kListGroups;
+    c.isList = c.head.RequestType == common::kListPersons || c.head.RequestType == common::kListGroups;
+    c.wantsOk = c.isList;
   } else if (command == "status-of") {
-    if (argc != 3 || !ParseNumber(argv[2], number) || number < 0 || number > INT32_MAX) return Usage();
-    head.RequestType = common::kPageRecord;
-    head.Minute = static_cast<int32_t>(number);
+    if (argc != 3 || !ParseNumber(argv[2], number) || number < 0 || number > INT32_MAX) return false;
+    c.head.RequestType = common::kPageRecord;
+    c.head.Minute = static_cast<int32_t>(number);
   } else if (command == "members") {
-    if (argc != 3) return Usage();
-    head.RequestType = common::kListMembers;
-    name = argv[2];
-    isList = true;
+    if (argc != 3) return false;
+    c.head.RequestType = common::kListMembers;
+    c.name = argv[2];
+    c.isList = true;
   } else {
-    return Usage();
+    return false;
   }
+  return true;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  Command parsed;
+  if (!ParseCommand(argc, argv, parsed)) return Usage();
+  common::RequestRecord& head = parsed.head;
+  const std::string& name = parsed.name;
+  const std::string& message = parsed.message;
+  const bool isList = parsed.isList;
+  const bool wantsOk = parsed.wantsOk;
   if (name.size() > 31) {
     std::fprintf(stderr, "corvadmin: the name is longer than 31 characters\n");
     return 2;

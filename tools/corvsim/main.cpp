@@ -17,6 +17,23 @@
 #include "tools/corvsim/tap_listener.h"
 #include "tools/corvsim/wctp_carrier.h"
 
+// The simulation's configuration file; false (with a line on stderr) when it cannot be used.
+bool ReadConfig(const char* path, corvsim::SimConfig& config) {
+  std::ifstream in(path);
+  if (!in) {
+    std::fprintf(stderr, "corvsim: cannot read %s\n", path);
+    return false;
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string error;
+  if (!corvsim::ParseSimConfig(text.str(), config, error)) {
+    std::fprintf(stderr, "corvsim: %s: %s\n", path, error.c_str());
+    return false;
+  }
+  return true;
+}
+
 int main(int argc, char** argv) {
   if (argc != 4) {
     std::fprintf(stderr, "usage: corvsim LINK|- CONFIG RECORD\n");
@@ -24,19 +41,9 @@ int main(int argc, char** argv) {
   }
   const std::string link = argv[1];
   const bool withModem = link != "-";
-  std::ifstream in(argv[2]);
-  if (!in) {
-    std::fprintf(stderr, "corvsim: cannot read %s\n", argv[2]);
-    return 1;
-  }
-  std::stringstream text;
-  text << in.rdbuf();
   corvsim::SimConfig config;
+  if (!ReadConfig(argv[2], config)) return 1;
   std::string error;
-  if (!corvsim::ParseSimConfig(text.str(), config, error)) {
-    std::fprintf(stderr, "corvsim: %s: %s\n", argv[2], error.c_str());
-    return 1;
-  }
   if (!withModem && !config.TapTcp && !config.Wctp) {
     std::fprintf(stderr, "corvsim: no modem (LINK is -) and neither [tap-tcp] nor [wctp]: nothing to simulate\n");
     return 1;
