@@ -52,6 +52,10 @@ constexpr const char* kColumns =
 
 constexpr int kBusyTimeoutMs = 5000;
 
+// A journal emptied by a checkpoint is kept (commits then overwrite it, which syncs faster
+// than growing a file) but cut back to this size, so a burst does not hold its disk space.
+constexpr const char* kJournalLimit = "PRAGMA journal_size_limit=16777216";
+
 bool IsDamage(int rc) {
   const int primary = rc & 0xFF;
   return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
@@ -232,7 +236,8 @@ int SqlitePageStore::Open(const std::string& path, std::unique_ptr<SqlitePageSto
     sqlite3_busy_timeout(db->Handle, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db->Handle, 1);
     if ((rc = db->Exec("PRAGMA journal_mode=WAL")) != SQLITE_OK ||
-        (rc = db->Exec("PRAGMA synchronous=FULL")) != SQLITE_OK) {
+        (rc = db->Exec("PRAGMA synchronous=FULL")) != SQLITE_OK ||
+        (rc = db->Exec(kJournalLimit)) != SQLITE_OK) {
       (IsDamage(rc) ? damage : cause) = Words(db->Handle, rc);
       return rc;
     }
@@ -284,41 +289,26 @@ int SqlitePageStore::Open(const std::string& path, std::unique_ptr<SqlitePageSto
 
 SqlitePageStore::SqlitePageStore(std::string path, std::unique_ptr<Db> db)
     : path_(std::move(path)), db_(std::move(db)) {
-  // The hook takes over from SQLite's own checkpoints, which would run inside a commit.
-  if (sqlite3_open_v2(path_.c_str(), &checkpointDb_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) ==
-      SQLITE_OK) {
-    sqlite3_busy_timeout(checkpointDb_, kBusyTimeoutMs);
-    sqlite3_wal_hook(db_->Handle, &SqlitePageStore::OnWalCommit, this);
-    checkpointer_ = std::jthread([this](std::stop_token stop) { CheckpointLoop(stop); });
-  } else {
-    sqlite3_close_v2(checkpointDb_);
-    checkpointDb_ = nullptr;  // SQLite's own checkpoints then stay in force
-  }
+  // The hook takes over from SQLite's own checkpoints, which would run inside a commit and
+  // keep its callers waiting.
+  sqlite3_wal_hook(db_->Handle, &SqlitePageStore::OnWalCommit, this);
   writer_ = std::jthread([this](std::stop_token stop) { WriterLoop(stop); });
 }
 
 int SqlitePageStore::OnWalCommit(void* self, sqlite3*, const char*, int pages) {
-  constexpr int kCheckpointPages = 1000;  // SQLite's own default threshold
-  if (pages < kCheckpointPages) return SQLITE_OK;
-  auto* store = static_cast<SqlitePageStore*>(self);
-  {
-    std::lock_guard<std::mutex> hold(store->checkpointMutex_);
-    store->checkpointDue_ = true;
-  }
-  store->checkpointWake_.notify_one();
+  static_cast<SqlitePageStore*>(self)->journalFrames_ = pages;  // on the writer thread
   return SQLITE_OK;
 }
 
-void SqlitePageStore::CheckpointLoop(std::stop_token stop) {
-  for (;;) {
-    {
-      std::unique_lock<std::mutex> hold(checkpointMutex_);
-      if (!checkpointWake_.wait(hold, stop, [this] { return checkpointDue_; })) return;
-      checkpointDue_ = false;
-    }
-    // PASSIVE: copies what no reader needs and waits for nobody; commits go on meanwhile.
-    (void)sqlite3_wal_checkpoint_v2(checkpointDb_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-  }
+void SqlitePageStore::CheckpointIfDue() {
+  constexpr int kCheckpointPages = 1000;  // SQLite's own default threshold
+  if (journalFrames_ < kCheckpointPages) return;
+  journalFrames_ = 0;
+  // Run by the writer between groups: nothing is appended meanwhile, so the checkpoint
+  // copies the whole journal and the next commit starts it again from its beginning. (One
+  // run beside the writer never caught up under steady load, and the journal grew by every
+  // page.)
+  (void)sqlite3_wal_checkpoint_v2(db_->Handle, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
 }
 
 SqlitePageStore::~SqlitePageStore() {
@@ -328,11 +318,6 @@ SqlitePageStore::~SqlitePageStore() {
     wake_.notify_all();
   }
   if (writer_.joinable()) writer_.join();
-  if (checkpointer_.joinable()) {
-    checkpointer_.request_stop();
-    checkpointer_.join();
-  }
-  if (checkpointDb_) sqlite3_close_v2(checkpointDb_);
 }
 
 std::shared_ptr<SqlitePageStore::Job> SqlitePageStore::Submit(std::shared_ptr<Job> job) {
@@ -412,6 +397,7 @@ void SqlitePageStore::WriterLoop(std::stop_token stop) {
       job->Done.set_value();
     }
     flushGroup();
+    CheckpointIfDue();  // after the callers were answered
     {
       std::lock_guard<std::mutex> hold(mutex_);
       busy_ = false;

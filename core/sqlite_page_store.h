@@ -67,7 +67,7 @@ class SqlitePageStore : public PageStore {
   struct Db;
   SqlitePageStore(std::string path, std::unique_ptr<Db> db);
   void WriterLoop(std::stop_token stop);
-  void CheckpointLoop(std::stop_token stop);
+  void CheckpointIfDue();
   static int OnWalCommit(void* self, sqlite3* db, const char* name, int pages);
   void RunBatches(std::deque<std::shared_ptr<Job>>& jobs);
   std::shared_ptr<Job> Submit(std::shared_ptr<Job> job);
@@ -81,13 +81,7 @@ class SqlitePageStore : public PageStore {
   std::deque<std::shared_ptr<Job>> jobs_;
   bool busy_ = false;
   int64_t transactions_ = 0;
-  // Checkpoints (the journal's pages copied into the database file) run on a connection and
-  // thread of their own, so a commit never waits for one.
-  sqlite3* checkpointDb_ = nullptr;
-  std::mutex checkpointMutex_;
-  std::condition_variable_any checkpointWake_;
-  bool checkpointDue_ = false;
-  std::jthread checkpointer_;
+  int journalFrames_ = 0;  // in the journal after the last commit (writer thread only)
   std::jthread writer_;  // last: stopped and joined before anything it uses goes
 };
 

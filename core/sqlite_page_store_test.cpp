@@ -199,6 +199,24 @@ TEST_F(PageStoreTest, CommitLaterIsAppliedBeforeALaterReadAndBeforeTheStoreClose
   EXPECT_EQ(rows.at(0).State, PageState::kGivenUp);
 }
 
+// Every commit appends to the journal; unless checkpoints copy it into the database file
+// and let it start again, the journal grows by every page for as long as the server runs.
+TEST_F(PageStoreTest, TheJournalIsCheckpointedIntoTheDatabaseAndStaysBounded) {
+  const std::string path = dir_.File("pages.db");
+  auto store = Open(path);
+  std::string cause;
+  // Each commit writes at least two pages of 4 KB (the row and its index): 1200 commits
+  // give the journal over twice the 1000 pages at which a checkpoint is due.
+  constexpr int kCommits = 1200;
+  for (int i = 1; i <= kCommits; ++i) ASSERT_EQ(store->Commit(Add({Waiting(i)}), cause), 0) << cause;
+  store->Flush();
+  EXPECT_GT(platform::FileSize(path), 64 * 1024) << "nothing was copied into the database file";
+  EXPECT_LT(platform::FileSize(path + "-wal"), 1500 * 4096) << "the journal was never started again";
+  std::vector<PageRecord> pending;
+  ASSERT_EQ(store->LoadPending(pending, cause), 0);
+  EXPECT_EQ(pending.size(), static_cast<size_t>(kCommits));
+}
+
 TEST_F(PageStoreTest, PurgeRemovesOnlyFinishedRecordsOlderThanTheCut) {
   auto store = Open(dir_.File("pages.db"));
   std::string cause;
