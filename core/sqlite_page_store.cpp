@@ -236,8 +236,7 @@ int SqlitePageStore::Open(const std::string& path, std::unique_ptr<SqlitePageSto
     sqlite3_busy_timeout(db->Handle, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db->Handle, 1);
     if ((rc = db->Exec("PRAGMA journal_mode=WAL")) != SQLITE_OK ||
-        (rc = db->Exec("PRAGMA synchronous=FULL")) != SQLITE_OK ||
-        (rc = db->Exec(kJournalLimit)) != SQLITE_OK) {
+        (rc = db->Exec("PRAGMA synchronous=FULL")) != SQLITE_OK || (rc = db->Exec(kJournalLimit)) != SQLITE_OK) {
       (IsDamage(rc) ? damage : cause) = Words(db->Handle, rc);
       return rc;
     }

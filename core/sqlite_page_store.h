@@ -82,7 +82,7 @@ class SqlitePageStore : public PageStore {
   bool busy_ = false;
   int64_t transactions_ = 0;
   int journalFrames_ = 0;  // in the journal after the last commit (writer thread only)
-  std::jthread writer_;  // last: stopped and joined before anything it uses goes
+  std::jthread writer_;    // last: stopped and joined before anything it uses goes
 };
 
 }  // namespace core

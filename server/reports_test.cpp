@@ -6,6 +6,8 @@
 #include <cctype>
 
 #include "server/at_queue.h"
+#include "server/ip_worker.h"
+#include "server/router.h"
 #include "tests/support/process.h"
 #include "tests/support/test_state.h"
 
@@ -89,6 +91,30 @@ TEST_F(Reports, ListingAsTheFrontEndsShowIt) {
             "Corvel.  Version 1.8 Rev 5\n\n"
             "  -------------------\n  Total Pages: 1\n\n"
             "  ---------------------------------\n  Total: 1\n");
+}
+
+// A page waiting for a carrier must show as queued: with only Main and the ports in the
+// report it said "NOW Queue is Empty" while the page waited.
+TEST_F(Reports, PagesOfSystemsReachedOverIpAreCountedAndListedUnderTheSystem) {
+  auto ip = core::StateFromIni(
+      "PagerSystemsSection\n"
+      "[Carrier]\nSystemType = Wctp\nWctpUrl = 'http://127.0.0.1:9/wctp'\nWctpSenderID = 'corvel'\n"
+      "NameSection\n[Wes]\nPageID = '2002'\nPagerType = Alphanumeric\nSystemName = 'Carrier'\n",
+      dir_.File("log.txt"));
+  ASSERT_TRUE(ip);
+  SyncIpWorkers(*ip);  // the queues only: no worker runs before the dial threads start
+  ASSERT_GE(core::InsertNow(*ip, *ip->Main, "Wes", "disk full", true), 0);
+  ASSERT_EQ(RoutePass(*ip), RouteResult::kMoved);
+  EXPECT_EQ(QueuedCount(*ip->Main), 0);
+  EXPECT_EQ(WithoutClock(StatusReport(*ip, 0)),
+            "Corvel.  Version 1.8 Rev 5\n\n"
+            "Total Pages in Main Queue: 0\n"
+            "Total Pages in Carrier Queue: 1\n"
+            "Total pages in All NOW Queues: 1\n\n"
+            "Total pages in AT Queue: 0\n");
+  const std::string listing = StatusReport(*ip, 1);
+  EXPECT_NE(listing.find("\n  Queue: Carrier\n  -------------------\n    Wes\n"), std::string::npos) << listing;
+  StopIpWorkers(*ip);
 }
 
 TEST_F(Reports, DebugModeAddsHexDumpsAndBigReportsAreCut) {
