@@ -286,7 +286,8 @@ TEST_F(HttpWithCorvd, HiddenPersonIsPagedButNotListed) {
       {"1003", {"for Hal", "[RESOLVED] HighCPU - cpu back to 20%"}}, {"1002", {"for Bob"}}};
   EXPECT_TRUE(testsupport::WaitUntil([&] { return PagesInRecord(terminal.Record()) == expected; }, kWaitMs, 50))
       << terminal.Record();
-  EXPECT_NE(dir_.Read("log.txt").find("Message(#1) sent to hal"), std::string::npos) << dir_.Read("log.txt");
+  EXPECT_TRUE(testsupport::WaitForFileText(dir_.File("log.txt"), "Message(#1) sent to hal", kWaitMs))
+      << dir_.Read("log.txt");
 
   const Curl names = Run("/api/v1/names", {"-H", "Authorization: Bearer t0ken-for-tests"});
   EXPECT_EQ(names.Status, 200);
