@@ -9,6 +9,7 @@
 
 #include "common/counter_lines.h"
 #include "common/request_record.h"
+#include "directory/directory.h"
 #include "http/hooks.h"
 #include "http/metrics.h"
 #include "platform/ip_address.h"
@@ -56,9 +57,13 @@ int Call(const PipeCall& call, const common::RequestRecord& head, std::string_vi
   return rc;
 }
 
-// Pages of a list request (types 6, 7) until one holds fewer than 50 names.
+// Pages of a list request (types 6, 7) until one holds fewer than 50 names. A page of
+// persons is short also when it skips hidden ones, so persons are read up to the end of the
+// table, whatever each page holds.
 int FetchList(const PipeCall& call, int16_t type, std::vector<std::string>& names) {
-  for (int16_t page = 0; page < 100; ++page) {
+  const bool wholeTable = type == common::kListPersons;
+  constexpr int16_t kPersonPages = (directory::kPersonSlots + common::kListPageSize - 1) / common::kListPageSize;
+  for (int16_t page = 0; page < (wholeTable ? kPersonPages : 100); ++page) {
     common::RequestRecord head{};
     head.RequestType = type;
     head.Parameter = page;
@@ -68,7 +73,7 @@ int FetchList(const PipeCall& call, int16_t type, std::vector<std::string>& name
     const int count = common::ListReplyCount(reply);
     if (count < 0 || count > common::kListPageSize) return 1;
     for (int i = 0; i < count; ++i) names.emplace_back(common::ListReplyName(reply, i));
-    if (count < common::kListPageSize) return 0;
+    if (count < common::kListPageSize && !wholeTable) return 0;
   }
   return 0;
 }
@@ -116,7 +121,8 @@ ApiResponse SendPages(ApiContext& context, const std::vector<std::string>& names
   return SendPages(context, names, std::vector<std::string>(names.size(), text), head, false);
 }
 
-// Names as given, each looked up; unknown ones are listed in the 400 answer.
+// Names as given, each looked up, all of them before anyone is paged; unknown ones are
+// listed in the 400 answer. A name the lists lack may still be a hidden person.
 bool ResolveNames(ApiContext& context, const std::vector<std::string>& given, std::vector<std::string>& resolved,
                   ApiResponse& refusal) {
   json unknown = json::array();
@@ -127,10 +133,11 @@ bool ResolveNames(ApiContext& context, const std::vector<std::string>& given, st
       refusal = Error(503, "the paging server did not answer");
       return false;
     }
-    if (found.empty()) {
-      unknown.push_back(name);
-    } else {
+    std::string hidden;
+    if (!found.empty() || (context.HiddenPerson && context.HiddenPerson(name, hidden) == 0)) {
       resolved.push_back(name);
+    } else {
+      unknown.push_back(name);
     }
   }
   if (!unknown.empty()) {

@@ -74,6 +74,10 @@ struct ApiContext {
   // A recipient's MaxMessageLength (a group: its members' smallest), 0 when unknown; a
   // webhook's text is cut to it when it is below HookMessageLength. May be empty.
   std::function<int(const std::string& name)> MessageLimit;
+  // A person the paging server pages but leaves out of its name lists: 0 with person set,
+  // negative when there is none (or it cannot be told). Asked only for a name the lists
+  // lack. May be empty.
+  std::function<int(const std::string& name, std::string& person)> HiddenPerson;
   NameDirectory Names;
 };
 

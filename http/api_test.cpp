@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include <nlohmann/json.hpp>
 
 #include "common/counter_lines.h"
+#include "common/log.h"
 #include "http/hooks.h"
 #include "http/metrics.h"
 #include "tests/support/fake_paging_server.h"
@@ -226,6 +228,72 @@ TEST_F(Api, HookTextIsCutToEachRecipientsLimit) {
   EXPECT_EQ(sent[1], whole);
 }
 
+TEST_F(Api, HiddenPersonsArePagedButOnlyWhenEveryNameIsKnown) {
+  std::vector<std::string> asked;
+  context_.HiddenPerson = [&asked](const std::string& name, std::string& person) {
+    asked.push_back(name);
+    if (name != "hal") return -ENOENT;
+    person = "Hal";
+    return 0;
+  };
+  ApiResponse r = Do("POST", "/api/v1/pages", R"({"to": ["hal", "Nobody"], "text": "x"})");
+  EXPECT_EQ(r.Status, 400) << r.Body;
+  EXPECT_EQ(Json(r)["unknown"], json::array({"Nobody"}));
+  for (const auto& q : pipe_.Requests()) EXPECT_GE(q.Type(), common::kLogReport) << "a page went out";
+  EXPECT_EQ(asked, (std::vector<std::string>{"hal", "Nobody"}));  // the listed Ann is never asked for
+
+  r = Do("POST", "/api/v1/pages", R"({"to": ["Ann", "hal"], "text": "x"})");
+  ASSERT_EQ(r.Status, 202) << r.Body;
+  r = Do("POST", "/hooks/grafana", R"({"title":"t","message":"m"})", {{"to", "hal"}});
+  ASSERT_EQ(r.Status, 202) << r.Body;
+  std::vector<std::string> sent;
+  for (const auto& q : pipe_.Requests()) {
+    if (q.Type() == common::kPageKnownPerson) sent.push_back(q.Name + ":" + q.Message);
+  }
+  EXPECT_EQ(sent, (std::vector<std::string>{"Ann:x", "hal:x", "hal:t - m"}));
+  // page.ini unreadable: the lists alone decide, as before.
+  context_.HiddenPerson = [](const std::string&, std::string&) { return -EIO; };
+  EXPECT_EQ(Json(Do("POST", "/api/v1/pages", R"({"to": ["hal"], "text": "x"})"))["unknown"], json::array({"hal"}));
+}
+
+// corvd32 leaves hidden persons out of a list page, so a page of fewer than 50 names is not
+// the last one; a person listed on a later page is known all the same.
+TEST(ApiNames, PersonsAfterAShortListPageAreKnown) {
+  std::vector<std::string> persons;
+  for (int i = 0; i < 60; ++i) persons.push_back("P" + std::to_string(i));
+  std::vector<std::string> shown = persons;
+  shown.erase(shown.begin() + 40);  // three hidden among the first fifty
+  shown.erase(shown.begin() + 10);
+  shown.erase(shown.begin() + 3);
+  testsupport::DirectPagingServer pipe([&](const testsupport::PipeRequest& r) -> testsupport::PipeReply {
+    if (r.Type() == common::kListPersons) {
+      const int page = r.Head.Parameter;
+      std::vector<std::string> names;
+      for (int i = page * 50; i < page * 50 + 50 && i < 60; ++i) {
+        if (i != 3 && i != 10 && i != 40) names.push_back(persons[static_cast<size_t>(i)]);
+      }
+      return testsupport::ListReply(names);
+    }
+    if (r.Type() == common::kListGroups) return testsupport::ListReply({});
+    return std::string("OK");
+  });
+  TokenSet tokens;
+  tokens.Parse("secret\n");
+  ApiContext context;
+  context.Call = [&pipe](std::span<const char> q, std::span<char> a) { return pipe.Call(q, a); };
+  context.Tokens = &tokens;
+  ApiRequest r;
+  r.Method = "POST";
+  r.Path = "/api/v1/pages";
+  r.Authorization = "Bearer secret";
+  r.Body = R"({"to": ["P55"], "text": "x"})";
+  EXPECT_EQ(HandleApi(r, context).Status, 202) << HandleApi(r, context).Body;
+  r.Method = "GET";
+  r.Path = "/api/v1/names";
+  const json names = json::parse(HandleApi(r, context).Body, nullptr, false);
+  EXPECT_EQ(names["persons"], json(shown));
+}
+
 TEST(MessageLimitsFile, PersonsGroupsAndChangesOfTheFile) {
   testsupport::TempDir dir;
   dir.Write("page.ini",
@@ -245,6 +313,35 @@ TEST(MessageLimitsFile, PersonsGroupsAndChangesOfTheFile) {
             "PagerSystemsSection\n[Short]\nPort = 'COM1'\nMaxMessageLength = 120\n"
             "NameSection\n[Ann]\nPageID = '1'\nSystemName = 'Short'\n");
   EXPECT_EQ(limits.For("Ann"), 120);
+}
+
+TEST(MessageLimitsFile, HiddenPersonsAndAnUnreadableFileLoggedOnce) {
+  testsupport::TempDir dir;
+  common::SetLogFileName(dir.File("log.txt"));
+  dir.Write("page.ini",
+            "PagerSystemsSection\n[Metro]\nPort = 'COM1'\n"
+            "NameSection\n[Ann]\nPageID = '1'\nSystemName = 'Metro'\n"
+            "[Hal]\nPageID = '2'\nSystemName = 'Metro'\nSuppressNameDisplay = Enabled\n");
+  MessageLimits limits(dir.File("page.ini"));
+  std::string person;
+  EXPECT_EQ(limits.HiddenPerson("hal", person), 0);
+  EXPECT_EQ(person, "Hal");
+  EXPECT_EQ(limits.HiddenPerson("Ann", person), -ENOENT);  // listed persons are not hidden ones
+  EXPECT_EQ(limits.HiddenPerson("Nobody", person), -ENOENT);
+  std::filesystem::remove(dir.File("page.ini"));
+  EXPECT_EQ(limits.HiddenPerson("Hal", person), -EIO);
+  EXPECT_EQ(limits.HiddenPerson("Hal", person), -EIO);
+  // A page.ini that is a folder exists, has a time stamp, and cannot be read either.
+  std::filesystem::create_directory(dir.File("page.ini"));
+  EXPECT_EQ(limits.HiddenPerson("Hal", person), -EIO);
+  EXPECT_EQ(testsupport::CountInFile(dir.File("log.txt"), "persons left out of the name lists cannot be paged"), 1);
+  std::filesystem::remove(dir.File("page.ini"));
+  dir.Write("page.ini", "NameSection\n[Hal]\nPageID = '2'\nSuppressNameDisplay = Enabled\n");
+  EXPECT_EQ(limits.HiddenPerson("Hal", person), 0);
+  std::filesystem::remove(dir.File("page.ini"));
+  EXPECT_EQ(limits.HiddenPerson("Hal", person), -EIO);  // lost again: said again
+  EXPECT_EQ(testsupport::CountInFile(dir.File("log.txt"), "persons left out of the name lists cannot be paged"), 2);
+  common::SetLogFileName("");
 }
 
 TEST(HookText, ResolvedGroupsCountTruncatedAlertsAndAreCut) {

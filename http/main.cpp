@@ -77,6 +77,9 @@ int main(int argc, char** argv) {
   context.HookMessageLength = settings.HookMessageLength;
   corvhttp::MessageLimits limits(common::ConfigFile("page.ini"));
   context.MessageLimit = [&limits](const std::string& name) { return limits.For(name); };
+  context.HiddenPerson = [&limits](const std::string& name, std::string& person) {
+    return limits.HiddenPerson(name, person);
+  };
 
   platform::UniqueFd listener;
   uint16_t port = settings.HttpPort;

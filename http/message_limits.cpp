@@ -2,8 +2,11 @@
 #include "http/message_limits.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <fstream>
 #include <system_error>
 
+#include "common/log.h"
 #include "directory/page_ini.h"
 
 namespace corvhttp {
@@ -26,6 +29,13 @@ void MessageLimits::Refresh() {
     return;
   }
   if (loaded_ && stamp == stamp_) return;
+  // The loader takes a file it cannot open for an empty one; a table read from nothing
+  // would answer "no such person" where the truth is "cannot tell".
+  if (!std::filesystem::is_regular_file(path_, error) || !std::ifstream(path_)) {
+    dir_.reset();
+    loaded_ = false;
+    return;
+  }
   auto dir = std::make_unique<directory::Directory>();
   directory::PageIniSettings settings;
   directory::PageIniHooks hooks;
@@ -52,6 +62,24 @@ int MessageLimits::For(const std::string& name) {
     if (l > 0) limit = limit == 0 ? l : std::min(limit, l);
   }
   return limit;
+}
+
+int MessageLimits::HiddenPerson(const std::string& name, std::string& person) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  Refresh();
+  if (!dir_) {
+    if (!unreadableLogged_) {
+      common::LogLine("%t %s: Cannot read %s - persons left out of the name lists cannot be paged\n",
+                      common::ProgramName(), path_);
+      unreadableLogged_ = true;
+    }
+    return -EIO;
+  }
+  unreadableLogged_ = false;
+  const int p = dir_->FindPersonByName(name);
+  if (p < 0 || !dir_->Persons[static_cast<size_t>(p)].SuppressNameDisplay) return -ENOENT;
+  person = dir_->Persons[static_cast<size_t>(p)].Name;
+  return 0;
 }
 
 }  // namespace corvhttp

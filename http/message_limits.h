@@ -1,4 +1,5 @@
-// http/message_limits.h - how long a page may be for a recipient, from page.ini.
+// http/message_limits.h - what corvhttp reads from page.ini itself: how long a page may be
+// for a recipient, and the persons the paging server leaves out of its name lists.
 #pragma once
 
 #include <filesystem>
@@ -20,6 +21,11 @@ class MessageLimits {
   // (a group); 0 when page.ini does not know the name or cannot be read.
   int For(const std::string& name);
 
+  // A person with SuppressNameDisplay: pageable by name, though no name list shows it. 0 with
+  // person set to the name as page.ini writes it; -ENOENT when page.ini has no such hidden
+  // person; -EIO when page.ini cannot be read (logged once, until it can be read again).
+  [[nodiscard]] int HiddenPerson(const std::string& name, std::string& person);
+
  private:
   void Refresh();
 
@@ -27,6 +33,7 @@ class MessageLimits {
   std::string path_;
   std::filesystem::file_time_type stamp_{};
   bool loaded_ = false;
+  bool unreadableLogged_ = false;
   std::unique_ptr<directory::Directory> dir_;
 };
 

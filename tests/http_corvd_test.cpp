@@ -1,14 +1,18 @@
 // tests/http_corvd_test.cpp - corvhttp in front of the real corvd32, driven by curl: tokens,
-// the page API, the webhooks' sample payloads, /metrics read by Prometheus's own parser
+// the page API, the webhooks' sample payloads delivered to corvsim's TAP terminal on the
+// network, persons hidden from the name lists, /metrics read by Prometheus's own parser
 // (python3-prometheus-client), and HTTPS on a test CA made with openssl at test time.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "tests/ip_support.h"
 #include "tests/support/process.h"
 #include "tests/support/wait.h"
 
@@ -36,6 +40,38 @@ const char* kPageIni =
     "Name = 'Ann'\n"
     "Name = 'Bob'\n";
 
+// Two paging systems on corvsim's TAP terminal at port: Short takes 80 characters a page,
+// below HTTP.INI's HookMessageLength (230), Long 400. Hal pages like anyone but is left out
+// of the name lists; after him come fifty persons, so the first list page is one short.
+std::string TerminalPageIni(uint16_t port) {
+  const std::string tap = "SystemType = Tap\nTapPassWord = 'PW1'\nTapHost = '127.0.0.1:" + std::to_string(port) + "'\n";
+  const auto person = [](const std::string& name, const std::string& id, const std::string& system) {
+    return "[" + name + "]\nPageID = '" + id + "'\nPagerType = Alphanumeric\nSystemName = '" + system + "'\n";
+  };
+  std::string ini = "PagerSystemsSection\n[Short]\n" + tap + "MaxMessageLength = 80\n[Long]\n" + tap +
+                    "MaxMessageLength = 400\nNameSection\n" + person("Ann", "1001", "Short") +
+                    person("Hal", "1003", "Long") + "SuppressNameDisplay = Enabled\n";
+  for (int i = 0; i < 50; ++i) ini += person("Filler" + std::to_string(i), std::to_string(2000 + i), "Long");
+  return ini + person("Bob", "1002", "Long") + "GroupSection\n[Ops]\nName = 'Ann'\nName = 'Bob'\n";
+}
+
+// The pages a TAP terminal's record holds, per pager ID, with their texts from the bytes.
+std::map<std::string, std::vector<std::string>> PagesInRecord(const std::string& record) {
+  std::map<std::string, std::vector<std::string>> pages;
+  std::istringstream lines(record);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("PAGE ", 0) != 0 || line.find(" verdict=ACK") == std::string::npos) continue;
+    const size_t id = line.find(" id=") + 4;
+    const size_t hex = line.find(" hex=") + 5;
+    std::string text;
+    for (size_t i = hex; i + 1 < line.size() && line[i] != ' '; i += 2) {
+      text += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
+    }
+    pages[line.substr(id, line.find(' ', id) - id)].push_back(text);
+  }
+  return pages;
+}
+
 struct Curl {
   int Status = 0;
   std::string Body;
@@ -48,8 +84,8 @@ class HttpWithCorvd : public ::testing::Test {
     if (!testsupport::FileExists("/usr/bin/curl")) GTEST_SKIP() << "curl is not installed";
   }
 
-  void Start(const std::string& extraIni = "") {
-    dir_.Write("page.ini", kPageIni);
+  void Start(const std::string& extraIni = "", const std::string& pageIni = kPageIni) {
+    dir_.Write("page.ini", pageIni);
     dir_.Write("tokens", "# test tokens\nt0ken-for-tests\n");
     std::filesystem::permissions(dir_.File("tokens"),
                                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
@@ -147,52 +183,117 @@ TEST_F(HttpWithCorvd, PagesReachThePagingServerAndBadOnesAreRefused) {
   EXPECT_EQ(Run("/api/v1/names", {}).Status, 401);
 }
 
-TEST_F(HttpWithCorvd, AlertmanagerAndGrafanaSamplePayloads) {
-  Start();
-  // Alertmanager's webhook (version 4), firing with three alerts.
-  std::string alerts;
+// Alertmanager's (version 4) and Grafana's sample payloads, checked where they arrive: the
+// TAP terminal's record of what each pager was sent, byte for byte.
+TEST_F(HttpWithCorvd, WebhookPagesArriveAtThePagerAsShortTexts) {
+  if (!testsupport::FileExists(testsupport::ProgramPath("corvsim"))) GTEST_SKIP() << "corvsim is not built";
+  iptest::Corvsim terminal("[tap-tcp]\nport = 0\npassword = PW1\n");
+  ASSERT_TRUE(terminal.Ok()) << terminal.Output();
+  Start("", TerminalPageIni(terminal.Port("tap")));
+  std::map<std::string, std::vector<std::string>> expected;
+  const auto arrived = [&] {
+    const bool all = testsupport::WaitUntil([&] { return PagesInRecord(terminal.Record()) == expected; }, kWaitMs, 50);
+    EXPECT_TRUE(all) << terminal.Record();
+    return all;
+  };
+  const auto alert = [](const std::string& status, const std::string& name, const std::string& instance,
+                        const std::string& annotations) {
+    return R"({"status":")" + status + R"(","labels":{"alertname":")" + name + R"(","instance":")" + instance +
+           R"("},"annotations":{)" + annotations +
+           R"(},"startsAt":"2026-01-02T03:04:05Z","endsAt":"0001-01-01T00:00:00Z","generatorURL":"http://prometheus/graph","fingerprint":"f)" +
+           instance + "\"}";
+  };
+  const auto group = [](const std::string& status, const std::string& name, const std::string& annotations,
+                        const std::string& alerts) {
+    return R"({"version":"4","groupKey":"{}:{alertname=\")" + name + R"(\"}","truncatedAlerts":0,"status":")" + status +
+           R"(","receiver":"pager","groupLabels":{"alertname":")" + name + R"("},"commonLabels":{"alertname":")" +
+           name + R"("},"commonAnnotations":{)" + annotations +
+           R"(},"externalURL":"http://alertmanager:9093","alerts":[)" + alerts + "]}";
+  };
+
+  std::string three;
   for (int i = 1; i <= 3; ++i) {
-    alerts +=
-        std::string(i > 1 ? "," : "") + R"({"status":"firing","labels":{"alertname":"DiskFull","instance":"db)" +
-        std::to_string(i) + R"("},"annotations":{"summary":"db)" + std::to_string(i) +
-        R"( disk at 95%"},"startsAt":"2026-01-02T03:04:05Z","endsAt":"0001-01-01T00:00:00Z","generatorURL":"http://prometheus/graph","fingerprint":"f)" +
-        std::to_string(i) + "\"}";
+    const std::string db = "db" + std::to_string(i);
+    three += (i > 1 ? "," : "") + alert("firing", "DiskFull", db, R"("summary":")" + db + R"( disk at 95%")");
   }
-  const std::string firing =
-      R"({"version":"4","groupKey":"{}:{alertname=\"DiskFull\"}","truncatedAlerts":0,"status":"firing","receiver":"pager","groupLabels":{"alertname":"DiskFull"},"commonLabels":{"alertname":"DiskFull"},"commonAnnotations":{},"externalURL":"http://alertmanager:9093","alerts":[)" +
-      alerts + "]}";
-  Curl r = Post("/hooks/alertmanager?to=Ann", firing);
-  EXPECT_EQ(r.Status, 202) << r.Body;
-  EXPECT_TRUE(Received("Ann", "[FIRING:3] DiskFull: db1 disk at 95%; db2 disk at 95%; db3 disk at 95%"));
+  Curl r = Post("/hooks/alertmanager?to=Ops", group("firing", "DiskFull", "", three));
+  ASSERT_EQ(r.Status, 202) << r.Body;
+  EXPECT_NE(r.Body.find(R"("message_numbers":[1,2])"), std::string::npos) << r.Body;  // the group's two members
+  const std::string firing = "[FIRING:3] DiskFull: db1 disk at 95%; db2 disk at 95%; db3 disk at 95%";
+  expected["1001"].push_back(firing);
+  expected["1002"].push_back(firing);
+  ASSERT_TRUE(arrived());
 
-  const std::string resolved =
-      R"({"version":"4","status":"resolved","truncatedAlerts":0,"groupLabels":{"alertname":"DiskFull"},"commonLabels":{"alertname":"DiskFull","severity":"page"},"commonAnnotations":{"summary":"disks have room again"},"alerts":[{"status":"resolved","labels":{"alertname":"DiskFull"},"annotations":{"summary":"disks have room again"}}]})";
-  EXPECT_EQ(Post("/hooks/alertmanager?to=Bob", resolved).Status, 202);
-  EXPECT_TRUE(Received("Bob", "[RESOLVED:1] DiskFull: disks have room again"));
-
-  // 200 alerts, 150 of them sent and 50 truncated by max_alerts: one page, cut to 80.
-  std::string many;
-  for (int i = 0; i < 150; ++i) {
-    many += std::string(i ? "," : "") + R"({"status":"firing","labels":{"alertname":"Down","instance":"host)" +
-            std::to_string(i) + R"("},"annotations":{}})";
-  }
+  std::string resolvedAlerts;
+  for (int i = 1; i <= 3; ++i)
+    resolvedAlerts += (i > 1 ? "," : "") + alert("resolved", "DiskFull", "db" + std::to_string(i), "");
   r = Post("/hooks/alertmanager?to=Ann",
-           R"({"version":"4","status":"firing","truncatedAlerts":50,"commonLabels":{"alertname":"Down"},"alerts":[)" +
-               many + "]}");
-  EXPECT_EQ(r.Status, 202) << r.Body;
-  // Cut to Ann's paging system's MaxMessageLength (80), below HTTP.INI's HookMessageLength.
-  const std::string cut = "[FIRING:200] Down: instance=host0; instance=host1; instance=host2; instance=h...";
-  ASSERT_EQ(cut.size(), 80u);
-  EXPECT_TRUE(Received("Ann", cut)) << corvd_->Output();
+           group("resolved", "DiskFull", R"("summary":"disks have room again")", resolvedAlerts));
+  ASSERT_EQ(r.Status, 202) << r.Body;
+  expected["1001"].push_back("[RESOLVED:3] DiskFull: disks have room again");
+  ASSERT_TRUE(arrived());
 
-  // Grafana: the probe, then its payload.
-  EXPECT_EQ(Run("/hooks/grafana?to=Ann", {"-H", "Authorization: Bearer t0ken-for-tests"}).Status, 200);
+  // 200 alerts in one group: one page each, cut to Ann's 80 and to the hook's 230 for Bob.
+  std::string many;
+  std::string whole = "[FIRING:200] Down";
+  for (int i = 0; i < 200; ++i) {
+    many += (i ? "," : "") + alert("firing", "Down", "host" + std::to_string(i), "");
+    whole += (i ? "; instance=host" : ": instance=host") + std::to_string(i);
+  }
+  r = Post("/hooks/alertmanager?to=Ann,Bob", group("firing", "Down", "", many));
+  ASSERT_EQ(r.Status, 202) << r.Body;
+  expected["1001"].push_back("[FIRING:200] Down: instance=host0; instance=host1; instance=host2; instance=h...");
+  expected["1002"].push_back(whole.substr(0, 227) + "...");
+  ASSERT_EQ(expected["1001"].back().size(), 80u);
+  ASSERT_TRUE(arrived());
+
+  // Grafana first probes the URL (and its test may post nothing); neither pages anyone.
+  const std::string auth = "Authorization: Bearer t0ken-for-tests";
+  EXPECT_EQ(Run("/hooks/grafana?to=Bob", {"-H", auth}).Status, 200);
+  EXPECT_EQ(Run("/hooks/grafana?to=Bob", {"-H", auth, "-X", "POST"}).Status, 200);
   r = Post(
       "/hooks/grafana?to=Bob",
       R"({"receiver":"pager","status":"firing","orgId":1,"alerts":[{"status":"firing","labels":{"alertname":"HighCPU"}}],"groupLabels":{},"commonLabels":{"alertname":"HighCPU"},"commonAnnotations":{},"externalURL":"http://grafana:3000/","version":"1","groupKey":"{}","truncatedAlerts":0,"title":"[FIRING:1] HighCPU","state":"alerting","message":"cpu at 99% on web1"})");
   EXPECT_EQ(r.Status, 202) << r.Body;
-  EXPECT_TRUE(Received("Bob", "[FIRING:1] HighCPU - cpu at 99% on web1"));
+  expected["1002"].push_back("[FIRING:1] HighCPU - cpu at 99% on web1");
+  ASSERT_TRUE(arrived());
   EXPECT_EQ(Post("/hooks/grafana?to=Bob", "{}", "").Status, 401);
+  EXPECT_EQ(Post("/hooks/alertmanager?to=Bob,Nobody", group("firing", "X", "", "")).Status, 400);
+  // Nothing more comes: the refused requests paged no one.
+  EXPECT_TRUE(testsupport::WaitForFileText(dir_.File("log.txt"), "\"POST /hooks/alertmanager\" 400", kWaitMs));
+  EXPECT_EQ(PagesInRecord(terminal.Record()), expected);
+}
+
+// Hal is hidden from the name lists, not from paging: by the API and the hooks alike.
+TEST_F(HttpWithCorvd, HiddenPersonIsPagedButNotListed) {
+  if (!testsupport::FileExists(testsupport::ProgramPath("corvsim"))) GTEST_SKIP() << "corvsim is not built";
+  iptest::Corvsim terminal("[tap-tcp]\nport = 0\npassword = PW1\n");
+  ASSERT_TRUE(terminal.Ok()) << terminal.Output();
+  Start("", TerminalPageIni(terminal.Port("tap")));
+  // One unknown name refuses the whole request before anyone is paged.
+  Curl r = Post("/api/v1/pages", R"({"to": ["Hal", "Nobody"], "text": "never"})");
+  EXPECT_EQ(r.Status, 400) << r.Body;
+  EXPECT_NE(r.Body.find(R"("unknown":["Nobody"])"), std::string::npos) << r.Body;
+  r = Post("/api/v1/pages", R"({"to": ["hal"], "text": "for Hal"})");
+  EXPECT_EQ(r.Status, 202) << r.Body;
+  EXPECT_NE(r.Body.find(R"({"message_numbers":[1],"status":"queued","to":"hal"})"), std::string::npos) << r.Body;
+  r = Post("/api/v1/pages", R"({"to": ["Bob"], "text": "for Bob"})");
+  EXPECT_EQ(r.Status, 202) << r.Body;
+  r = Post("/hooks/grafana?to=Hal",
+           R"({"version":"1","status":"resolved","title":"[RESOLVED] HighCPU","message":"cpu back to 20%"})");
+  EXPECT_EQ(r.Status, 202) << r.Body;
+  const std::map<std::string, std::vector<std::string>> expected = {
+      {"1003", {"for Hal", "[RESOLVED] HighCPU - cpu back to 20%"}}, {"1002", {"for Bob"}}};
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return PagesInRecord(terminal.Record()) == expected; }, kWaitMs, 50))
+      << terminal.Record();
+  EXPECT_TRUE(testsupport::WaitForFileText(dir_.File("log.txt"), "Message(#1) sent to hal", kWaitMs))
+      << dir_.Read("log.txt");
+
+  const Curl names = Run("/api/v1/names", {"-H", "Authorization: Bearer t0ken-for-tests"});
+  EXPECT_EQ(names.Status, 200);
+  EXPECT_EQ(names.Body.find("Hal"), std::string::npos) << names.Body;
+  // Bob, the last person, is on the second list page, after a first one short by Hal.
+  EXPECT_NE(names.Body.find("\"Filler49\",\"Bob\"]}"), std::string::npos) << names.Body;
 }
 
 TEST_F(HttpWithCorvd, MetricsParseWithPrometheusOwnParser) {
