@@ -179,6 +179,10 @@ bool PipePeerGone(const UniqueFd& conn) {
   return ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) != 0;
 }
 
+void PipeStopAccepting(const UniqueFd& listener) {
+  if (listener.Get() >= 0) (void)::shutdown(listener.Get(), SHUT_RDWR);
+}
+
 bool PipeAnswers(const std::string& path) {
   UniqueFd fd;
   const int rc = ConnectOnce(path, fd);

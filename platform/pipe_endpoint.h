@@ -61,6 +61,10 @@ bool PipePeerGone(const UniqueFd& conn);
 [[nodiscard]] int PipeTransact(const std::string& path, std::span<const char> request, std::span<char> reply,
                                int connectWaitMs, int replyWaitMs = kPipeReplyWaitMs, size_t* realLength = nullptr);
 
+// Wakes every thread waiting in PipeAccept on listener (they get -EINVAL) and takes no
+// more connections; for a stop, which must not depend on the socket file still being there.
+void PipeStopAccepting(const UniqueFd& listener);
+
 // Presence test: connects and closes without writing. True when a server answered (a
 // server whose backlog is full counts: it is there).
 bool PipeAnswers(const std::string& path);

@@ -76,10 +76,9 @@ void ServerThreads::StopOrderly(int64_t boundMs) {
 
 void ServerThreads::StopServiceThreads() {
   for (auto& t : Threads) t.request_stop();
-  // Pipe threads wait in accept or receive: one connection each lets them see the stop.
-  if (Listener.Get() >= 0) {
-    for (int i = 0; i < kPipeThreads; ++i) (void)platform::PipeAnswers(PipePath);
-  }
+  // Pipe threads wait in accept (woken here, whether or not the socket file is still there
+  // to connect to) or in a receive, which ends within its deadline.
+  platform::PipeStopAccepting(Listener);
   for (auto& t : Threads) {
     if (t.joinable()) t.join();
   }

@@ -1,6 +1,8 @@
 // tests/server_startup_test.cpp - corvd32 from start to stop, as an administrator sees it.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cctype>
 #include <csignal>
 #include <sstream>
@@ -56,6 +58,16 @@ TEST(ServerStartup, WithoutPageIniStillStartsAndEndsOnSigterm) {
   ASSERT_NE(missing, std::string::npos) << log;
   EXPECT_GT(log.find("CORVD32: Paging server started successfully\n"), missing);
   EXPECT_EQ(server.Page("Ann", "nobody is known"), "ERR: Invalid name or Now queue is full");
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+  EXPECT_EQ(CountInFile(server.Dir().File("log.txt"), "Paging server ended successfully\n"), 1);
+}
+
+// The stop woke the pipe threads by connecting to the socket file; with the file gone
+// (a temporary folder cleaned, an administrator's rm) corvd32 hung for ever on SIGTERM.
+TEST(ServerStartup, EndsOnSigtermAfterItsSocketFileWasRemoved) {
+  Server server;
+  server.Start();
+  ASSERT_EQ(::unlink(server.Pipe().c_str()), 0);
   EXPECT_EQ(server.Stop(SIGTERM), 0);
   EXPECT_EQ(CountInFile(server.Dir().File("log.txt"), "Paging server ended successfully\n"), 1);
 }
