@@ -27,10 +27,25 @@ void GiveUpHead(delivery::DialWork& work) {
   const core::QueueEntry* head = core::PeekHead(work.State, work.Queue);
   if (head == nullptr) return;
   // Recorded before the page leaves the queue, so a crash now cannot bring it back.
-  core::RecordOutcome(
-      work.State, *head, core::PageState::kGivenUp,
-      core::LogResult("Error - Was not able to send message(#%ld) for: %s", head->MessageNumber, common::Outside(common::FieldText(head->Name))));
+  core::RecordOutcome(work.State, *head, core::PageState::kGivenUp,
+                      core::LogResult("Error - Was not able to send message(#%ld) for: %s", head->MessageNumber,
+                                      common::Outside(common::FieldText(head->Name))));
   (void)core::PopHead(work.State, work.Queue, &work.Current);
+}
+
+int64_t RetryWaitMs(core::ServerState& state, delivery::DialWork& work, bool& gaveUp) {
+  core::DialContext& dc = work.Queue;
+  gaveUp = false;
+  int64_t waitMs = DialWaitMs(dc.ErrorCount.load());
+  if (dc.ErrorCount.load() == 4)
+    common::LogLine("%t %s: Waiting 3 minutes to page - There has been 4 Errors\n", common::ProgramName());
+  if (ShouldGiveUp(dc.ErrorCount.load(), state.MaxReTrys.load())) {
+    waitMs = 1500;
+    GiveUpHead(work);
+    gaveUp = true;
+    dc.ErrorCount = 0;
+  }
+  return waitMs;
 }
 
 void DialThread(core::ServerState& state, core::DialContext& dc, std::stop_token stop) {
@@ -51,14 +66,8 @@ void DialThread(core::ServerState& state, core::DialContext& dc, std::stop_token
         dc.ErrorCount = 0;
     }
     if (state.Debug.load()) common::WriteConsole(".");
-    int64_t waitMs = DialWaitMs(dc.ErrorCount.load());
-    if (dc.ErrorCount.load() == 4)
-      common::LogLine("%t %s: Waiting 3 minutes to page - There has been 4 Errors\n", common::ProgramName());
-    if (ShouldGiveUp(dc.ErrorCount.load(), state.MaxReTrys.load())) {
-      waitMs = 1500;
-      GiveUpHead(work);
-      dc.ErrorCount = 0;
-    }
+    bool gaveUp = false;
+    const int64_t waitMs = RetryWaitMs(state, work, gaveUp);
     if (waitMs == 1000 && !core::HasPages(dc)) {
       // Idle: the 1 s pass becomes a wait for the next page (or the stop), so a quiet port
       // costs nothing and a new page is not kept waiting for the rest of the second.

@@ -45,4 +45,9 @@ bool ShouldGiveUp(int32_t errorCount, int32_t maxReTrys);
 // recorded before it leaves the queue.
 void GiveUpHead(delivery::DialWork& work);
 
+// The wait before the next round, by the failed rounds counted in the queue's ErrorCount: the
+// fourth is logged, and once they reach MaxReTrys the head page is given up (gaveUp), the
+// count starts again and the next round follows in 1.5 s.
+int64_t RetryWaitMs(core::ServerState& state, delivery::DialWork& work, bool& gaveUp);
+
 }  // namespace server

@@ -146,15 +146,9 @@ void IpWorker(core::ServerState& state, IpSystemQueue& system, IpLane& lane, std
       PollStatus(state, system, lane, dc.Abort.get_token());
       nextPoll = platform::TickMs() + static_cast<uint64_t>(delivery::kWctpPollMs);
     }
-    int64_t waitMs = DialWaitMs(dc.ErrorCount.load());
-    if (dc.ErrorCount.load() == 4)
-      common::LogLine("%t %s: Waiting 3 minutes to page - There has been 4 Errors\n", common::ProgramName());
-    if (ShouldGiveUp(dc.ErrorCount.load(), state.MaxReTrys.load())) {
-      waitMs = 1500;
-      GiveUpHead(work);
-      ReleaseDone(system, lane);
-      dc.ErrorCount = 0;
-    }
+    bool gaveUp = false;
+    const int64_t waitMs = RetryWaitMs(state, work, gaveUp);
+    if (gaveUp) ReleaseDone(system, lane);
     if (waitMs == 1000 && !core::HasPages(dc)) {
       // Idle: wait for the system's next page, or for the next status poll.
       const uint64_t now = platform::TickMs();

@@ -155,7 +155,7 @@ void FakePagingServer::Stop() {
     std::lock_guard lock(mutex_);
     for (const platform::UniqueFd* conn : open_) platform::TcpShutdown(*conn);
   }
-  for (size_t i = 0; i < workers_.size(); ++i) (void)platform::PipeAnswers(path_);  // wakes each accept
+  platform::PipeStopAccepting(listener_);  // wakes each accept
   for (std::jthread& worker : workers_) worker.join();
   workers_.clear();
   listener_.Reset();
