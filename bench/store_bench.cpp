@@ -1,11 +1,12 @@
 // bench/store_bench.cpp - figures of the page store and of corvd32 around it, printed:
 //   fsync     the raw rate of small synced writes on the file system of the scratch folder
 //             (what one durable page costs at least), to set beside pipe_bench's figures;
+//   commit    one caller's one-page commits straight into the page store (no pipe);
 //   history   corvd32's resident memory and start-up time with 1,000,000 finished pages in
 //             its store, against an empty store;
 //   queue     corvd32's resident memory with QueueSize = 29999 (full Main queue ring);
 //   idle      corvd32's CPU time over 30 s with empty queues and three ports.
-// Usage: store_bench [fsync|history|queue|idle]... (none: all). CORVD32 names another build
+// Usage: store_bench [fsync|commit|history|queue|idle]... (none: all). CORVD32 names another build
 // of corvd32 to measure (the history figure needs a build with the page store).
 #include <fcntl.h>
 #include <unistd.h>
@@ -116,6 +117,39 @@ void Fsync() {
   ::close(fd);
   std::printf("fsync: %d small writes each followed by fdatasync in %s: %.0f per second, %.3f ms each\n", kSyncs,
               dir.Path().c_str(), kSyncs / (ms / 1000), ms / kSyncs);
+}
+
+// One caller's commits of a one-page batch straight into the store, without the pipe: what
+// the store adds to a sync.
+void Commits() {
+  testsupport::TempDir dir;
+  common::SetLogFileName(dir.File("bench.log"));
+  std::unique_ptr<core::SqlitePageStore> store;
+  core::StoreOpenResult opened;
+  std::string cause;
+  if (core::SqlitePageStore::Open(dir.File("pages.db"), store, opened, cause) != 0) {
+    std::printf("commit: no store: %s\n", cause.c_str());
+    return;
+  }
+  constexpr int kCommits = 3000;
+  const auto start = Clock::now();
+  for (int i = 1; i <= kCommits; ++i) {
+    core::StoreBatch batch;
+    core::PageRecord r;
+    r.Number = i;
+    r.Name = "Person7";
+    r.PageId = "1007";
+    r.System = "Metro";
+    r.Text = "Benchmark page, short enough for one piece";
+    batch.Add.push_back(std::move(r));
+    if (store->Commit(std::move(batch), cause) != 0) {
+      std::printf("commit: failed: %s\n", cause.c_str());
+      return;
+    }
+  }
+  const double ms = Ms(Clock::now() - start);
+  std::printf("commit: %d one-page commits by one caller: %.0f per second, %.3f ms each\n", kCommits,
+              kCommits / (ms / 1000), ms / kCommits);
 }
 
 void History() {
@@ -229,6 +263,7 @@ int main(int argc, char** argv) {
   std::printf("corvd32 measured: %s\n", ServerProgram().c_str());
   for (const std::string& w : what) {
     if (w == "fsync") Fsync();
+    if (w == "commit") Commits();
     if (w == "history") History();
     if (w == "queue") Queue();
     if (w == "idle") Idle();

@@ -1,14 +1,15 @@
-// core/sqlite_page_store.cpp - the page store on SQLite, with one writer thread and group
+// core/sqlite_page_store.cpp - the page store on SQLite behind a redo log, with group
 // commit.
 #include "core/sqlite_page_store.h"
 
 #include <sqlite3.h>
 
 #include <ctime>
-#include <future>
+#include <set>
 #include <utility>
 
 #include "common/log.h"
+#include "core/batch_codec.h"
 #include "platform/clock.h"
 #include "platform/state_file.h"
 
@@ -125,6 +126,12 @@ class Use {
   sqlite3_stmt* stmt_;
 };
 
+// The statements a batch runs, for the function that applies it.
+struct WriteStatements {
+  sqlite3* Handle;
+  const Statement *Insert, *Replace, *Update, *Remove, *Purge;
+};
+
 std::string DamagedName(const std::string& path) {
   const std::tm now = platform::LocalTime(platform::Now());
   char stamp[32];
@@ -160,7 +167,7 @@ int CheckIntegrity(sqlite3* handle, std::string& damage, std::string& cause) {
 
 struct SqlitePageStore::Db {
   sqlite3* Handle = nullptr;
-  Statement Insert, Update, Remove, Pending, Lookup, Highest, Purge;
+  Statement Insert, Replace, Update, Remove, Pending, Lookup, Highest, Purge;
   // Prepared once: every batch runs inside a savepoint of its own.
   Statement Begin, Savepoint, Release, RollbackTo, Commit;
   Db() = default;
@@ -172,12 +179,16 @@ struct SqlitePageStore::Db {
     if (Handle) sqlite3_close_v2(Handle);
   }
   int Exec(const char* sql) { return sqlite3_exec(Handle, sql, nullptr, nullptr, nullptr); }
+  WriteStatements Writes() const { return {Handle, &Insert, &Replace, &Update, &Remove, &Purge}; }
   // Prepares every statement the store runs: SQLITE_OK or the first failure.
   int PrepareAll() {
     const std::string columns = kColumns;
     const int prepared[] = {
         Insert.Prepare(Handle, "INSERT INTO pages(" + columns +
                                    ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"),
+        // What the redo log brings back may be stored already: the last word is the log's.
+        Replace.Prepare(Handle, "INSERT OR REPLACE INTO pages(" + columns +
+                                    ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"),
         Update.Prepare(Handle,
                        "UPDATE pages SET state = ?3,"
                        " attempts = CASE WHEN ?4 < 0 THEN attempts ELSE ?4 END,"
@@ -209,13 +220,16 @@ struct SqlitePageStore::Db {
 };
 
 struct SqlitePageStore::Job {
-  bool IsRead = false;
-  StoreBatch Batch;
+  enum class Kind { kWrite, kRead };
+  Kind What = Kind::kWrite;
+  LoggedBatch Batch;
   std::function<int(Db&, std::string&)> ReadBody;
-  bool Waited = true;
   int Result = 0;
   std::string Cause;
-  std::promise<void> Done;
+  int64_t Removed = 0;  // a purge: how many records went
+  bool Done = false;    // under the store's mutex
+  bool Waited = false;  // its caller waits for it (not CommitLater)
+  std::condition_variable Wake;  // its caller's: done, or its turn to lead
 };
 
 int SqlitePageStore::Open(const std::string& path, std::unique_ptr<SqlitePageStore>& out, StoreOpenResult& result,
@@ -236,7 +250,7 @@ int SqlitePageStore::Open(const std::string& path, std::unique_ptr<SqlitePageSto
     sqlite3_busy_timeout(db->Handle, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db->Handle, 1);
     if ((rc = db->Exec("PRAGMA journal_mode=WAL")) != SQLITE_OK ||
-        (rc = db->Exec("PRAGMA synchronous=FULL")) != SQLITE_OK || (rc = db->Exec(kJournalLimit)) != SQLITE_OK) {
+        (rc = db->Exec("PRAGMA synchronous=NORMAL")) != SQLITE_OK || (rc = db->Exec("PRAGMA locking_mode=EXCLUSIVE")) != SQLITE_OK || (rc = db->Exec(kJournalLimit)) != SQLITE_OK) {
       (IsDamage(rc) ? damage : cause) = Words(db->Handle, rc);
       return rc;
     }
@@ -263,7 +277,7 @@ int SqlitePageStore::Open(const std::string& path, std::unique_ptr<SqlitePageSto
       cause = "the damaged store could not be moved aside: " + damage;
       return -1;
     }
-    for (const char* suffix : {"-wal", "-shm"}) {
+    for (const char* suffix : {"-wal", "-shm", "-log"}) {
       if (platform::FileExists(path + suffix)) (void)platform::RenameFile(path + suffix, aside + suffix);
     }
     (void)platform::SyncParentFolder(path);
@@ -280,145 +294,90 @@ int SqlitePageStore::Open(const std::string& path, std::unique_ptr<SqlitePageSto
     if (cause.empty()) cause = sqlite3_errstr(rc);
     return -1;
   }
+  const std::string logPath = path + "-log";
+  if (result.Created && result.MovedAsideTo.empty() && platform::FileExists(logPath)) {
+    // The changes of a store that is gone: applied to a new one they would bring back its
+    // pages beside those that at.dat brings, some of them twice.
+    const std::string aside = DamagedName(logPath);
+    if (platform::RenameFile(logPath, aside) != 0) {
+      cause = "the log of a page store that is gone could not be moved aside: " + logPath;
+      return -1;
+    }
+    common::LogLine("%t %s: Error - The page store's log %s belongs to no page store; moved aside to %s\n",
+                    common::ProgramName(), logPath, aside);
+  }
   // A new store's file and its journal must survive a power cut as entries of the folder.
   if (result.Created) (void)platform::SyncParentFolder(path);
-  out.reset(new SqlitePageStore(path, std::move(db)));
+  std::unique_ptr<SqlitePageStore> store(new SqlitePageStore(path, std::move(db)));
+  if (store->Recover(cause) != 0) return -1;
+  out = std::move(store);
   return 0;
 }
 
 SqlitePageStore::SqlitePageStore(std::string path, std::unique_ptr<Db> db)
     : path_(std::move(path)), db_(std::move(db)) {
   // The hook takes over from SQLite's own checkpoints, which would run inside a commit and
-  // keep its callers waiting.
+  // keep its callers waiting; the writer runs them between groups instead.
   sqlite3_wal_hook(db_->Handle, &SqlitePageStore::OnWalCommit, this);
-  writer_ = std::jthread([this](std::stop_token stop) { WriterLoop(stop); });
 }
 
 int SqlitePageStore::OnWalCommit(void* self, sqlite3*, const char*, int pages) {
-  static_cast<SqlitePageStore*>(self)->journalFrames_ = pages;  // on the writer thread
+  static_cast<SqlitePageStore*>(self)->journalFrames_ = pages;  // by whoever leads
   return SQLITE_OK;
 }
 
-void SqlitePageStore::CheckpointIfDue() {
-  constexpr int kCheckpointPages = 1000;  // SQLite's own default threshold
-  if (journalFrames_ < kCheckpointPages) return;
+// Copies SQLite's journal into the database file, synced (synchronous=NORMAL syncs at
+// checkpoints), and then starts the redo log again: what it held is now safe in the file.
+int SqlitePageStore::Checkpoint(std::string& cause) {
+  int logged = 0;
+  int copied = 0;
+  const int rc = sqlite3_wal_checkpoint_v2(db_->Handle, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logged, &copied);
+  if (rc != SQLITE_OK) {
+    cause = Words(db_->Handle, rc);
+    return -1;
+  }
+  if (logged != copied) {
+    cause = "the journal was not copied in full";
+    return -1;
+  }
   journalFrames_ = 0;
-  // Run by the writer between groups: nothing is appended meanwhile, so the checkpoint
-  // copies the whole journal and the next commit starts it again from its beginning. (One
-  // run beside the writer never caught up under steady load, and the journal grew by every
-  // page.)
-  (void)sqlite3_wal_checkpoint_v2(db_->Handle, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  return log_.Reset(cause);
 }
 
-SqlitePageStore::~SqlitePageStore() {
-  writer_.request_stop();
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    wake_.notify_all();
-  }
-  if (writer_.joinable()) writer_.join();
-}
-
-std::shared_ptr<SqlitePageStore::Job> SqlitePageStore::Submit(std::shared_ptr<Job> job) {
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    jobs_.push_back(job);
-  }
-  wake_.notify_one();
-  return job;
-}
-
-int SqlitePageStore::Commit(StoreBatch batch, std::string& cause) {
-  if (batch.Empty()) return 0;
-  auto job = std::make_shared<Job>();
-  job->Batch = std::move(batch);
-  std::future<void> done = job->Done.get_future();
-  Submit(job);
-  done.wait();
-  cause = job->Cause;
-  return job->Result;
-}
-
-void SqlitePageStore::CommitLater(StoreBatch batch) {
-  if (batch.Empty()) return;
-  auto job = std::make_shared<Job>();
-  job->Batch = std::move(batch);
-  job->Waited = false;
-  Submit(job);
-}
-
-int SqlitePageStore::Read(std::function<int(Db&, std::string&)> body, std::string& cause) {
-  auto job = std::make_shared<Job>();
-  job->IsRead = true;
-  job->ReadBody = std::move(body);
-  std::future<void> done = job->Done.get_future();
-  Submit(job);
-  done.wait();
-  cause = job->Cause;
-  return job->Result;
-}
-
-void SqlitePageStore::Flush() {
-  std::unique_lock<std::mutex> hold(mutex_);
-  idle_.wait(hold, [this] { return jobs_.empty() && !busy_; });
-}
-
-int64_t SqlitePageStore::Transactions() const {
-  std::lock_guard<std::mutex> hold(mutex_);
-  return transactions_;
-}
-
-void SqlitePageStore::WriterLoop(std::stop_token stop) {
-  for (;;) {
-    std::deque<std::shared_ptr<Job>> jobs;
-    {
-      std::unique_lock<std::mutex> hold(mutex_);
-      wake_.wait(hold, [&] { return !jobs_.empty() || stop.stop_requested(); });
-      if (jobs_.empty()) return;  // stopped, and everything handed over is done
-      jobs.swap(jobs_);
-      busy_ = true;
-    }
-    // Batches that follow one another share a transaction; a read runs between them, in
-    // order, so it sees every batch handed over before it.
-    std::deque<std::shared_ptr<Job>> group;
-    auto flushGroup = [&] {
-      if (!group.empty()) RunBatches(group);
-      for (auto& job : group) job->Done.set_value();
-      group.clear();
-    };
-    for (auto& job : jobs) {
-      if (!job->IsRead) {
-        group.push_back(job);
-        continue;
-      }
-      flushGroup();
-      job->Result = job->ReadBody(*db_, job->Cause);
-      job->Done.set_value();
-    }
-    flushGroup();
-    CheckpointIfDue();  // after the callers were answered
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      busy_ = false;
-    }
-    idle_.notify_all();
-  }
+// Room in the redo log for a record of payloadSize bytes: a checkpoint empties it, and a
+// record larger than the whole log grows it.
+int SqlitePageStore::MakeRoom(size_t payloadSize, std::string& cause) {
+  if (log_.Fits(payloadSize)) return 0;
+  if (Checkpoint(cause) != 0) return -1;
+  return log_.Grow(payloadSize, cause);
 }
 
 namespace {
 
-int ApplyBatch(sqlite3* db, const StoreBatch& batch, const Statement& insert, const Statement& update,
-               const Statement& remove, std::string& cause) {
+// Applies one batch; with replay set it is one that the redo log brings back, which the
+// database may hold already in part: records are replaced, and changes of records that a
+// later batch removed are passed over. SQLITE_OK or the failure with cause.
+int ApplyBatch(const WriteStatements& s, const LoggedBatch& logged, bool replay, int64_t& removed,
+               std::string& cause) {
+  sqlite3* db = s.Handle;
+  auto fail = [&](int rc) {
+    cause = Words(db, rc);
+    return rc;
+  };
+  const StoreBatch& batch = logged.Batch;
+  if (logged.PurgeBefore > 0) {
+    Use u(*s.Purge);
+    u.Int(1, logged.PurgeBefore);
+    if (const int rc = u.Step(); rc != SQLITE_DONE) return fail(rc);
+    removed = sqlite3_changes64(db);
+  }
   for (int32_t number : batch.Remove) {
-    Use u(remove);
+    Use u(*s.Remove);
     u.Int(1, number);
-    if (const int rc = u.Step(); rc != SQLITE_DONE) {
-      cause = Words(db, rc);
-      return rc;
-    }
+    if (const int rc = u.Step(); rc != SQLITE_DONE) return fail(rc);
   }
   for (const PageRecord& r : batch.Add) {
-    Use u(insert);
+    Use u(replay ? *s.Replace : *s.Insert);
     u.Int(1, r.Number);
     u.Int(2, r.Piece);
     u.Int(3, static_cast<int64_t>(r.State));
@@ -435,13 +394,10 @@ int ApplyBatch(sqlite3* db, const StoreBatch& batch, const Statement& insert, co
       u.Null(13);
     else
       u.Text(13, r.AtRecord);
-    if (const int rc = u.Step(); rc != SQLITE_DONE) {
-      cause = Words(db, rc);
-      return rc;
-    }
+    if (const int rc = u.Step(); rc != SQLITE_DONE) return fail(rc);
   }
   for (const PageChange& c : batch.Change) {
-    Use u(update);
+    Use u(*s.Update);
     u.Int(1, c.Number);
     u.Int(2, c.Piece);
     u.Int(3, static_cast<int64_t>(c.State));
@@ -450,11 +406,8 @@ int ApplyBatch(sqlite3* db, const StoreBatch& batch, const Statement& insert, co
     u.Int(6, c.SetResult ? 1 : 0);
     u.Text(7, c.Result);
     u.Int(8, IsFinished(c.State) ? c.Finished : 0);
-    if (const int rc = u.Step(); rc != SQLITE_DONE) {
-      cause = Words(db, rc);
-      return rc;
-    }
-    if (sqlite3_changes(db) != 1) {
+    if (const int rc = u.Step(); rc != SQLITE_DONE) return fail(rc);
+    if (sqlite3_changes(db) != 1 && !replay) {
       cause = "no page #" + std::to_string(c.Number) + " piece " + std::to_string(c.Piece) + " in the store";
       return SQLITE_NOTFOUND;
     }
@@ -464,7 +417,187 @@ int ApplyBatch(sqlite3* db, const StoreBatch& batch, const Statement& insert, co
 
 }  // namespace
 
-void SqlitePageStore::RunBatches(std::deque<std::shared_ptr<Job>>& group) {
+// Applies what the redo log holds (its records but those a later one cancels), makes it
+// durable with a checkpoint, and starts the log again; then the writer starts.
+int SqlitePageStore::Recover(std::string& cause) {
+  platform::RecordLog::Contents contents;
+  if (log_.Open(path_ + "-log", contents, cause) != 0) return -1;
+  if (contents.HeaderUnreadable) {
+    common::LogLine("%t %s: Error - The page store's log %s-log could not be read; it is started anew\n",
+                    common::ProgramName(), path_);
+  }
+  std::vector<LogEntry> entries;
+  std::set<uint64_t> cancelled;
+  for (size_t i = 0; i < contents.Records.size(); ++i) {
+    LogEntry entry;
+    if (!DecodeLogEntry(contents.Records[i], entry)) {
+      common::LogLine("%t %s: Error - Record %d of the page store's log cannot be read; the %d after it are left out\n",
+                      common::ProgramName(), static_cast<int>(i + 1),
+                      static_cast<int>(contents.Records.size() - i - 1));
+      break;
+    }
+    if (entry.Cancels > 0) cancelled.insert(entry.Cancels);
+    entries.push_back(std::move(entry));
+  }
+  int applied = 0;
+  if (!entries.empty()) {
+    int rc = db_->Exec("BEGIN IMMEDIATE");
+    int64_t removed = 0;
+    for (size_t i = 0; rc == SQLITE_OK && i < entries.size(); ++i) {
+      if (cancelled.count(i + 1) != 0) continue;  // sequence numbers count from 1
+      for (const LoggedBatch& b : entries[i].Batches) {
+        if ((rc = ApplyBatch(db_->Writes(), b, true, removed, cause)) != SQLITE_OK) break;
+        ++applied;
+      }
+    }
+    if (rc == SQLITE_OK) rc = db_->Exec("COMMIT");
+    if (rc != SQLITE_OK) {
+      if (cause.empty()) cause = Words(db_->Handle, rc);
+      cause = "the page store's log cannot be applied: " + cause;
+      if (!sqlite3_get_autocommit(db_->Handle)) db_->Exec("ROLLBACK");
+      return -1;
+    }
+  }
+  if (Checkpoint(cause) != 0) return -1;
+  if (applied > 0) {
+    common::LogLine("%t %s: %d change(s) kept in the page store's log were applied\n", common::ProgramName(),
+                    applied);
+  }
+  writer_ = std::jthread([this](std::stop_token stop) { WriterLoop(stop); });
+  return 0;
+}
+
+SqlitePageStore::~SqlitePageStore() {
+  if (writer_.joinable()) {
+    writer_.request_stop();
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      writerWake_.notify_all();
+    }
+    writer_.join();
+    // Everything handed over is done; a last checkpoint leaves the next start nothing to
+    // apply again.
+    std::string cause;
+    (void)Checkpoint(cause);
+  }
+}
+
+int SqlitePageStore::Run(std::shared_ptr<Job> job, std::string& cause) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  job->Waited = true;
+  jobs_.push_back(job);
+  while (!job->Done) {
+    if (!busy_) {
+      Lead(hold);
+      continue;
+    }
+    job->Wake.wait(hold);
+  }
+  cause = job->Cause;
+  return job->Result;
+}
+
+int SqlitePageStore::Commit(StoreBatch batch, std::string& cause) {
+  if (batch.Empty()) return 0;
+  auto job = std::make_shared<Job>();
+  job->Batch.Batch = std::move(batch);
+  return Run(std::move(job), cause);
+}
+
+void SqlitePageStore::CommitLater(StoreBatch batch) {
+  if (batch.Empty()) return;
+  auto job = std::make_shared<Job>();
+  job->Batch.Batch = std::move(batch);
+  std::lock_guard<std::mutex> hold(mutex_);
+  jobs_.push_back(std::move(job));
+  writerWake_.notify_one();
+}
+
+int SqlitePageStore::Read(std::function<int(Db&, std::string&)> body, std::string& cause) {
+  auto job = std::make_shared<Job>();
+  job->What = Job::Kind::kRead;
+  job->ReadBody = std::move(body);
+  return Run(std::move(job), cause);
+}
+
+void SqlitePageStore::Flush() {
+  std::unique_lock<std::mutex> hold(mutex_);
+  done_.wait(hold, [this] { return jobs_.empty() && !busy_; });
+}
+
+int64_t SqlitePageStore::Transactions() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return transactions_;
+}
+
+// Called with hold locked and no one leading: takes every job waiting and does them.
+void SqlitePageStore::Lead(std::unique_lock<std::mutex>& hold) {
+  busy_ = true;
+  Jobs jobs;
+  jobs.swap(jobs_);
+  hold.unlock();
+  Process(jobs);
+  hold.lock();
+  busy_ = false;
+  // Each caller is woken alone; waking them all at once has them fight for the lock.
+  for (auto& job : jobs) {
+    job->Done = true;
+    job->Wake.notify_one();
+  }
+  constexpr int kCheckpointPages = 1000;  // SQLite's own default threshold
+  if (journalFrames_ >= kCheckpointPages || log_.Used() > log_.Size() / 2) checkpointDue_ = true;
+  // Whatever came in meanwhile is the writer's: awake, it goes from group to group without
+  // a hand-over, where a caller would lead only after being woken in turn.
+  if (!jobs_.empty() || checkpointDue_) writerWake_.notify_one();
+  done_.notify_all();  // Flush
+}
+
+void SqlitePageStore::WriterLoop(std::stop_token stop) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  for (;;) {
+    writerWake_.wait(hold, [&] { return !busy_ && (!jobs_.empty() || checkpointDue_ || stop.stop_requested()); });
+    if (checkpointDue_ && !stop.stop_requested()) {
+      busy_ = true;
+      checkpointDue_ = false;
+      hold.unlock();
+      std::string cause;
+      if (Checkpoint(cause) != 0) {
+        common::LogLine("%t %s: Error - The page store could not copy its journal into %s: %s\n",
+                        common::ProgramName(), path_, cause);
+      }
+      hold.lock();
+      busy_ = false;
+      done_.notify_all();
+      continue;
+    }
+    if (!jobs_.empty()) {
+      Lead(hold);
+      continue;
+    }
+    return;  // stopped, and everything handed over is done (the closing checkpoint is the destructor's)
+  }
+}
+
+// Writes that follow one another share a transaction; a read runs between them, in order,
+// so it sees every batch handed over before it.
+void SqlitePageStore::Process(Jobs& jobs) {
+  Jobs group;
+  auto flushGroup = [&] {
+    if (!group.empty()) RunBatches(group);
+    group.clear();
+  };
+  for (auto& job : jobs) {
+    if (job->What == Job::Kind::kWrite) {
+      group.push_back(job);
+      continue;
+    }
+    flushGroup();
+    job->Result = job->ReadBody(*db_, job->Cause);
+  }
+  flushGroup();
+}
+
+void SqlitePageStore::RunBatches(Jobs& group) {
   sqlite3* db = db_->Handle;
   auto failAll = [&](const std::string& why, bool onlyThoseThatWorked) {
     int n = 0;
@@ -476,17 +609,31 @@ void SqlitePageStore::RunBatches(std::deque<std::shared_ptr<Job>>& group) {
     }
     common::LogLine("%t %s: Error - The page store could not record %d change(s): %s\n", common::ProgramName(), n, why);
   };
+  std::vector<std::string> encoded(group.size());
+  size_t total = 16;
+  for (size_t i = 0; i < group.size(); ++i) {
+    EncodeBatch(group[i]->Batch, encoded[i]);
+    total += encoded[i].size();
+  }
+  constexpr size_t kCancelRoom = 64;  // a cancel record behind it, should the commit fail
+  std::string why;
+  if (MakeRoom(total + kCancelRoom, why) != 0) {
+    failAll(why, false);
+    return;
+  }
   int rc = Db::Run(db_->Begin);
   if (rc != SQLITE_OK) {
     failAll(Words(db, rc), false);
     return;
   }
+  uint32_t applied = 0;
   for (auto& job : group) {
     (void)Db::Run(db_->Savepoint);
     std::string cause;
-    rc = ApplyBatch(db, job->Batch, db_->Insert, db_->Update, db_->Remove, cause);
+    rc = ApplyBatch(db_->Writes(), job->Batch, false, job->Removed, cause);
     if (rc == SQLITE_OK) {
       (void)Db::Run(db_->Release);
+      ++applied;
       continue;
     }
     if (sqlite3_get_autocommit(db)) {
@@ -501,10 +648,32 @@ void SqlitePageStore::RunBatches(std::deque<std::shared_ptr<Job>>& group) {
     job->Cause = cause;
     common::LogLine("%t %s: Error - The page store refused a change: %s\n", common::ProgramName(), cause);
   }
+  // The redo log's sync is the one that makes the group durable; SQLite's commit then only
+  // writes its journal.
+  uint64_t seq = 0;
+  if (applied > 0) {
+    std::string payload;
+    EncodeGroupStart(applied, payload);
+    for (size_t i = 0; i < group.size(); ++i) {
+      if (group[i]->Result == 0) payload += encoded[i];
+    }
+    if (log_.Append(payload, seq, why) != 0) {
+      db_->Exec("ROLLBACK");
+      failAll(why, true);
+      return;
+    }
+  }
   rc = Db::Run(db_->Commit);
   if (rc != SQLITE_OK) {
-    const std::string why = Words(db, rc);
+    why = Words(db, rc);
     if (!sqlite3_get_autocommit(db)) db_->Exec("ROLLBACK");
+    std::string cancelWhy;
+    uint64_t cancelSeq = 0;
+    if (seq > 0 && log_.Append(EncodeCancel(seq), cancelSeq, cancelWhy) != 0) {
+      common::LogLine("%t %s: Error - The page store could not void its log record %ld (%s): its changes may be "
+                      "applied at the next start\n",
+                      common::ProgramName(), static_cast<long>(seq), cancelWhy);
+    }
     failAll(why, true);
     return;
   }
@@ -562,20 +731,13 @@ int SqlitePageStore::HighestNumber(int32_t& out, std::string& cause) {
 }
 
 int SqlitePageStore::Purge(int64_t finishedBefore, int64_t& removed, std::string& cause) {
-  removed = 0;
-  return Read(
-      [&removed, finishedBefore](Db& db, std::string& why) {
-        Use u(db.Purge);
-        u.Int(1, finishedBefore);
-        const int rc = u.Step();
-        if (rc != SQLITE_DONE) {
-          why = Words(db.Handle, rc);
-          return -1;
-        }
-        removed = sqlite3_changes64(db.Handle);
-        return 0;
-      },
-      cause);
+  // A write like any other: it goes into the redo log, so that a restart does not bring
+  // back records it removed.
+  auto job = std::make_shared<Job>();
+  job->Batch.PurgeBefore = finishedBefore;
+  const int rc = Run(job, cause);
+  removed = rc == 0 ? job->Removed : 0;
+  return rc;
 }
 
 }  // namespace core

@@ -1,12 +1,20 @@
-// core/sqlite_page_store.h - the page store on SQLite: one file (pages.db), WAL journal,
-// synchronous=FULL, so a commit that returned is on disk.
+// core/sqlite_page_store.h - the page store on SQLite: one file (pages.db) with its WAL
+// journal, and in front of it a redo log of our own (pages.db-log), so a commit that
+// returned is on disk.
 //
-// One writer thread owns the connection. Callers hand it their batch and wait; the writer
-// takes every batch waiting, applies them in one transaction (each inside a savepoint of
-// its own, so a bad batch fails alone), commits once (one sync for all of them) and wakes
-// every caller with its outcome. Durability then costs little throughput: concurrent
-// requests share their sync. A commit that fails fails every batch in it with SQLite's
-// words for the cause, logged once. Reads go through the same thread.
+// A commit costs one sync of the redo log, whose blocks were written beforehand; SQLite
+// commits without syncing and is made durable only by its checkpoints, after which the
+// redo log starts again. At start-up whatever the redo log holds is applied to the
+// database once more (every change is stated in full, so applying one twice does no harm).
+//
+// Group commit: a caller whose batch finds no one at work leads. It takes every batch
+// waiting, applies them in one transaction (each inside a savepoint of its own, so a bad
+// batch fails alone), writes the ones that applied to the redo log with one sync, commits,
+// and wakes every caller with its outcome. Callers arriving meanwhile wait and share the
+// next sync. A failure fails every batch of its transaction with the words of its cause,
+// logged once. Reads take the same path, so they see every batch handed over before them.
+// A writer thread takes batches no caller waits for, and runs the checkpoints, so no
+// caller waits for one.
 #pragma once
 
 #include <condition_variable>
@@ -19,6 +27,7 @@
 #include <thread>
 
 #include "core/page_store.h"
+#include "platform/record_log.h"
 
 struct sqlite3;
 
@@ -35,9 +44,10 @@ struct StoreOpenResult {
 
 class SqlitePageStore : public PageStore {
  public:
-  // Opens the store at path, making it when missing. A file that is not a database, or one
-  // that fails its check, is moved aside to path + ".damaged-YYYYMMDD-HHMMSS" (with its
-  // journal files) and logged, and a fresh store is made in its place. 0, or -1 with cause
+  // Opens the store at path, making it when missing, and applies what its redo log holds. A
+  // file that is not a database, or one that fails its check, is moved aside to path +
+  // ".damaged-YYYYMMDD-HHMMSS" (with its journal files and redo log) and logged, and a fresh
+  // store is made in its place. 0, or -1 with cause
   // when no store can be had at path at all (the folder is not writable, ...).
   [[nodiscard]] static int Open(const std::string& path, std::unique_ptr<SqlitePageStore>& out, StoreOpenResult& result,
                                 std::string& cause);
@@ -53,7 +63,8 @@ class SqlitePageStore : public PageStore {
   [[nodiscard]] int HighestNumber(int32_t& out, std::string& cause) override;
   [[nodiscard]] int Purge(int64_t finishedBefore, int64_t& removed, std::string& cause) override;
 
-  // Waits until every batch handed over so far is applied (or failed).
+  // Waits until every batch handed over so far is applied (or failed), and any checkpoint
+  // under way has ended.
   void Flush();
 
   // Number of transactions committed so far (each may carry many batches); for the tests
@@ -65,24 +76,31 @@ class SqlitePageStore : public PageStore {
  private:
   struct Job;
   struct Db;
+  using Jobs = std::deque<std::shared_ptr<Job>>;
   SqlitePageStore(std::string path, std::unique_ptr<Db> db);
+  int Recover(std::string& cause);
   void WriterLoop(std::stop_token stop);
-  void CheckpointIfDue();
+  void Lead(std::unique_lock<std::mutex>& hold);
+  void Process(Jobs& jobs);
+  void RunBatches(Jobs& group);
+  int MakeRoom(size_t payloadSize, std::string& cause);
+  int Checkpoint(std::string& cause);
   static int OnWalCommit(void* self, sqlite3* db, const char* name, int pages);
-  void RunBatches(std::deque<std::shared_ptr<Job>>& jobs);
-  std::shared_ptr<Job> Submit(std::shared_ptr<Job> job);
+  int Run(std::shared_ptr<Job> job, std::string& cause);
   int Read(std::function<int(Db&, std::string&)> body, std::string& cause);
 
   std::string path_;
-  std::unique_ptr<Db> db_;
+  std::unique_ptr<Db> db_;        // used only by whoever leads (busy_), or the writer
+  platform::RecordLog log_;       // likewise
+  int journalFrames_ = 0;         // in SQLite's journal after the last commit; likewise
   mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
-  std::deque<std::shared_ptr<Job>> jobs_;
-  bool busy_ = false;
+  std::condition_variable done_;  // a group or checkpoint ended (for Flush)
+  std::condition_variable writerWake_;
+  Jobs jobs_;
+  bool busy_ = false;  // someone leads, or a checkpoint runs
+  bool checkpointDue_ = false;
   int64_t transactions_ = 0;
-  int journalFrames_ = 0;  // in the journal after the last commit (writer thread only)
-  std::jthread writer_;    // last: stopped and joined before anything it uses goes
+  std::jthread writer_;  // last: stopped and joined before anything it uses goes
 };
 
 }  // namespace core

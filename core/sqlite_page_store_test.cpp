@@ -199,6 +199,102 @@ TEST_F(PageStoreTest, CommitLaterIsAppliedBeforeALaterReadAndBeforeTheStoreClose
   EXPECT_EQ(rows.at(0).State, PageState::kGivenUp);
 }
 
+// What a crash leaves of a live store: its files as they are now. With dropJournal, SQLite's
+// journal is gone too, as after a power cut (its commits are not synced; the redo log's are).
+void CrashCopy(SqlitePageStore& store, const std::string& to, bool dropJournal) {
+  store.Flush();
+  for (const char* suffix : {"", "-wal", "-log"}) {
+    if (dropJournal && std::string(suffix) == "-wal") continue;
+    const std::string from = store.Path() + suffix;
+    if (platform::FileExists(from)) testsupport::WriteFile(to + suffix, testsupport::ReadFile(from));
+  }
+}
+
+// number:piece:state:attempts:system:result of every record, in order.
+std::string Summary(SqlitePageStore& store, int32_t upTo) {
+  std::string out;
+  std::string cause;
+  for (int32_t n = 1; n <= upTo; ++n) {
+    std::vector<PageRecord> rows;
+    EXPECT_EQ(store.Lookup(n, rows, cause), 0) << cause;
+    for (const PageRecord& r : rows) {
+      out += std::to_string(r.Number) + ":" + std::to_string(r.Piece) + ":" + PageStateName(r.State) + ":" +
+             std::to_string(r.Attempts) + ":" + r.System + ":" + r.Result + " ";
+    }
+  }
+  return out;
+}
+
+// Every commit is answered after one sync of the redo log; SQLite's own commits are not
+// synced. A crash, or a power cut that takes SQLite's journal with it, must leave every
+// change that was answered, and applying the log over changes SQLite kept must not undo or
+// repeat any of them.
+TEST_F(PageStoreTest, EveryAnsweredChangeSurvivesACrashAndAPowerCutThatTakesSqlitesJournal) {
+  auto store = Open(dir_.File("pages.db"));
+  std::string cause;
+  ASSERT_EQ(store->Commit(Add({Waiting(1), Waiting(2), Waiting(3), Waiting(4, 0), Waiting(4, 1)}), cause), 0);
+  ASSERT_EQ(store->Commit(Change(1, 0, PageState::kSent, "Page Sent", 1000), cause), 0);
+  StoreBatch sending = Change(2, 0, PageState::kSending);
+  sending.Change[0].Attempts = 3;
+  sending.Change[0].System = "Other";
+  ASSERT_EQ(store->Commit(std::move(sending), cause), 0);
+  ASSERT_EQ(store->Commit(Change(2, 0, PageState::kWaiting, "Busy"), cause), 0);  // attempts stay 3
+  StoreBatch due;  // the AT page 4 falls due: its record goes, its pieces come back anew
+  due.Remove.push_back(4);
+  due.Add = {Waiting(4, 0, "a")};
+  ASSERT_EQ(store->Commit(std::move(due), cause), 0);
+  ASSERT_EQ(store->Commit(Change(3, 0, PageState::kGivenUp, "Give up", 1500), cause), 0);
+  int64_t removed = 0;
+  ASSERT_EQ(store->Purge(1200, removed, cause), 0);  // page 1 goes, page 3 stays
+  EXPECT_EQ(removed, 1);
+  store->CommitLater(Change(4, 0, PageState::kSending));
+  const std::string expected = Summary(*store, 4);
+  EXPECT_EQ(expected, "2:0:waiting:3:Other:Busy 3:0:given up:0:Metro:Give up 4:0:sending:0:Metro: ");
+
+  CrashCopy(*store, dir_.File("crash.db"), false);
+  CrashCopy(*store, dir_.File("power.db"), true);
+  for (const char* copy : {"crash.db", "power.db"}) {
+    auto again = Open(dir_.File(copy));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(Summary(*again, 4), expected) << copy;
+    int32_t highest = 0;
+    ASSERT_EQ(again->HighestNumber(highest, cause), 0);
+    EXPECT_EQ(highest, 4) << copy;
+  }
+  EXPECT_NE(Log().find("change(s) kept in the page store's log were applied"), std::string::npos) << Log();
+
+  // A log without its store (the database removed by hand) is not applied to a new one.
+  testsupport::WriteFile(dir_.File("orphan.db-log"), testsupport::ReadFile(dir_.File("pages.db-log")));
+  StoreOpenResult opened;
+  auto fresh = Open(dir_.File("orphan.db"), &opened);
+  EXPECT_TRUE(opened.Created);
+  EXPECT_EQ(Summary(*fresh, 4), "");
+  EXPECT_NE(Log().find("The page store's log " + dir_.File("orphan.db-log") + " belongs to no page store; moved aside to " +
+                       dir_.File("orphan.db-log.damaged-")),
+            std::string::npos)
+      << Log();
+}
+
+// The redo log starts again after each checkpoint; what came before is then in the synced
+// database file, and what came after is in the new generation of the log.
+TEST_F(PageStoreTest, APowerCutAfterCheckpointsLosesNothingFromBeforeOrAfterThem) {
+  auto store = Open(dir_.File("pages.db"));
+  std::string cause;
+  constexpr int kPages = 1500;  // past both the journal's and the log's checkpoint marks
+  for (int i = 1; i <= kPages; ++i) ASSERT_EQ(store->Commit(Add({Waiting(i, 0, std::string(150, 't'))}), cause), 0);
+  ASSERT_EQ(store->Commit(Change(kPages, 0, PageState::kSent, "last", 9), cause), 0);
+  CrashCopy(*store, dir_.File("power.db"), true);
+  EXPECT_GT(platform::FileSize(dir_.File("power.db")), 64 * 1024) << "no checkpoint ran";
+  auto again = Open(dir_.File("power.db"));
+  std::vector<PageRecord> pending;
+  ASSERT_EQ(again->LoadPending(pending, cause), 0);
+  EXPECT_EQ(pending.size(), static_cast<size_t>(kPages - 1));
+  std::vector<PageRecord> rows;
+  ASSERT_EQ(again->Lookup(kPages, rows, cause), 0);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Result, "last");
+}
+
 // Every commit appends to the journal; unless checkpoints copy it into the database file
 // and let it start again, the journal grows by every page for as long as the server runs.
 TEST_F(PageStoreTest, TheJournalIsCheckpointedIntoTheDatabaseAndStaysBounded) {
@@ -322,6 +418,17 @@ TEST_F(PageStoreTest, FullDiskFailsTheBatchWithItsCauseAndPagingGoesOnWhenSpaceR
   EXPECT_EQ(refused, 1);
   EXPECT_TRUE(cause.find("full") != std::string::npos || cause.find("I/O") != std::string::npos) << cause;
   EXPECT_NE(Log().find("Error - The page store could not record 1 change(s): "), std::string::npos);
+  // The refused batch may have reached the redo log before SQLite refused it; a crash now
+  // must not bring it back.
+  CrashCopy(*store, dir_.File("crash.db"), false);
+  {
+    auto copy = Open(dir_.File("crash.db"));
+    std::vector<PageRecord> rows;
+    ASSERT_EQ(copy->Lookup(failed, rows, cause), 0);
+    EXPECT_TRUE(rows.empty());
+    ASSERT_EQ(copy->Lookup(failed - 1, rows, cause), 0);
+    EXPECT_EQ(rows.size(), 1u);
+  }
 
   // Space comes back: the next batch is recorded, and the refused one is not there.
   if (disk.Mounted()) {
