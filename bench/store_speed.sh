@@ -45,3 +45,12 @@ one=$(echo "$durable" | awk '$1 == 1 { print $2 }')
 echo
 echo "1 client: $one durable pages/s against $fsync_rate synced writes/s before the runs:" \
   "$(awk -v f="$fsync_rate" -v p="$one" 'BEGIN { printf "%.2f", p / f }') times the rate of one sync per page"
+if [ -n "$memory" ]; then
+  # A page costs at least the pipe's round trip (the in-memory build's time per page) plus one
+  # sync: the best any store that answers after its sync can do with one client.
+  mem_one=$(echo "$memory" | awk '$1 == 1 { print $2 }')
+  awk -v f="$fsync_rate" -v m="$mem_one" -v p="$one" 'BEGIN {
+    best = 1 / (1 / m + 1 / f)
+    printf "1 client: round trip + one sync per page would give %.0f pages/s (%.2f times the bare sync rate);", best, best / f
+    printf " measured %.0f, %.2f times slower than that\n", p, best / p }'
+fi

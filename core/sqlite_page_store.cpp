@@ -53,9 +53,19 @@ constexpr const char* kColumns =
 
 constexpr int kBusyTimeoutMs = 5000;
 
-// A journal emptied by a checkpoint is kept (commits then overwrite it, which syncs faster
-// than growing a file) but cut back to this size, so a burst does not hold its disk space.
-constexpr const char* kJournalLimit = "PRAGMA journal_size_limit=16777216";
+constexpr const char* kPragmas[] = {
+    // One server per folder holds the store alone: with the lock taken once, SQLite keeps
+    // its journal's index in memory and spares every commit its file locks. (First: it
+    // decides where that index lives.)
+    "PRAGMA locking_mode=EXCLUSIVE",
+    "PRAGMA journal_mode=WAL",
+    // Commits are made durable by the redo log; SQLite syncs at its checkpoints only, before
+    // the redo log starts again.
+    "PRAGMA synchronous=NORMAL",
+    // A journal emptied by a checkpoint is kept (commits then overwrite it) but cut back to
+    // this size, so a burst does not hold its disk space.
+    "PRAGMA journal_size_limit=16777216",
+};
 
 bool IsDamage(int rc) {
   const int primary = rc & 0xFF;
@@ -249,10 +259,11 @@ int SqlitePageStore::Open(const std::string& path, std::unique_ptr<SqlitePageSto
     }
     sqlite3_busy_timeout(db->Handle, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db->Handle, 1);
-    if ((rc = db->Exec("PRAGMA journal_mode=WAL")) != SQLITE_OK ||
-        (rc = db->Exec("PRAGMA synchronous=NORMAL")) != SQLITE_OK || (rc = db->Exec("PRAGMA locking_mode=EXCLUSIVE")) != SQLITE_OK || (rc = db->Exec(kJournalLimit)) != SQLITE_OK) {
-      (IsDamage(rc) ? damage : cause) = Words(db->Handle, rc);
-      return rc;
+    for (const char* pragma : kPragmas) {
+      if ((rc = db->Exec(pragma)) != SQLITE_OK) {
+        (IsDamage(rc) ? damage : cause) = Words(db->Handle, rc);
+        return rc;
+      }
     }
     if (checkIt && (rc = CheckIntegrity(db->Handle, damage, cause)) != SQLITE_OK) return rc;
     if ((rc = db->Exec(kSchema)) != SQLITE_OK) {
