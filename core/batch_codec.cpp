@@ -8,8 +8,13 @@ namespace {
 constexpr char kGroup = 'G';
 constexpr char kCancel = 'C';
 // Far beyond any real batch (the AT table, a long page's pieces); a count above it is a
-// damaged record, not a reason to reserve memory.
+// damaged record.
 constexpr uint32_t kMaxCount = 1u << 20;
+// The fewest bytes each item can take.
+constexpr size_t kBatchBytes = 8 + 3 * 4;
+constexpr size_t kRemoveBytes = 4;
+constexpr size_t kRecordBytes = 3 * 4 + 4 * 4 + 4 + 3 * 8 + 2 * 4;
+constexpr size_t kChangeBytes = 4 * 4 + 4 + 1 + 4 + 8;
 
 void PutInt(std::string& out, uint64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
@@ -41,9 +46,11 @@ class Reader {
     v = static_cast<int64_t>(u);
     return true;
   }
-  bool Count(uint32_t& n) {
+  // A count of items that take at least itemBytes each: no more than the bytes left can
+  // hold, so a damaged count cannot have the reader reserve memory for nothing.
+  bool Count(uint32_t& n, size_t itemBytes) {
     uint64_t u = 0;
-    if (!Int(u, 4) || u > kMaxCount) return false;
+    if (!Int(u, 4) || u > kMaxCount || u * itemBytes > bytes_.size() - at_) return false;
     n = static_cast<uint32_t>(u);
     return true;
   }
@@ -86,18 +93,18 @@ bool ReadChange(Reader& r, PageChange& c) {
 
 bool ReadBatch(Reader& r, LoggedBatch& b) {
   uint32_t n = 0;
-  if (!r.I64(b.PurgeBefore) || !r.Count(n)) return false;
+  if (!r.I64(b.PurgeBefore) || !r.Count(n, kRemoveBytes)) return false;
   b.Batch.Remove.resize(n);
   for (int32_t& number : b.Batch.Remove) {
     if (!r.I32(number)) return false;
   }
-  if (!r.Count(n)) return false;
+  if (!r.Count(n, kRecordBytes)) return false;
   for (uint32_t i = 0; i < n; ++i) {
     PageRecord p;
     if (!ReadRecord(r, p)) return false;
     b.Batch.Add.push_back(std::move(p));
   }
-  if (!r.Count(n)) return false;
+  if (!r.Count(n, kChangeBytes)) return false;
   for (uint32_t i = 0; i < n; ++i) {
     PageChange c;
     if (!ReadChange(r, c)) return false;
@@ -160,7 +167,7 @@ bool DecodeLogEntry(std::string_view bytes, LogEntry& entry) {
   if (bytes[0] == kCancel) return r.Int(entry.Cancels, 8) && entry.Cancels > 0 && r.Done();
   if (bytes[0] != kGroup) return false;
   uint32_t n = 0;
-  if (!r.Count(n)) return false;
+  if (!r.Count(n, kBatchBytes)) return false;
   entry.Batches.resize(n);
   for (LoggedBatch& b : entry.Batches) {
     if (!ReadBatch(r, b)) return false;

@@ -469,7 +469,15 @@ int SqlitePageStore::Recover(std::string& cause) {
       return -1;
     }
   }
-  if (Checkpoint(cause) != 0) return -1;
+  std::string why;
+  if (Checkpoint(why) != 0) {
+    // Not a reason to refuse the start (a full disk, say): the log keeps its records, which
+    // are applied once more at the next start, and the next checkpoint is tried later. A log
+    // without a header of its own yet must have one before anything is appended to it.
+    if ((contents.Created || contents.HeaderUnreadable) && log_.Reset(cause) != 0) return -1;
+    common::LogLine("%t %s: Error - The page store could not copy its journal into %s: %s\n", common::ProgramName(),
+                    path_, why);
+  }
   if (applied > 0) {
     common::LogLine("%t %s: %d change(s) kept in the page store's log were applied\n", common::ProgramName(),
                     applied);
