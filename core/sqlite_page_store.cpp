@@ -616,6 +616,40 @@ void SqlitePageStore::Process(Jobs& jobs) {
   flushGroup();
 }
 
+// Opens the group's transaction and applies each batch inside a savepoint of its own, so a
+// bad batch fails alone (its job gets the cause). The number of batches applied, or -1 with
+// cause when the transaction could not begin or SQLite rolled all of it back (disk full, I/O
+// error).
+int SqlitePageStore::ApplyGroup(Jobs& group, std::string& cause) {
+  sqlite3* db = db_->Handle;
+  int rc = Db::Run(db_->Begin);
+  if (rc != SQLITE_OK) {
+    cause = Words(db, rc);
+    return -1;
+  }
+  int applied = 0;
+  for (auto& job : group) {
+    (void)Db::Run(db_->Savepoint);
+    std::string why;
+    rc = ApplyBatch(db_->Writes(), job->Batch, false, job->Removed, why);
+    if (rc == SQLITE_OK) {
+      (void)Db::Run(db_->Release);
+      ++applied;
+      continue;
+    }
+    if (sqlite3_get_autocommit(db)) {
+      cause = why;
+      return -1;
+    }
+    (void)Db::Run(db_->RollbackTo);
+    (void)Db::Run(db_->Release);
+    job->Result = -1;
+    job->Cause = why;
+    common::LogLine("%t %s: Error - The page store refused a change: %s\n", common::ProgramName(), why);
+  }
+  return applied;
+}
+
 void SqlitePageStore::RunBatches(Jobs& group) {
   sqlite3* db = db_->Handle;
   auto failAll = [&](const std::string& why, bool onlyThoseThatWorked) {
@@ -640,39 +674,17 @@ void SqlitePageStore::RunBatches(Jobs& group) {
     failAll(why, false);
     return;
   }
-  int rc = Db::Run(db_->Begin);
-  if (rc != SQLITE_OK) {
-    failAll(Words(db, rc), false);
+  const int applied = ApplyGroup(group, why);
+  if (applied < 0) {
+    failAll(why, false);
     return;
-  }
-  uint32_t applied = 0;
-  for (auto& job : group) {
-    (void)Db::Run(db_->Savepoint);
-    std::string cause;
-    rc = ApplyBatch(db_->Writes(), job->Batch, false, job->Removed, cause);
-    if (rc == SQLITE_OK) {
-      (void)Db::Run(db_->Release);
-      ++applied;
-      continue;
-    }
-    if (sqlite3_get_autocommit(db)) {
-      // SQLite rolled the whole transaction back (disk full, I/O error): every batch in it
-      // is lost with it.
-      failAll(cause, false);
-      return;
-    }
-    (void)Db::Run(db_->RollbackTo);
-    (void)Db::Run(db_->Release);
-    job->Result = -1;
-    job->Cause = cause;
-    common::LogLine("%t %s: Error - The page store refused a change: %s\n", common::ProgramName(), cause);
   }
   // The redo log's sync is the one that makes the group durable; SQLite's commit then only
   // writes its journal.
   uint64_t seq = 0;
   if (applied > 0) {
     std::string payload;
-    EncodeGroupStart(applied, payload);
+    EncodeGroupStart(static_cast<uint32_t>(applied), payload);
     for (size_t i = 0; i < group.size(); ++i) {
       if (group[i]->Result == 0) payload += encoded[i];
     }
@@ -682,8 +694,7 @@ void SqlitePageStore::RunBatches(Jobs& group) {
       return;
     }
   }
-  rc = Db::Run(db_->Commit);
-  if (rc != SQLITE_OK) {
+  if (const int rc = Db::Run(db_->Commit); rc != SQLITE_OK) {
     why = Words(db, rc);
     if (!sqlite3_get_autocommit(db)) db_->Exec("ROLLBACK");
     std::string cancelWhy;

@@ -83,6 +83,7 @@ class SqlitePageStore : public PageStore {
   void Lead(std::unique_lock<std::mutex>& hold);
   void Process(Jobs& jobs);
   void RunBatches(Jobs& group);
+  int ApplyGroup(Jobs& group, std::string& cause);
   int MakeRoom(size_t payloadSize, std::string& cause);
   int Checkpoint(std::string& cause);
   static int OnWalCommit(void* self, sqlite3* db, const char* name, int pages);
