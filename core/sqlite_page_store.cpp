@@ -184,7 +184,8 @@ int CheckIntegrity(sqlite3* handle, std::string& damage, std::string& cause) {
 struct SqlitePageStore::Db {
   sqlite3* Handle = nullptr;
   Statement Insert, Replace, Update, Remove, Pending, Lookup, Highest, Purge;
-  // Prepared once: every batch runs inside a savepoint of its own.
+  // Prepared once. A batch runs inside a savepoint of its own when its group is applied
+  // guarded (see ApplyGroup).
   Statement Begin, Savepoint, Release, RollbackTo, Commit;
   Db() = default;
   Db(const Db&) = delete;
