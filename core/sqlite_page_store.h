@@ -8,13 +8,13 @@
 // database once more (every change is stated in full, so applying one twice does no harm).
 //
 // Group commit: a caller whose batch finds no one at work leads. It takes every batch
-// waiting, applies them in one transaction (each inside a savepoint of its own, so a bad
-// batch fails alone), writes the ones that applied to the redo log with one sync, commits,
-// and wakes every caller with its outcome. Callers arriving meanwhile wait and share the
-// next sync. A failure fails every batch of its transaction with the words of its cause,
-// logged once. Reads take the same path, so they see every batch handed over before them.
-// A writer thread takes batches no caller waits for, and runs the checkpoints, so no
-// caller waits for one.
+// waiting, applies them in one transaction (a bad batch fails alone), writes the ones that
+// applied to the redo log with one sync, commits, and wakes every caller with its outcome.
+// Callers arriving meanwhile wait and share the next sync; under load the writer thread
+// leads them, group after group. A failure fails every batch of its transaction with the
+// words of its cause, logged once. Reads take the same path, so they see every batch handed
+// over before them. The writer also takes batches no caller waits for, and runs the
+// checkpoints, so no caller waits for one.
 #pragma once
 
 #include <condition_variable>
