@@ -119,18 +119,26 @@ void Fsync() {
               dir.Path().c_str(), kSyncs / (ms / 1000), ms / kSyncs);
 }
 
-// One caller's commits of a one-page batch straight into the store, without the pipe: what
-// the store adds to a sync.
-void Commits() {
-  testsupport::TempDir dir;
+// A page store of its own in dir (its log lines in bench.log there); null, said under what,
+// when none can be had.
+std::unique_ptr<core::SqlitePageStore> OpenStore(const testsupport::TempDir& dir, const char* what) {
   common::SetLogFileName(dir.File("bench.log"));
   std::unique_ptr<core::SqlitePageStore> store;
   core::StoreOpenResult opened;
   std::string cause;
   if (core::SqlitePageStore::Open(dir.File("pages.db"), store, opened, cause) != 0) {
-    std::printf("commit: no store: %s\n", cause.c_str());
-    return;
+    std::printf("%s: no store: %s\n", what, cause.c_str());
   }
+  return store;
+}
+
+// One caller's commits of a one-page batch straight into the store, without the pipe: what
+// the store adds to a sync.
+void Commits() {
+  testsupport::TempDir dir;
+  auto store = OpenStore(dir, "commit");
+  if (!store) return;
+  std::string cause;
   constexpr int kCommits = 3000;
   const auto start = Clock::now();
   for (int i = 1; i <= kCommits; ++i) {
@@ -167,14 +175,9 @@ void History() {
   testsupport::TempDir full;
   full.Write("page.ini", PersonsIni("", 1));
   {
-    common::SetLogFileName(full.File("bench.log"));
-    std::unique_ptr<core::SqlitePageStore> store;
-    core::StoreOpenResult opened;
+    auto store = OpenStore(full, "history");
+    if (!store) return;
     std::string cause;
-    if (core::SqlitePageStore::Open(full.File("pages.db"), store, opened, cause) != 0) {
-      std::printf("history: no store: %s\n", cause.c_str());
-      return;
-    }
     const auto start = Clock::now();
     for (int first = 1; first <= kFinished; first += 10000) {
       core::StoreBatch batch;

@@ -148,6 +148,11 @@ struct WriteStatements {
   const Statement *Insert, *Replace, *Update, *Remove, *Purge;
 };
 
+void SayCheckpointFailed(const std::string& path, const std::string& why) {
+  common::LogLine("%t %s: Error - The page store could not copy its journal into %s: %s\n", common::ProgramName(), path,
+                  why);
+}
+
 std::string DamagedName(const std::string& path) {
   const std::tm now = platform::LocalTime(platform::Now());
   char stamp[32];
@@ -482,8 +487,7 @@ int SqlitePageStore::Recover(std::string& cause) {
     // are applied once more at the next start, and the next checkpoint is tried later. A log
     // without a header of its own yet must have one before anything is appended to it.
     if ((contents.Created || contents.HeaderUnreadable) && log_.Reset(cause) != 0) return -1;
-    common::LogLine("%t %s: Error - The page store could not copy its journal into %s: %s\n", common::ProgramName(),
-                    path_, why);
+    SayCheckpointFailed(path_, why);
   }
   if (applied > 0) {
     common::LogLine("%t %s: %d change(s) kept in the page store's log were applied\n", common::ProgramName(),
@@ -590,8 +594,7 @@ void SqlitePageStore::WriterLoop(std::stop_token stop) {
       hold.unlock();
       std::string cause;
       if (Checkpoint(cause) != 0) {
-        common::LogLine("%t %s: Error - The page store could not copy its journal into %s: %s\n",
-                        common::ProgramName(), path_, cause);
+        SayCheckpointFailed(path_, cause);
       }
       hold.lock();
       busy_ = false;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,20 @@ class RecordLogTest : public ::testing::Test {
     EXPECT_EQ(log.Open(path_, c, cause), 0) << cause;
     if (contents) *contents = c;
     return c.Records;
+  }
+  // Opens the log, starts it again when startAgain (a new log needs that for a header of its
+  // own), and appends records; the last one's sequence number.
+  uint64_t Write(std::initializer_list<std::string> records, bool startAgain) {
+    platform::RecordLog log;
+    platform::RecordLog::Contents contents;
+    std::string cause;
+    EXPECT_EQ(log.Open(path_, contents, cause), 0) << cause;
+    if (startAgain) {
+      EXPECT_EQ(log.Reset(cause), 0) << cause;
+    }
+    uint64_t seq = 0;
+    for (const std::string& r : records) EXPECT_EQ(log.Append(r, seq, cause), 0) << cause;
+    return seq;
   }
   // Overwrites bytes of the file at offset, as a torn write or a bad block would.
   void Spoil(int64_t offset, const std::string& bytes) {
@@ -66,69 +81,29 @@ TEST_F(RecordLogTest, AppendedRecordsComeBackInOrderAndAResetDropsThemForGood) {
   }
   EXPECT_EQ(Reopen(), (std::vector<std::string>{"first", "", std::string(1000, '\xE9')}));
 
-  {
-    platform::RecordLog log;
-    platform::RecordLog::Contents contents;
-    std::string cause;
-    ASSERT_EQ(log.Open(path_, contents, cause), 0) << cause;
-    ASSERT_EQ(log.Reset(cause), 0) << cause;
-    uint64_t seq = 0;
-    ASSERT_EQ(log.Append("after", seq, cause), 0) << cause;
-    EXPECT_EQ(seq, 1u);
-  }
+  EXPECT_EQ(Write({"after"}, true), 1u);
   // The old records' bytes still lie behind the new one, whole, but belong to a generation
   // that is over.
   EXPECT_EQ(Reopen(), std::vector<std::string>{"after"});
 }
 
 TEST_F(RecordLogTest, ATornRecordEndsTheLogAndTheNextAppendTakesItsPlace) {
-  {
-    platform::RecordLog log;
-    platform::RecordLog::Contents contents;
-    std::string cause;
-    ASSERT_EQ(log.Open(path_, contents, cause), 0);
-    ASSERT_EQ(log.Reset(cause), 0);
-    uint64_t seq = 0;
-    for (const char* r : {"one", "two", "three"}) ASSERT_EQ(log.Append(r, seq, cause), 0);
-  }
+  Write({"one", "two", "three"}, true);
   Spoil(4096 + 48 + 32, "X");  // the second record's payload: its CRC no longer matches
   EXPECT_EQ(Reopen(), std::vector<std::string>{"one"});  // "three" is whole but follows it
 
-  {
-    platform::RecordLog log;
-    platform::RecordLog::Contents contents;
-    std::string cause;
-    ASSERT_EQ(log.Open(path_, contents, cause), 0);
-    uint64_t seq = 0;
-    ASSERT_EQ(log.Append("two again", seq, cause), 0);
-    EXPECT_EQ(seq, 2u);
-  }
+  EXPECT_EQ(Write({"two again"}, false), 2u);
   EXPECT_EQ(Reopen(), (std::vector<std::string>{"one", "two again"}));
 }
 
 TEST_F(RecordLogTest, AnUnreadableHeaderReadsAsEmptyAndItsOldRecordsStayUnread) {
-  {
-    platform::RecordLog log;
-    platform::RecordLog::Contents contents;
-    std::string cause;
-    ASSERT_EQ(log.Open(path_, contents, cause), 0);
-    ASSERT_EQ(log.Reset(cause), 0);
-    uint64_t seq = 0;
-    ASSERT_EQ(log.Append("old", seq, cause), 0);
-  }
+  Write({"old"}, true);
   Spoil(3, "torn");
   platform::RecordLog::Contents contents;
   EXPECT_TRUE(Reopen(&contents).empty());
   EXPECT_TRUE(contents.HeaderUnreadable);
   EXPECT_FALSE(contents.Created);
-  {
-    platform::RecordLog log;
-    std::string cause;
-    ASSERT_EQ(log.Open(path_, contents, cause), 0);
-    ASSERT_EQ(log.Reset(cause), 0);
-    uint64_t seq = 0;
-    ASSERT_EQ(log.Append("new", seq, cause), 0);
-  }
+  Write({"new"}, true);
   EXPECT_EQ(Reopen(), std::vector<std::string>{"new"});
 }
 
